@@ -1,0 +1,134 @@
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/busy_scope.h"
+#include "app/file_names.h"
+#include "app/input_scope.h"
+#include "app/tf_main.h"
+#include "engine/scanner.h"
+#include "engine/time_format.h"
+
+namespace tarnwick {
+namespace {
+
+// The 34 boxes that own an output, in the order the outputs are created.
+std::vector<ControlId> outputBoxes() {
+  std::vector<ControlId> boxes;
+  for (int n = 0; n < 2; ++n) boxes.push_back(videoBox(n));
+  for (int n = 0; n < 16; ++n) boxes.push_back(audioBox(n));
+  for (int n = 0; n < 16; ++n) boxes.push_back(subBox(n));
+  return boxes;
+}
+
+std::optional<OutputFile>& outputOf(ScanState& state, ControlId box) {
+  const int id = static_cast<int>(box);
+  if (id < static_cast<int>(ControlId::cbAudio00)) return state.videoOutputs[id - static_cast<int>(ControlId::cbVideo0)];
+  if (id < static_cast<int>(ControlId::cbSub00)) return state.audioOutputs[id - static_cast<int>(ControlId::cbAudio00)];
+  return state.subpictureOutputs[id - static_cast<int>(ControlId::cbSub00)];
+}
+
+void select(ScanState& state, ControlId box) {
+  const int id = static_cast<int>(box);
+  if (id < static_cast<int>(ControlId::cbAudio00))
+    state.videoSelected[id - static_cast<int>(ControlId::cbVideo0)] = true;
+  else if (id < static_cast<int>(ControlId::cbSub00))
+    state.audioSelected[id - static_cast<int>(ControlId::cbAudio00)] = true;
+  else
+    state.subpictureSelected[id - static_cast<int>(ControlId::cbSub00)] = true;
+}
+
+// Closes what a failed run created; the first error is the one reported.
+void closeQuietly(ScanState& state) {
+  try {
+    state.closeOutputs();
+  } catch (const FileError&) {
+  }
+}
+
+}  // namespace
+
+std::string TfMain::outputFileName(ControlId box, const std::string& workdir) const {
+  // No output folder: write beside the input.
+  std::string folder = workdir.empty() ? files_.EvoFolder : workdir;
+  if (!folder.empty() && !folder.ends_with(kSeparator)) folder += kSeparator;
+  const int id = static_cast<int>(box);
+  const ControlId extBox = id < static_cast<int>(ControlId::cbAudio00) ? ControlId::eVideoExt
+                           : id < static_cast<int>(ControlId::cbSub00) ? ControlId::eAudioExt
+                                                                       : ControlId::eSubExt;
+  return folder + files_.OutputBaseName + "." + safeNamePart(window_.caption(box)) + "." +
+         safeNamePart(window_.text(extBox));
+}
+
+void TfMain::bDemuxClick() {
+  if (busy_) return;
+  std::vector<ControlId> guarded = {ControlId::bbEVO, ControlId::bbXPL, ControlId::bCheck, ControlId::bReadXPL};
+  for (int n = static_cast<int>(ControlId::cbVideo0); n < kControlCount; ++n)
+    guarded.push_back(static_cast<ControlId>(n));
+  BusyScope busy(*this, guarded);
+
+  window_.setEnabled(ControlId::bDemux, false);
+  window_.setEnabled(ControlId::bRebuild, false);
+  window_.showPage(0);
+  const std::string workdir = window_.text(ControlId::eWorkdir);
+  scan_.VideoFrameCounts = {};
+  const Continuation second = continuationSetUp();
+  const std::string inputPath = window_.text(ControlId::eEVOfile);
+
+  window_.log("Opening file " + files_.EvoFileName);
+  window_.slog("Opening", 0);
+  InputScope inputScope(scan_);
+  scan_.InputStream.emplace(inputPath);
+  window_.log("File size: " + std::to_string(scan_.InputStream->size() / 1048576) + " Mbytes.");
+
+  scan_.clearSelection();
+  try {
+    std::vector<std::string> created;
+    for (ControlId box : outputBoxes()) {
+      if (!window_.checked(box)) continue;
+      const std::string name = outputFileName(box, workdir);
+      // Never write over an input of this run, nor over another output of it.
+      if (sameFile(name, inputPath) || (second.hasSecond && sameFile(name, second.secondPath)))
+        throw cannotCreate(name, "It is an input file of this command");
+      for (const std::string& earlier : created)
+        if (earlier == name || sameFile(name, earlier))
+          throw cannotCreate(name, "Another stream of this run is written to it");
+      outputOf(scan_, box).emplace(name);
+      created.push_back(name);
+      select(scan_, box);
+      window_.log("Creating " + name);
+    }
+
+    window_.slog("Demuxing " + namePart(inputPath), 0);
+    demux(scan_, window_, ScanMode::Extraction);
+    if (window_.checked(ControlId::cbContinue) && !scan_.CancelRequested && second.hasSecond) {
+      scan_.InputStream.reset();
+      scan_.InputStream.emplace(second.secondPath);
+      window_.log("Continue on " + namePart(second.secondPath));
+      window_.slog("Demuxing " + namePart(second.secondPath), 0);
+      demux(scan_, window_, ScanMode::Extraction);
+    }
+    scan_.InputStream.reset();
+    scan_.closeOutputs();
+  } catch (...) {
+    closeQuietly(scan_);
+    throw;
+  }
+
+  window_.log("Done.");
+  window_.log("");
+  window_.slog("Ready", 0);
+  window_.slog("", 1);
+  for (int n = 0; n < 2; ++n) {
+    const std::int32_t count = scan_.VideoFrameCounts[n];
+    if (count <= 0) continue;
+    const long double days = static_cast<long double>(count) / 23.976L / 86400;
+    window_.log(std::to_string(count) + " frames (" + formatLongTime(days) + " s) count in video stream " +
+                std::to_string(n) + ".");
+  }
+  window_.setEnabled(ControlId::bDemux, true);
+  window_.setEnabled(ControlId::bRebuild, true);
+}
+
+}  // namespace tarnwick

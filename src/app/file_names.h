@@ -1,0 +1,31 @@
+#pragma once
+// File-name helpers shared by the commands.
+
+#include <string>
+
+namespace tarnwick {
+
+// The platform's folder separator.
+constexpr char kSeparator = '/';
+
+// The name without its extension (the part from the last "." that follows
+// the last separator). "FEATURE_1.EVO" → "FEATURE_1", "a.b.c" → "a.b".
+std::string CutExt(const std::string& name);
+// The extension with its ".", or empty.
+std::string extensionOf(const std::string& name);
+// Folder part (up to and including the last separator) and file name.
+std::string folderPart(const std::string& path);
+std::string namePart(const std::string& path);
+
+// The name of the next file of a split feature, from the digit next to the
+// first "_" of the file name (FEATURE_1.EVO → FEATURE_2.EVO), or empty when
+// there is none or no such file exists.
+std::string getsecond(const std::string& path);
+// The candidate name alone, without the existence test.
+std::string secondCandidate(const std::string& path);
+
+// A caption or extension made safe as part of a file name: separators, "..",
+// control characters and characters file systems refuse become "_".
+std::string safeNamePart(const std::string& part);
+
+}  // namespace tarnwick

@@ -1,0 +1,83 @@
+#pragma once
+// TfMain: the command hub. It owns the shared state and holds the handlers
+// that both front ends call; it reaches the window only through Window.
+
+#include <string>
+#include <vector>
+
+#include "app/window.h"
+#include "engine/scan_state.h"
+
+namespace tarnwick {
+
+struct FileSelection {
+  std::string EvoFileName;
+  std::string EvoFolder;  // ends in the separator, or empty
+  std::string XplFileName;
+  std::string XplFolder;  // ends in the separator, or empty
+  std::string OutputBaseName;
+};
+
+// Result of the continuation set-up shared by Read EVO, Demux and Rebuild.
+struct Continuation {
+  bool hasSecond = false;
+  std::string secondPath;
+};
+
+// Kind words: the caption stem and file-name fragment of a stream.
+std::string VideoKindName(std::int32_t id);
+std::string AudioKindName(std::int32_t id);
+std::string SubpictureKindName(std::int32_t id);
+
+class TfMain {
+ public:
+  explicit TfMain(Window& window);
+
+  Window& window() { return window_; }
+  ScanState& scan() { return scan_; }
+  const ScanState& scan() const { return scan_; }
+  FileSelection& files() { return files_; }
+  const FileSelection& files() const { return files_; }
+  // A command is running: other commands, file choices and the stream
+  // boxes are refused until it ends.
+  bool busy() const { return busy_; }
+
+  // Window events.
+  void FormActivate();
+  void WMDropFiles(const std::vector<std::string>& paths);
+  void bbEVOClick(const std::string& chosenPath);  // the dialog's answer
+  void bbXPLClick(const std::string& chosenPath);
+  void bCancelClick();
+  void bClearClick();
+  // The user ticks or unticks a stream box.
+  void toggleBox(ControlId box, bool ticked);
+
+  // Commands.
+  void bCheckClick();
+  void bDemuxClick();
+
+  // File selection.
+  void EVOadj();
+  void XPLadj();
+
+  // Stream lists.
+  void Resetcbs();
+  void Fillcbs();
+  void cbVideoClick();
+
+  Continuation continuationSetUp();
+  // The output file of a stream box, from the output folder text.
+  std::string outputFileName(ControlId box, const std::string& workdir) const;
+
+ private:
+  class BusyScope;
+  void setBox(ControlId box, bool ticked);
+
+  Window& window_;
+  ScanState scan_;
+  FileSelection files_;
+  bool busy_ = false;
+  bool activated_ = false;
+};
+
+}  // namespace tarnwick

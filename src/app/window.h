@@ -1,0 +1,89 @@
+#pragma once
+// The window operations that the commands need. The Qt window implements them
+// with widgets; the CLI and the tests use ModelWindow, an in-memory model.
+
+#include <string>
+#include <string_view>
+
+#include "analysers/log_sink.h"
+#include "app/message_log.h"
+
+namespace tarnwick {
+
+// Every control the logic reads or sets. The stream boxes are contiguous so
+// that "box k of a list" is simple arithmetic.
+enum class ControlId : int {
+  eEVOfile,
+  eXPLfile,
+  eWorkdir,
+  eVideoExt,
+  eAudioExt,
+  eSubExt,
+  bbEVO,
+  bCheck,
+  bbXPL,
+  bReadXPL,
+  bDemux,
+  bRebuild,
+  bCancel,
+  bClear,
+  cbContinue,
+  cbFastCheck,
+  cbCountFr,
+  cbDetails,
+  cbVideo0,
+  cbAudio00 = cbVideo0 + 8,
+  cbSub00 = cbAudio00 + 16,
+  kCount = cbSub00 + 16,
+};
+
+constexpr int kControlCount = static_cast<int>(ControlId::kCount);
+
+constexpr ControlId videoBox(int n) { return static_cast<ControlId>(static_cast<int>(ControlId::cbVideo0) + n); }
+constexpr ControlId audioBox(int n) { return static_cast<ControlId>(static_cast<int>(ControlId::cbAudio00) + n); }
+constexpr ControlId subBox(int n) { return static_cast<ControlId>(static_cast<int>(ControlId::cbSub00) + n); }
+constexpr bool isStreamBox(ControlId id) {
+  return static_cast<int>(id) >= static_cast<int>(ControlId::cbVideo0) &&
+         static_cast<int>(id) < static_cast<int>(ControlId::kCount);
+}
+
+// The control's name as the window knows it ("cbAudio03", "bDemux").
+std::string controlName(ControlId id);
+
+class Window : public LogSink {
+ public:
+  virtual ~Window() = default;
+
+  virtual std::string text(ControlId id) const = 0;
+  virtual void setText(ControlId id, std::string value) = 0;
+  virtual bool checked(ControlId id) const = 0;
+  virtual void setChecked(ControlId id, bool value) = 0;
+  virtual bool enabled(ControlId id) const = 0;
+  virtual void setEnabled(ControlId id, bool value) = 0;
+  virtual std::string caption(ControlId id) const = 0;
+  virtual void setCaption(ControlId id, std::string value) = 0;
+  virtual std::string hint(ControlId id) const = 0;
+  virtual void setHint(ControlId id, std::string value) = 0;
+
+  // Page of the page control: 0 Status (the log) … 5 Options.
+  virtual void showPage(int index) = 0;
+
+  // Rendering of the log and status bar; the text logic lives in log()/slog().
+  virtual void appendLogLine(const LogLine& line) = 0;
+  virtual void clearLog() = 0;
+  virtual void setStatusPanel(int panel, const std::string& shownText) = 0;
+  virtual void setStatusHint(const std::string& hint) = 0;
+
+  // Let pending input through (where a Cancel click is seen) and repaint.
+  virtual void processMessages() = 0;
+  virtual void repaint() = 0;
+  // A Yes/No question, No being the default.
+  virtual bool confirm(const std::string& question) = 0;
+
+  // Append one line: "[b]" … "[/b]" mark the bold run.
+  void log(std::string_view message) final { appendLogLine(parseLogMessage(message)); }
+  // Set status panel 0 (state) or 1 (detail and progress).
+  void slog(std::string_view text, int panel);
+};
+
+}  // namespace tarnwick

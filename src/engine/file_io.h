@@ -1,0 +1,78 @@
+#pragma once
+// The file layer: a read-only input with a 64-bit size and position, and a
+// buffered output that is created or truncated. Errors are FileError
+// exceptions carrying the texts the user sees.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace tarnwick {
+
+class FileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// "Cannot open file "PATH". REASON"
+FileError cannotOpen(const std::string& path, const std::string& reason);
+// "Cannot create file "PATH". REASON"
+FileError cannotCreate(const std::string& path, const std::string& reason);
+
+class InputFile {
+ public:
+  explicit InputFile(const std::string& path);
+  InputFile(InputFile&& other) noexcept;
+  InputFile& operator=(InputFile&& other) noexcept;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+
+  const std::string& path() const { return path_; }
+  std::int64_t size() const { return size_; }
+  std::int64_t position() const { return position_; }
+  // Reads up to count bytes; returns how many were read (0 only at the end).
+  std::size_t read(std::uint8_t* buffer, std::size_t count);
+  void close();
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  std::int64_t size_ = 0;
+  std::int64_t position_ = 0;
+};
+
+class OutputFile {
+ public:
+  static constexpr std::size_t kBufferSize = 1 << 19;
+
+  explicit OutputFile(const std::string& path);
+  OutputFile(OutputFile&& other) noexcept;
+  OutputFile& operator=(OutputFile&& other) noexcept;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  // Closes without reporting errors; call close() to see them.
+  ~OutputFile();
+
+  const std::string& path() const { return path_; }
+  void write(const std::uint8_t* data, std::size_t count);
+  void flush();
+  // Flushes and closes; throws FileError on a write or close failure.
+  void close();
+
+ private:
+  void writeThrough(const std::uint8_t* data, std::size_t count);
+
+  std::string path_;
+  int fd_ = -1;
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::size_t used_ = 0;
+};
+
+// True when both paths name the same existing file.
+bool sameFile(const std::string& a, const std::string& b);
+bool fileExists(const std::string& path);
+
+}  // namespace tarnwick
