@@ -1,0 +1,293 @@
+// The scanner in analysis mode: stream identification, found lines, first
+// time stamps, chunking, progress, cancel and malformed input.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "support/scan_fixture.h"
+
+namespace tarnwick::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::MatchesRegex;
+
+class ScannerTest : public ScanFixture {};
+
+TEST_F(ScannerTest, PrivateStreamOneWorkedExample) {
+  // 00 00 01 BD, length 2028, flags 81 80 05, PTS of one second, then the
+  // Dolby Digital substream header 80 01 00 01 and 2016 payload bytes.
+  Bytes bytes = {0x00, 0x00, 0x01, 0xBD, 0x07, 0xEC, 0x81, 0x80, 0x05, 0x21, 0x00,
+                 0x05, 0xBF, 0x21, 0x80, 0x01, 0x00, 0x01};
+  const Bytes payload = pattern(2016);
+  bytes.insert(bytes.end(), payload.begin(), payload.end());
+  state.EarliestPts = 0xFFFFFFFF;
+  scan(bytes);
+
+  EXPECT_THAT(log(), ElementsAre("Dolby Digital audio stream 0 found!", "   First PTS = 00015F90",
+                                 "   Stream id = 80"));
+  EXPECT_EQ(window.lines()[0].boldStart, 0u);
+  EXPECT_EQ(window.lines()[0].boldLength, std::string("Dolby Digital").size());
+  EXPECT_EQ(state.AudioSlots[0], 0x80);
+  EXPECT_EQ(state.EarliestPts, 90000u);
+  EXPECT_EQ(state.audioRecords[0].firstPts, 90000u);
+}
+
+TEST_F(ScannerTest, IdentifiesEveryKindOfStream) {
+  PsBuilder b;
+  b.packHeader()
+      .pes(0xE1, pattern(100), {.pts = 1000, .dts = 900, .pstd = true})
+      .vc1(pattern(50), 2000, 1900, 0x55)
+      .vc1(pattern(50), 2100, {}, 0x56)
+      .vc1(pattern(50), 2200, {}, 0x57)  // other extensions are discarded
+      .ac3(0x81, pattern(40), 3000)
+      .dts(0x8A, pattern(40), 3100)
+      .ac3(0xC3, pattern(40), 3200)
+      .lpcm(0xA4, pattern(40), 3300)
+      .trueHd(0xB5, pattern(40), 3400)
+      .subpicture(0x22, pattern(40), 4000)
+      .subpicture(0x67, pattern(40), 4100);
+  window.setChecked(ControlId::cbDetails, false);
+  scan(b.bytes());
+
+  EXPECT_THAT(log(), ElementsAre("MPEG-2 video stream 1 found!", "VC-1 video stream 0 found!",
+                                 "Dolby Digital audio stream 1 found!", "DTS HD (DTS) audio stream 2 found!",
+                                 "Dolby Digital Plus audio stream 3 found!", "LPCM audio stream 4 found!",
+                                 "Dolby TrueHD (MLP) audio stream 5 found!", "Subpicture stream 2 found!",
+                                 "Extended subpicture stream 7 found!"));
+  // VC-1 0x56 meets slot 1, already held by the MPEG-2 stream 0xE1.
+  EXPECT_EQ(state.VideoSlots[0], 0x55);
+  EXPECT_EQ(state.VideoSlots[1], 0xE1);
+  EXPECT_EQ(state.AudioSlots[1], 0x81);
+  EXPECT_EQ(state.AudioSlots[2], 0x8A);
+  EXPECT_EQ(state.AudioSlots[3], 0xC3);
+  EXPECT_EQ(state.AudioSlots[4], 0xA4);
+  EXPECT_EQ(state.AudioSlots[5], 0xB5);
+  EXPECT_EQ(state.SubpictureSlots[2], 0x22);
+  EXPECT_EQ(state.SubpictureSlots[7], 0x67);
+  EXPECT_EQ(state.AudioSlots[0], -1);
+}
+
+TEST_F(ScannerTest, HighSubpictureIdsUseSlotsWithoutBoxes) {
+  PsBuilder b;
+  b.subpicture(0x30, pattern(20), 100).subpicture(0x7F, pattern(20), 200);
+  scan(b.bytes());
+  EXPECT_EQ(state.SubpictureSlots[16], 0x30);
+  EXPECT_EQ(state.SubpictureSlots[31], 0x7F);
+  EXPECT_THAT(log(), ElementsAre("Subpicture stream 16 found!", "Extended subpicture stream 31 found!"));
+}
+
+TEST_F(ScannerTest, FirstSeenStreamOwnsASharedSlot) {
+  PsBuilder b;
+  b.ac3(0x81, pattern(30), 500).dts(0x89, pattern(30), 600);
+  scan(b.bytes());
+  EXPECT_EQ(state.AudioSlots[1], 0x81);
+  EXPECT_THAT(log(), ElementsAre("Dolby Digital audio stream 1 found!", "   First PTS = 000001F4",
+                                 "   Stream id = 81"));
+}
+
+TEST_F(ScannerTest, DetailsGiveFirstTimeStampsAndIds) {
+  PsBuilder b;
+  b.vc1(pattern(64), 180000, 176400)
+      .ac3(0xC0, pattern(64), 183000)
+      .subpicture(0x20, {0x00, 0x00, 0x12}, 190000)
+      .subpicture(0x21, {0x12, 0x34}, 200000)
+      .pes(0xE3, pattern(64), {.pts = 0x1'0000'1234ull, .dts = 0x1'0000'1000ull});
+  state.EarliestPts = 0xFFFFFFFF;
+  scan(b.bytes());
+  EXPECT_THAT(log(), ElementsAre("VC-1 video stream 0 found!", "   First PTS = 0002BF20", "   Stream id = 55",
+                                 "Dolby Digital Plus audio stream 0 found!", "   First PTS = 0002CAD8",
+                                 "   Stream id = C0", "Subpicture stream 0 found!", "   First PTS = 0002E630",
+                                 "   Stream id = 20", "   Format = 8bitRLE", "Subpicture stream 1 found!",
+                                 "   First PTS = 00030D40", "   Stream id = 21", "   Format = 2bitRLE",
+                                 "H.264 video stream 1 found!",
+                                 // bit 32 of the PTS is dropped
+                                 "   First PTS = 00001234", "   Stream id = E3"));
+  // Subpictures never lower the earliest time; the H.264 PTS (bit 32 dropped) does.
+  EXPECT_EQ(state.EarliestPts, 0x1234u);
+}
+
+TEST_F(ScannerTest, TimeStampTopBitsFromFirstByte) {
+  // A lone-PTS first byte 0x27 contributes 0xC0000000.
+  Bytes bytes = {0x00, 0x00, 0x01, 0xBD, 0x00, 0x0C, 0x81, 0x80, 0x05, 0x27, 0x00, 0x01, 0x00, 0x01,
+                 0x80, 0x01, 0x00, 0x01, 0xAA, 0xBB};
+  scan(bytes);
+  EXPECT_THAT(log(), ElementsAre("Dolby Digital audio stream 0 found!", "   First PTS = C0000000",
+                                 "   Stream id = 80"));
+}
+
+TEST_F(ScannerTest, EmptyHeaderDataPutsSubstreamIdNext) {
+  PsBuilder b;
+  b.ac3(0x82, pattern(10));  // no PTS: PES_header_data_length 0
+  scan(b.bytes());
+  EXPECT_EQ(state.AudioSlots[2], 0x82);
+  EXPECT_THAT(log(), ElementsAre("Dolby Digital audio stream 2 found!", "   First PTS = 00000000",
+                                 "   Stream id = 82"));
+}
+
+TEST_F(ScannerTest, EmptyFileLeavesTablesEmpty) {
+  scan({});
+  EXPECT_THAT(log(), IsEmpty());
+  EXPECT_EQ(state.VideoSlots[0], -1);
+  EXPECT_EQ(state.AudioSlots[0], -1);
+  EXPECT_FALSE(window.enabled(ControlId::bCancel));
+  EXPECT_EQ(window.statusPanel(1), " Select or drop an EVO file to demux");
+}
+
+TEST_F(ScannerTest, NotAProgramStreamFindsNothing) {
+  Bytes noise = pattern(3 * 0x40000 + 123, 5);
+  scan(noise);
+  EXPECT_THAT(log(), IsEmpty());
+  EXPECT_EQ(endPosition, static_cast<std::int64_t>(noise.size()));
+}
+
+TEST_F(ScannerTest, SystemHeaderSummaryOnlyForTheFirstFullChunk) {
+  PsBuilder big;
+  big.packHeader().systemHeader(3, 1, {0xE0, 0xBD}).finishPack().padTo(0x40000 + 100);
+  scan(big.bytes());
+  EXPECT_THAT(log(), ElementsAre("It contains 1 video stream and 3 audio streams."));
+
+  PsBuilder plural;
+  plural.packHeader().systemHeader(1, 2).finishPack().padTo(0x40000);
+  window.clearLog();
+  scan(plural.bytes());
+  EXPECT_THAT(log(), ElementsAre("It contains 2 video streams and 1 audio stream."));
+
+  PsBuilder small;  // shorter than one chunk: no summary
+  small.packHeader().systemHeader(3, 1).finishPack();
+  window.clearLog();
+  scan(small.bytes());
+  EXPECT_THAT(log(), IsEmpty());
+}
+
+TEST_F(ScannerTest, PacketsStraddlingChunksAreFollowed) {
+  // The header of one packet and the payload of another cross 0x40000.
+  PsBuilder b;
+  b.padTo(0x40000 - 9).ac3(0x80, pattern(100), 9000);
+  b.padTo(2 * 0x40000 - 40).subpicture(0x20, pattern(200), 9100);
+  b.padTo(3 * 0x40000 - 2).pes(0xE0, pattern(500), {.pts = 9200});
+  scan(b.bytes());
+  EXPECT_THAT(log(), ElementsAre("Dolby Digital audio stream 0 found!", "   First PTS = 00002328",
+                                 "   Stream id = 80", "Subpicture stream 0 found!", "   First PTS = 0000238C",
+                                 "   Stream id = 20", "   Format = 2bitRLE", "MPEG-2 video stream 0 found!",
+                                 // MPEG-2 video takes the time stamp standing when the stream is
+                                 // found, before its own header: here none, as the subpicture
+                                 // cleared it.
+                                 "   First PTS = 00000000", "   Stream id = E0"));
+}
+
+// Malformed packets: each row is followed by a well-formed Dolby Digital
+// packet that must still be found.
+struct MalformedCase {
+  const char* name;
+  Bytes bytes;
+};
+
+class MalformedInputTest : public ScannerTest, public ::testing::WithParamInterface<MalformedCase> {};
+
+TEST_P(MalformedInputTest, ScanningResumesAtTheNextPacket) {
+  PsBuilder b;
+  b.raw(GetParam().bytes).ac3(0x83, pattern(64), 4500);
+  state.EarliestPts = 0xFFFFFFFF;
+  scan(b.bytes());
+  EXPECT_EQ(state.AudioSlots[3], 0x83);
+  EXPECT_THAT(log(), ::testing::Contains("Dolby Digital audio stream 3 found!"));
+  EXPECT_THAT(log(), ::testing::Contains("   First PTS = 00001194"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packets, MalformedInputTest,
+    ::testing::Values(
+        MalformedCase{"ZeroLength", {0x00, 0x00, 0x01, 0xBD, 0x00, 0x00, 0x81, 0x80, 0x05, 0x21}},
+        MalformedCase{"LengthShorterThanHeader", {0x00, 0x00, 0x01, 0xE0, 0x00, 0x04, 0x81, 0xC0, 0x0A, 0x31, 0x00}},
+        MalformedCase{"SubstreamHeaderPastPacketEnd", {0x00, 0x00, 0x01, 0xBD, 0x00, 0x05, 0x81, 0x00, 0x00, 0x80, 0x01}},
+        MalformedCase{"HeaderDataLongerThanPacket",
+                      {0x00, 0x00, 0x01, 0xBD, 0x00, 0x06, 0x81, 0x00, 0xF0, 0xFF, 0xFF, 0xFF}},
+        MalformedCase{"ZeroLengthPadding", {0x00, 0x00, 0x01, 0xBE, 0x00, 0x00}},
+        MalformedCase{"StrayStartCodes", {0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0xB3, 0x00, 0x00, 0x01}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ScannerTest, FileCutInsideAPacket) {
+  PsBuilder b;
+  b.ac3(0x80, pattern(64), 100).pes(0xE0, pattern(2000), {.pts = 200});
+  Bytes cut(b.bytes().begin(), b.bytes().end() - 1500);
+  scan(cut);
+  EXPECT_EQ(state.AudioSlots[0], 0x80);
+  EXPECT_EQ(state.VideoSlots[0], 0xE0);
+
+  Bytes inHeader(b.bytes().begin(), b.bytes().begin() + 7);  // cut inside the first PES header
+  window.clearLog();
+  scan(inHeader);
+  EXPECT_THAT(log(), IsEmpty());
+}
+
+// Pads a file of packs to `size` bytes with whole padding packets, which the
+// scanner skips quickly, with a video packet at the start and the end.
+Bytes longFile(std::size_t size) {
+  PsBuilder b;
+  b.packHeader().pes(0xE0, {0x00, 0x00, 0x01, 0x00, 0x11}, {.pts = 3000}).finishPack();
+  while (b.size() + 2048 <= size - 2048) b.packHeader().finishPack();
+  b.packHeader().pes(0xE3, {0x00, 0x00, 0x01, 0x09, 0x10}, {.pts = 3000}).finishPack();
+  return b.bytes();
+}
+
+TEST_F(ScannerTest, ProgressEveryFourMebibytesWithCancel) {
+  const Bytes bytes = longFile(10 * 0x100000);
+  std::vector<std::string> progress;
+  window.onStatusPanel = [&](int panel, const std::string& text) {
+    if (panel == 1) progress.push_back(text);
+  };
+  scan(bytes);
+  ASSERT_EQ(progress.size(), 2u);
+  EXPECT_THAT(progress[0], MatchesRegex(R"( 4/10 Mbytes, Remaining time: [0-9]+:[0-5][0-9]:[0-5][0-9])"));
+  EXPECT_THAT(progress[1], MatchesRegex(R"( 8/10 Mbytes, Remaining time: .*)"));
+  EXPECT_EQ(window.statusHint(), progress[1].substr(1));
+  EXPECT_EQ(state.VideoSlots[1], 0xE3);
+  EXPECT_EQ(state.VideoFrameCounts[0], 1);
+  EXPECT_EQ(state.VideoFrameCounts[1], 1);
+
+  // A Cancel click seen at the first progress point: that chunk is finished,
+  // the counts are cleared and the flag stays set.
+  window.onProcessMessages = [&] { state.CancelRequested = true; };
+  window.clearLog();
+  state.VideoFrameCounts = {};
+  scan(bytes);
+  EXPECT_TRUE(state.CancelRequested);
+  EXPECT_EQ(endPosition, 0x400000);
+  EXPECT_EQ(state.VideoSlots[1], -1);
+  EXPECT_EQ(state.VideoFrameCounts[0], 0);
+}
+
+TEST_F(ScannerTest, FastCheckStopsAfterThreeHundredMillionBytes) {
+  const std::string path = dir / "long.evo";
+  writeFile(path, longFile(301'000'000));
+  scanFile(path);
+  EXPECT_TRUE(state.CancelRequested);
+  EXPECT_EQ(endPosition, 300'154'880);
+  EXPECT_EQ(state.VideoSlots[1], -1);  // the last pack was never reached
+  EXPECT_EQ(state.VideoFrameCounts[0], 0);
+
+  window.setChecked(ControlId::cbFastCheck, false);
+  scanFile(path);
+  EXPECT_FALSE(state.CancelRequested);
+  EXPECT_EQ(state.VideoSlots[1], 0xE3);
+  EXPECT_GE(window.repaints(), 4);  // every 64 MiB
+}
+
+TEST_F(ScannerTest, FastCheckNeverStopsExtraction) {
+  const std::string path = dir / "long.evo";
+  writeFile(path, longFile(301'000'000));
+  const std::string out = openVideo(1);
+  scanFile(path, ScanMode::Extraction);
+  state.closeOutputs();
+  EXPECT_FALSE(state.CancelRequested);
+  EXPECT_EQ(readFile(out), (Bytes{0x00, 0x00, 0x01, 0x09, 0x10}));
+  EXPECT_THAT(log(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace tarnwick::test
