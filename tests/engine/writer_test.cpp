@@ -1,0 +1,193 @@
+// The scanner in extraction mode with the writer: which bytes reach which
+// output, subpicture records, and write failures.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "engine/writer.h"
+#include "support/scan_fixture.h"
+
+namespace tarnwick::test {
+namespace {
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+Bytes record(std::uint32_t time) {
+  Bytes header(10);
+  makeSubpictureRecordHeader(time, header.data());
+  return header;
+}
+
+class WriterTest : public ScanFixture {};
+
+TEST_F(WriterTest, SubstreamHeadersAreNotWritten) {
+  const Bytes dd = pattern(300, 1), dts = pattern(301, 2), lpcm = pattern(302, 3), mlp = pattern(303, 4),
+              ddp = pattern(304, 5);
+  PsBuilder b;
+  b.ac3(0x80, dd, 100).dts(0x89, dts, 100).lpcm(0xA2, lpcm, 100).trueHd(0xB3, mlp, 100).ac3(0xC4, ddp, 100);
+  const std::string a0 = openAudio(0), a1 = openAudio(1), a2 = openAudio(2), a3 = openAudio(3), a4 = openAudio(4);
+  scan(b.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  EXPECT_EQ(readFile(a0), dd);
+  EXPECT_EQ(readFile(a1), dts);
+  EXPECT_EQ(readFile(a2), lpcm);
+  EXPECT_EQ(readFile(a3), mlp);
+  EXPECT_EQ(readFile(a4), ddp);
+  EXPECT_THAT(log(), ::testing::IsEmpty());
+}
+
+TEST_F(WriterTest, VideoPayloadSplitOverChunksIsWrittenWhole) {
+  const Bytes first = pattern(5000, 1), second = pattern(3000, 9), vc1 = pattern(700, 3);
+  PsBuilder b;
+  b.padTo(0x40000 - 1000).pes(0xE0, first, {.pts = 10, .dts = 5}).pes(0xE0, second).vc1(vc1, 20, 10, 0x56);
+  const std::string v0 = openVideo(0), v1 = openVideo(1);
+  scan(b.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  EXPECT_EQ(readFile(v0), concat({first, second}));
+  EXPECT_EQ(readFile(v1), vc1);
+}
+
+TEST_F(WriterTest, OnlySelectedStreamsAreWritten) {
+  PsBuilder b;
+  b.ac3(0x80, pattern(50, 1), 100).ac3(0x81, pattern(50, 2), 100).subpicture(0x20, pattern(40, 3), 500)
+      .subpicture(0x21, pattern(40, 4), 600);
+  const std::string a1 = openAudio(1), s1 = openSubpicture(1);
+  state.EarliestPts = 100;
+  scan(b.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  EXPECT_EQ(readFile(a1), pattern(50, 2));
+  EXPECT_EQ(readFile(s1), concat({record(500), pattern(40, 4)}));
+}
+
+TEST_F(WriterTest, SubpictureRecordsFollowTheirOwnTimeStamps) {
+  // A unit in two packets (PTS on the first), a video packet with a PTS in
+  // between, then a second unit. Times are rebased on EarliestPts.
+  const Bytes unit1a = pattern(100, 1), unit1b = pattern(60, 2), unit2 = pattern(80, 3);
+  PsBuilder b;
+  b.subpicture(0x20, unit1a, 90000 + 180000)
+      .pes(0xE0, pattern(30), {.pts = 90000 + 185000})
+      .subpicture(0x20, unit1b)
+      .subpicture(0x20, unit2, 90000 + 360000);
+  const std::string s0 = openSubpicture(0);
+  state.EarliestPts = 90000;
+  scan(b.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  const Bytes out = readFile(s0);
+  EXPECT_EQ(out, concat({record(180000), unit1a, unit1b, record(360000), unit2}));
+  // 180000 ticks = 0x0002BF20, little-endian after "SP"
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 10), (Bytes{'S', 'P', 0x20, 0xBF, 0x02, 0x00, 0, 0, 0, 0}));
+}
+
+TEST_F(WriterTest, SubpictureRecordTimesWithoutReadEvo) {
+  PsBuilder b;
+  b.subpicture(0x20, pattern(10), 1000).subpicture(0x20, pattern(10), 90000);
+  const std::string s0 = openSubpicture(0);
+  state.EarliestPts = 0xFFFFFFFF;  // a Read EVO without details: every time is PTS + 1
+  scan(b.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  EXPECT_EQ(readFile(s0), concat({record(1001), pattern(10), record(90001), pattern(10)}));
+}
+
+TEST_F(WriterTest, SubpictureAtTheEarliestTimeStillStartsARecord) {
+  PsBuilder b;
+  b.subpicture(0x20, pattern(10, 1), 5000).subpicture(0x20, pattern(10, 2), 8000);
+  const std::string s0 = openSubpicture(0);
+  state.EarliestPts = 5000;
+  scan(b.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  EXPECT_EQ(readFile(s0), concat({record(0), pattern(10, 1), record(3000), pattern(10, 2)}));
+}
+
+TEST_F(WriterTest, SubpictureSplitOverChunksKeepsOneRecord) {
+  const Bytes unit = pattern(4000, 6);
+  PsBuilder b;
+  b.padTo(0x40000 - 100).subpicture(0x22, unit, 7000);
+  const std::string s2 = openSubpicture(2);
+  state.EarliestPts = 0;
+  scan(b.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  EXPECT_EQ(readFile(s2), concat({record(7000), unit}));
+}
+
+TEST_F(WriterTest, MpegAudioIsNeverWrittenIntoAnotherStream) {
+  PsBuilder b;
+  b.ac3(0x80, pattern(50, 1), 100).pes(0xC0, pattern(70, 2), {.pts = 100}).ac3(0x80, pattern(50, 3));
+  const std::string a0 = openAudio(0);
+  scan(b.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  EXPECT_EQ(readFile(a0), concat({pattern(50, 1), pattern(50, 3)}));
+}
+
+TEST_F(WriterTest, StreamsSharingASlotInterleave) {
+  PsBuilder b;
+  b.ac3(0x80, pattern(20, 1), 100).dts(0x88, pattern(20, 2), 100).ac3(0x80, pattern(20, 3));
+  const std::string a0 = openAudio(0);
+  scan(b.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  EXPECT_EQ(readFile(a0), concat({pattern(20, 1), pattern(20, 2), pattern(20, 3)}));
+}
+
+TEST_F(WriterTest, FramesCountedOnlyForSelectedVideo) {
+  const Bytes pictures = {0x00, 0x00, 0x01, 0x00, 0x55, 0x00, 0x00, 0x01, 0x00, 0x66};
+  PsBuilder b;
+  b.pes(0xE0, pictures, {.pts = 1}).pes(0xE1, pictures, {.pts = 1});
+  openVideo(1);
+  scan(b.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  EXPECT_EQ(state.VideoFrameCounts[0], 0);
+  EXPECT_EQ(state.VideoFrameCounts[1], 2);
+}
+
+TEST_F(WriterTest, WriteFailureSurfacesWhenTheOutputCloses) {
+  // /dev/full refuses every write with "No space left on device".
+  PsBuilder b;
+  b.ac3(0x80, pattern(3000), 100);
+  state.audioOutputs[0].emplace("/dev/full");
+  state.audioSelected[0] = true;
+  scan(b.bytes(), ScanMode::Extraction);
+  try {
+    state.closeOutputs();
+    FAIL() << "a full disk went unreported";
+  } catch (const FileError& error) {
+    EXPECT_THAT(error.what(), ::testing::StartsWith("Stream write error \"/dev/full\""));
+  }
+  EXPECT_FALSE(state.audioOutputs[0].has_value());
+}
+
+TEST(OutputFileTest, LargeAndSmallWritesKeepTheirOrder) {
+  TempDir dir;
+  const std::string path = dir / "out";
+  Bytes expected;
+  {
+    OutputFile out(path);
+    for (int i = 0; i < 300; ++i) {
+      const Bytes piece = pattern(i % 7 == 0 ? OutputFile::kBufferSize + 17 : 2011, static_cast<std::uint8_t>(i));
+      out.write(piece.data(), piece.size());
+      expected.insert(expected.end(), piece.begin(), piece.end());
+    }
+    out.close();
+  }
+  EXPECT_EQ(readFile(path), expected);
+}
+
+TEST(OutputFileTest, ErrorsNameThePathAndReason) {
+  try {
+    OutputFile out("/nonexistent-folder/x.mpv");
+    FAIL();
+  } catch (const FileError& error) {
+    EXPECT_STREQ(error.what(), "Cannot create file \"/nonexistent-folder/x.mpv\". No such file or directory");
+  }
+  try {
+    InputFile in("/nonexistent-folder/x.evo");
+    FAIL();
+  } catch (const FileError& error) {
+    EXPECT_STREQ(error.what(), "Cannot open file \"/nonexistent-folder/x.evo\". No such file or directory");
+  }
+}
+
+}  // namespace
+}  // namespace tarnwick::test
