@@ -17,7 +17,7 @@ const std::vector<ControlId>& outputBoxes() {
 
 std::string boxName(ControlId box) {
   const int id = static_cast<int>(box);
-  char name[16];
+  char name[24];
   if (id < static_cast<int>(ControlId::cbAudio00))
     std::snprintf(name, sizeof name, "video%d", id - static_cast<int>(ControlId::cbVideo0));
   else if (id < static_cast<int>(ControlId::cbSub00))

@@ -1,0 +1,69 @@
+#include "app/cli/cli_window.h"
+
+#include <unistd.h>
+
+namespace tarnwick::cli {
+namespace {
+
+constexpr const char* kBoldOn = "\033[1m";
+constexpr const char* kBoldOff = "\033[0m";
+constexpr const char* kClearToEnd = "\033[K";
+
+}  // namespace
+
+ConsoleStreams processStreams() {
+  ConsoleStreams streams;
+  streams.outIsTerminal = ::isatty(STDOUT_FILENO) == 1;
+  streams.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
+  return streams;
+}
+
+void ConsoleWindow::appendLogLine(const LogLine& line) {
+  ModelWindow::appendLogLine(line);
+  if (line.text == "Done.") sawDone_ = true;
+  if (!printLog_) return;
+  // Both streams on one terminal: the log line must not land on the end of
+  // a progress line.
+  if (streams_.outIsTerminal) clearProgress();
+  std::FILE* out = streams_.out;
+  if (streams_.outIsTerminal && line.boldLength > 0) {
+    const std::string& t = line.text;
+    std::fprintf(out, "%s%s%s%s%s\n", t.substr(0, line.boldStart).c_str(), kBoldOn,
+                 t.substr(line.boldStart, line.boldLength).c_str(), kBoldOff,
+                 t.substr(line.boldStart + line.boldLength).c_str());
+  } else {
+    std::fputs(line.text.c_str(), out);
+    std::fputc('\n', out);
+  }
+  if (streams_.outIsTerminal) std::fflush(out);
+}
+
+void ConsoleWindow::setStatusPanel(int panel, const std::string& shownText) {
+  ModelWindow::setStatusPanel(panel, shownText);
+  if (panel != 1 || !streams_.errIsTerminal) return;
+  // The panel shows its text behind one space.
+  const std::string text = shownText.starts_with(' ') ? shownText.substr(1) : shownText;
+  if (text.empty()) {
+    endProgress();
+    return;
+  }
+  std::fprintf(streams_.err, "\r%s%s", text.c_str(), kClearToEnd);
+  std::fflush(streams_.err);
+  progressShown_ = true;
+}
+
+void ConsoleWindow::endProgress() {
+  if (!progressShown_) return;
+  std::fputc('\n', streams_.err);
+  std::fflush(streams_.err);
+  progressShown_ = false;
+}
+
+void ConsoleWindow::clearProgress() {
+  if (!progressShown_) return;
+  std::fprintf(streams_.err, "\r%s", kClearToEnd);
+  std::fflush(streams_.err);
+  progressShown_ = false;
+}
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,27 @@
+#pragma once
+// The machine-readable report of a Read EVO: the file, and per stream found
+// its box, caption, id, kind, first time stamp, delay and detail lines; the
+// frame counts.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/tf_main.h"
+
+namespace tarnwick::cli {
+
+struct ReportFile {
+  std::string path;        // as given on the command line
+  std::int64_t size = 0;   // bytes
+  std::string secondPath;  // the second EVO the read went on with, or empty
+};
+
+// `text` as a JSON string literal, quotes included. Bytes that are not
+// UTF-8 become U+FFFD so that the output stays valid JSON.
+std::string jsonString(std::string_view text);
+
+// The report of the latest read, from the state and the window it left.
+std::string jsonReport(const ReportFile& file, const ScanState& scan, const Window& window);
+
+}  // namespace tarnwick::cli
