@@ -1,0 +1,307 @@
+// Read EVO and Demux end to end on the window model, over a split feature
+// built with the program-stream builder.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/model_window.h"
+#include "app/tf_main.h"
+#include "engine/file_io.h"
+#include "support/ps_builder.h"
+#include "support/temp_dir.h"
+
+namespace tarnwick::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+// VC-1 with two frame markers per packet, Dolby Digital Plus in slot 0 and a
+// subpicture in slot 1; `part` makes the two files' payloads differ.
+struct Feature {
+  Bytes file;
+  Bytes video, audio, sub;
+};
+
+Feature makeFeature(std::uint8_t part, std::uint64_t start) {
+  Feature f;
+  PsBuilder b;
+  b.packHeader(start).systemHeader(1, 1);
+  for (int i = 0; i < 3; ++i) {
+    Bytes v = {0x00, 0x00, 0x01, 0x0D};
+    const Bytes body = pattern(900, static_cast<std::uint8_t>(part * 16 + i));
+    v.insert(v.end(), body.begin(), body.end());
+    v.insert(v.end(), {0x00, 0x00, 0x01, 0x0D, 0x42});
+    b.vc1(v, start + 3003 * i, start + 3003 * i - 1500);
+    f.video.insert(f.video.end(), v.begin(), v.end());
+    const Bytes a = pattern(300, static_cast<std::uint8_t>(part * 32 + i));
+    b.ac3(0xC0, a, start + 3000 * i + 500);
+    f.audio.insert(f.audio.end(), a.begin(), a.end());
+    b.finishPack();
+    b.packHeader(start);
+  }
+  const Bytes s = pattern(60, part);
+  b.subpicture(0x21, s, start + 9000);
+  b.finishPack();
+  f.file = b.bytes();
+  f.sub = s;
+  return f;
+}
+
+class CommandsTest : public ::testing::Test {
+ protected:
+  CommandsTest() : main(window) {
+    main.FormActivate();
+    fs::create_directories(dir.path() / "HVDVD_TS");
+    fs::create_directories(dir.path() / "out");
+    first = makeFeature(1, 90000);
+    second = makeFeature(2, 180000);
+    writeFile(evo1(), first.file);
+    writeFile(evo2(), second.file);
+  }
+  std::string evo1() const { return (dir.path() / "HVDVD_TS" / "FEATURE_1.EVO").string(); }
+  std::string evo2() const { return (dir.path() / "HVDVD_TS" / "FEATURE_2.EVO").string(); }
+  std::string out(const std::string& name) const { return (dir.path() / "out" / name).string(); }
+  void choose(const std::string& path) { main.WMDropFiles({path}); }
+  std::vector<std::string> log() const { return window.logText(); }
+
+  TempDir dir;
+  ModelWindow window;
+  TfMain main;
+  Feature first, second;
+};
+
+TEST_F(CommandsTest, ReadEvoAcrossASplitFeature) {
+  window.setChecked(ControlId::cbDetails, false);
+  choose(evo1());
+  main.bCheckClick();
+  EXPECT_THAT(log(), ElementsAre("Opening file FEATURE_1.EVO", "File size: 0 Mbytes.", "VC-1 video stream 0 found!",
+                                 "Dolby Digital Plus audio stream 0 found!", "Subpicture stream 1 found!",
+                                 "Continue on FEATURE_2.EVO", "VC-1 video stream 0 found!",
+                                 "Dolby Digital Plus audio stream 0 found!", "Subpicture stream 1 found!", "Done.", "",
+                                 "12 frames (0:00:00 s) count in video stream 0.", ""));
+  EXPECT_EQ(window.lines()[0].boldLength, std::string("FEATURE_1.EVO").size());
+  EXPECT_EQ(window.lines()[11].text.substr(window.lines()[11].boldStart, window.lines()[11].boldLength), "0:00:00 s");
+  EXPECT_EQ(main.files().OutputBaseName, "FEATURE_1_FEATURE_2");
+  EXPECT_EQ(window.caption(videoBox(0)), "VC-1.stream.0");
+  EXPECT_EQ(window.caption(audioBox(0)), "DD+.stream.00");
+  EXPECT_EQ(window.caption(subBox(1)), "Subpicture.01");
+  EXPECT_TRUE(window.checked(subBox(1)));
+  EXPECT_TRUE(window.enabled(ControlId::bCheck));
+  EXPECT_TRUE(window.enabled(ControlId::bDemux));
+  EXPECT_TRUE(window.enabled(ControlId::bRebuild));
+  EXPECT_FALSE(window.enabled(ControlId::bCancel));
+  EXPECT_EQ(window.statusPanel(0), " Ready");
+  EXPECT_EQ(window.statusPanel(1), " ");
+  EXPECT_EQ(main.scan().EarliestPts, 0xFFFFFFFFu);  // no details, nothing lowered it
+}
+
+TEST_F(CommandsTest, ReadEvoWithoutContinuationOrCounts) {
+  window.setChecked(ControlId::cbContinue, false);
+  window.setChecked(ControlId::cbCountFr, false);
+  choose(evo1());
+  main.bCheckClick();
+  EXPECT_EQ(main.files().OutputBaseName, "FEATURE_1");
+  EXPECT_THAT(log(), ::testing::Not(::testing::Contains(HasSubstr("Continue on"))));
+  EXPECT_THAT(log(), ::testing::Not(::testing::Contains(HasSubstr("frames ("))));
+  EXPECT_EQ(log().back(), "");
+  EXPECT_EQ(log()[log().size() - 2], "Done.");
+  EXPECT_EQ(main.scan().EarliestPts, 90000u);  // the first VC-1 PTS
+}
+
+TEST_F(CommandsTest, ReadEvoOfAMissingFile) {
+  choose((dir.path() / "nothing_1.EVO").string());
+  try {
+    main.bCheckClick();
+    FAIL() << "no error for a missing file";
+  } catch (const FileError& error) {
+    EXPECT_THAT(error.what(), ::testing::StartsWith("Cannot open file \"" + (dir.path() / "nothing_1.EVO").string()));
+  }
+  EXPECT_THAT(log(), ElementsAre("Opening file nothing_1.EVO"));
+  EXPECT_FALSE(window.enabled(ControlId::bCheck));
+  EXPECT_FALSE(window.enabled(ControlId::bDemux));
+  EXPECT_FALSE(main.scan().InputStream.has_value());
+  EXPECT_FALSE(main.busy());
+  EXPECT_TRUE(window.enabled(ControlId::bbEVO));
+}
+
+TEST_F(CommandsTest, DemuxWritesBothFilesIntoOneSetOfOutputs) {
+  choose(evo1());
+  main.bCheckClick();
+  window.clearLog();
+  window.setText(ControlId::eWorkdir, (dir.path() / "out").string());
+  main.bDemuxClick();
+
+  const std::string video = out("FEATURE_1_FEATURE_2.VC-1.stream.0.mpv");
+  const std::string audio = out("FEATURE_1_FEATURE_2.DD+.stream.00.mpa");
+  const std::string sub = out("FEATURE_1_FEATURE_2.Subpicture.01.sup");
+  EXPECT_THAT(log(), ElementsAre("Opening file FEATURE_1.EVO", "File size: 0 Mbytes.", "Creating " + video,
+                                 "Creating " + audio, "Creating " + sub, "Continue on FEATURE_2.EVO", "Done.", "",
+                                 "12 frames (0:00:00 s) count in video stream 0."));
+  Bytes video12 = first.video;
+  video12.insert(video12.end(), second.video.begin(), second.video.end());
+  EXPECT_EQ(readFile(video), video12);
+  Bytes audio12 = first.audio;
+  audio12.insert(audio12.end(), second.audio.begin(), second.audio.end());
+  EXPECT_EQ(readFile(audio), audio12);
+  // Subpicture times rebased on the earliest first PTS of the Read EVO (the
+  // first VC-1 packet, 90000).
+  Bytes sub12 = {'S', 'P', 0x28, 0x23, 0x00, 0x00, 0, 0, 0, 0};  // 9000
+  sub12.insert(sub12.end(), first.sub.begin(), first.sub.end());
+  const Bytes secondHeader = {'S', 'P', 0xB8, 0x82, 0x01, 0x00, 0, 0, 0, 0};  // 99000
+  sub12.insert(sub12.end(), secondHeader.begin(), secondHeader.end());
+  sub12.insert(sub12.end(), second.sub.begin(), second.sub.end());
+  EXPECT_EQ(readFile(sub), sub12);
+  EXPECT_TRUE(window.enabled(ControlId::bDemux));
+  EXPECT_TRUE(window.enabled(ControlId::bRebuild));
+  EXPECT_TRUE(window.enabled(ControlId::bCheck));
+  EXPECT_TRUE(window.enabled(audioBox(0)));  // the boxes come back after the run
+  EXPECT_FALSE(main.scan().audioOutputs[0].has_value());
+}
+
+TEST_F(CommandsTest, OutputFolderSpellingsAndDefault) {
+  choose(evo1());
+  main.bCheckClick();
+  const std::string outDir = (dir.path() / "out").string();
+  EXPECT_EQ(main.outputFileName(audioBox(0), outDir), main.outputFileName(audioBox(0), outDir + "/"));
+  // No output folder: beside the input, with the base name.
+  EXPECT_EQ(main.outputFileName(audioBox(0), ""),
+            (dir.path() / "HVDVD_TS" / "FEATURE_1_FEATURE_2.DD+.stream.00.mpa").string());
+  window.setText(ControlId::eAudioExt, "ac3");
+  window.setCaption(audioBox(0), "../English");
+  EXPECT_EQ(main.outputFileName(audioBox(0), outDir), outDir + "/FEATURE_1_FEATURE_2.__English.ac3");
+}
+
+TEST_F(CommandsTest, DemuxIntoAMissingFolder) {
+  choose(evo1());
+  main.bCheckClick();
+  window.setText(ControlId::eWorkdir, (dir.path() / "absent").string());
+  try {
+    main.bDemuxClick();
+    FAIL() << "no error for a missing output folder";
+  } catch (const FileError& error) {
+    EXPECT_THAT(error.what(),
+                ::testing::StartsWith("Cannot create file \"" + (dir.path() / "absent").string() +
+                                      "/FEATURE_1_FEATURE_2.VC-1.stream.0.mpv\""));
+  }
+  EXPECT_FALSE(main.scan().InputStream.has_value());
+  EXPECT_FALSE(window.enabled(ControlId::bDemux));
+  EXPECT_FALSE(window.enabled(ControlId::bRebuild));
+  EXPECT_TRUE(window.enabled(audioBox(0)));
+  EXPECT_NE(log().back(), "Done.");
+}
+
+TEST_F(CommandsTest, DemuxNeverWritesOverItsInput) {
+  choose(evo1());
+  main.bCheckClick();
+  // An output name that is a link to the first input.
+  fs::create_symlink(evo1(), out("FEATURE_1_FEATURE_2.DD+.stream.00.mpa"));
+  window.setText(ControlId::eWorkdir, (dir.path() / "out").string());
+  try {
+    main.bDemuxClick();
+    FAIL() << "an output over the input was not refused";
+  } catch (const FileError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("Cannot create file \"" + out("FEATURE_1_FEATURE_2.DD+.stream.00.mpa")));
+  }
+  EXPECT_EQ(readFile(evo1()), first.file);
+  // The output created before the refused one stays, closed.
+  EXPECT_TRUE(fs::exists(out("FEATURE_1_FEATURE_2.VC-1.stream.0.mpv")));
+  EXPECT_FALSE(main.scan().videoOutputs[0].has_value());
+}
+
+TEST_F(CommandsTest, SecondFileGoneBeforeDemux) {
+  choose(evo1());
+  main.bCheckClick();
+  fs::remove(evo2());
+  window.setText(ControlId::eWorkdir, (dir.path() / "out").string());
+  window.clearLog();
+  main.bDemuxClick();
+  EXPECT_EQ(readFile(out("FEATURE_1.VC-1.stream.0.mpv")), first.video);
+  EXPECT_THAT(log(), ::testing::Not(::testing::Contains(HasSubstr("Continue on"))));
+  EXPECT_THAT(log(), ::testing::Contains("Done."));
+}
+
+TEST_F(CommandsTest, SecondFileGoneDuringDemux) {
+  choose(evo1());
+  main.bCheckClick();
+  window.setText(ControlId::eWorkdir, (dir.path() / "out").string());
+  // Vanishes while the first file is being scanned.
+  window.onStatusPanel = [&](int panel, const std::string& text) {
+    if (panel == 0 && text == " Demuxing FEATURE_1.EVO") fs::remove(evo2());
+  };
+  EXPECT_THROW(main.bDemuxClick(), FileError);
+  // The first file's part is on disk, and nothing is left open.
+  EXPECT_EQ(readFile(out("FEATURE_1_FEATURE_2.VC-1.stream.0.mpv")), first.video);
+  EXPECT_FALSE(main.scan().InputStream.has_value());
+  EXPECT_FALSE(main.scan().videoOutputs[0].has_value());
+}
+
+TEST_F(CommandsTest, OnlyTickedStreamsAndTheirCounts) {
+  window.setChecked(ControlId::cbContinue, false);
+  choose(evo1());
+  main.bCheckClick();
+  main.toggleBox(videoBox(0), false);
+  main.toggleBox(subBox(1), false);
+  window.setText(ControlId::eWorkdir, (dir.path() / "out").string());
+  window.clearLog();
+  main.bDemuxClick();
+  EXPECT_EQ(readFile(out("FEATURE_1.DD+.stream.00.mpa")), first.audio);
+  EXPECT_FALSE(fs::exists(out("FEATURE_1.VC-1.stream.0.mpv")));
+  EXPECT_EQ(log().back(), "");  // no count line for an unticked video stream
+  // An existing output is overwritten without a question.
+  writeFile(out("FEATURE_1.DD+.stream.00.mpa"), pattern(100000));
+  main.bDemuxClick();
+  EXPECT_EQ(readFile(out("FEATURE_1.DD+.stream.00.mpa")), first.audio);
+}
+
+// A long feature (over 4 MiB) so that the run reaches a progress point.
+class LongDemuxTest : public CommandsTest {
+ protected:
+  LongDemuxTest() {
+    PsBuilder b;
+    b.raw(first.file);
+    while (b.size() < 6 * 0x100000) {
+      b.packHeader().vc1(pattern(1900), {}).finishPack();
+    }
+    writeFile(evo1(), b.bytes());
+    choose(evo1());
+    main.bCheckClick();
+    window.setText(ControlId::eWorkdir, (dir.path() / "out").string());
+    window.clearLog();
+  }
+};
+
+TEST_F(LongDemuxTest, CancelConfirmedStopsTheRun) {
+  bool duringRun = true;
+  window.onProcessMessages = [&] {
+    // Everything else is refused while the run goes on.
+    duringRun = main.busy() && !window.enabled(audioBox(0)) && !window.enabled(ControlId::bCheck);
+    main.bCheckClick();
+    main.WMDropFiles({"/elsewhere/other.EVO"});
+    main.bCancelClick();
+  };
+  window.onConfirm = [](const std::string&) { return true; };
+  main.bDemuxClick();
+  EXPECT_TRUE(duringRun);
+  EXPECT_EQ(window.text(ControlId::eEVOfile), evo1());
+  EXPECT_THAT(window.questions(), ElementsAre("Are you sure to stop demuxing?"));
+  EXPECT_THAT(log(), ::testing::Not(::testing::Contains(HasSubstr("Continue on"))));
+  EXPECT_EQ(log()[log().size() - 2], "Done.");  // and no count lines
+  const auto size = fs::file_size(out("FEATURE_1_FEATURE_2.VC-1.stream.0.mpv"));
+  EXPECT_GT(size, 0u);
+  EXPECT_LT(size, 5u * 0x100000);
+}
+
+TEST_F(LongDemuxTest, CancelDeclinedGoesOn) {
+  window.onProcessMessages = [&] { main.bCancelClick(); };
+  window.onConfirm = [](const std::string&) { return false; };
+  main.bDemuxClick();
+  EXPECT_THAT(log(), ::testing::Contains("Continue on FEATURE_2.EVO"));
+  EXPECT_THAT(log().back(), HasSubstr("count in video stream 0."));
+}
+
+}  // namespace
+}  // namespace tarnwick::test
