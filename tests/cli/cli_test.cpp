@@ -1,0 +1,283 @@
+// The built tarnwick-cli as a user runs it: exit statuses, error texts, the
+// files it writes and the JSON report, on inputs made by the builder.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "cli/run_process.h"
+#include "support/ps_builder.h"
+#include "support/temp_dir.h"
+
+namespace tarnwick::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+ProcessResult cli(std::vector<std::string> args) {
+  args.insert(args.begin(), TARNWICK_CLI);
+  return runProcess(args);
+}
+
+std::set<std::string> filesIn(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
+  return names;
+}
+
+Bytes join(const Bytes& a, const Bytes& b) {
+  Bytes out = a;
+  out.insert(out.end(), b.begin(), b.end());
+  return out;
+}
+
+// The same payload with `n` MPEG-2 picture start codes spread through it.
+Bytes pictures(int n, std::uint8_t seed) {
+  Bytes out;
+  for (int i = 0; i < n; ++i) out = join(join(out, {0x00, 0x00, 0x01, 0x00}), pattern(200, seed));
+  return out;
+}
+
+// MPEG-2 video, Dolby Digital 0x80, Dolby Digital Plus 0xC3 and subpicture
+// 0x21, each first packet with its own time stamp; a second pack carries
+// more video and Dolby Digital without one.
+struct Sample {
+  static constexpr std::uint64_t kVideoPts = 900000;
+  static constexpr std::uint64_t kAc3Pts = kVideoPts + 90 * 120;
+  static constexpr std::uint64_t kDdPlusPts = kVideoPts - 4049;  // -44.99 ms
+  static constexpr std::uint64_t kSubPts = kVideoPts + 90 * 1000;
+  Bytes video1 = pictures(3, 1), video2 = pictures(2, 2);
+  Bytes ac3a = pattern(300, 3), ac3b = pattern(500, 4), ddPlus = pattern(400, 5), sub = pattern(64, 6);
+  std::size_t size = 0;
+
+  void writeTo(const std::string& path) {
+    PsBuilder b;
+    PesOptions videoTimes;
+    videoTimes.pts = kVideoPts;
+    videoTimes.dts = kVideoPts - 3600;
+    b.packHeader().systemHeader(3, 1).pes(0xE0, video1, videoTimes).finishPack();
+    b.packHeader().ac3(0x80, ac3a, kAc3Pts).ac3(0xC3, ddPlus, kDdPlusPts).finishPack();
+    b.packHeader().subpicture(0x21, sub, kSubPts).finishPack();
+    b.packHeader().pes(0xE0, video2).ac3(0x80, ac3b).finishPack();
+    b.writeTo(path);
+    size = b.size();
+  }
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    input = dir / "t.vob";
+    sample.writeTo(input);
+    std::filesystem::create_directory(out);
+  }
+  TempDir dir;
+  Sample sample;
+  std::string input;
+  std::string out = dir / "out";
+};
+
+TEST_F(CliTest, ReadPrintsThePlainLogAndSucceeds) {
+  const ProcessResult r = cli({"read", input});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("\nDone.\n"));
+  EXPECT_THAT(r.out, HasSubstr("Dolby Digital Plus audio stream 3 found!"));
+  // Not a terminal: no tags, no escapes, no progress.
+  EXPECT_THAT(r.out, Not(HasSubstr("[b]")));
+  EXPECT_THAT(r.out, Not(HasSubstr("\033")));
+  EXPECT_THAT(r.err, IsEmpty());
+}
+
+TEST_F(CliTest, HelpAndVersionSucceed) {
+  const ProcessResult help = cli({"demux", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_THAT(help.out, HasSubstr("--streams"));
+  const ProcessResult version = cli({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_THAT(version.out, HasSubstr(TARNWICK_VERSION));
+}
+
+TEST_F(CliTest, BadUsageExitsTwoAndWritesNothing) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"demux"},
+      {"demux", "-o", out, "--bogus", input},
+      {"demux", "-o", out, "--streams", "video0,audio3", input},   // not a box name
+      {"demux", "-o", out, "--streams", "", input},
+      {"demux", "-o", out, "--streams", "video0,audio01", input},  // no stream in that box
+      {"demux", "-o", out, "--audio-ext", "abcdef", input},
+      {"read", "--json", "--sub-ext", "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9x", input},
+      {"demux", "--json", input},  // a report of the read only
+  };
+  for (const auto& args : cases) {
+    const ProcessResult r = cli(args);
+    const std::string shown = ::testing::PrintToString(args);
+    EXPECT_EQ(r.status, 2) << shown << "\n" << r.err;
+    EXPECT_THAT(r.err, Not(IsEmpty())) << shown;
+    EXPECT_THAT(r.out, Not(HasSubstr("{"))) << shown;
+  }
+  EXPECT_THAT(filesIn(out), IsEmpty());
+  EXPECT_THAT(cli({"demux", "-o", out, "--streams", "video0,audio01", input}).err, HasSubstr("audio01"));
+}
+
+TEST_F(CliTest, ExtensionsOfFiveCharactersAreAccepted) {
+  // Five characters, ten bytes: the limit counts characters as the window does.
+  const std::string subExt = "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9";
+  const ProcessResult r = cli({"demux", "-o", out, "--video-ext", "m2v", "--audio-ext", "abcde", "--sub-ext",
+                               subExt, "--streams", "video0,audio03,sub01", input});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(filesIn(out), (std::set<std::string>{"t.MPEG-2.stream.0.m2v", "t.DD+.stream.03.abcde",
+                                                   "t.Subpicture.01." + subExt}));
+}
+
+TEST_F(CliTest, MissingInputIsAFileError) {
+  const ProcessResult r = cli({"demux", "-o", out, dir / "absent.vob"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("Cannot open file \"" + dir / "absent.vob" + "\""));
+  EXPECT_THAT(filesIn(out), IsEmpty());
+  EXPECT_EQ(cli({"read", "--json", dir / "absent.vob"}).status, 1);
+}
+
+TEST_F(CliTest, MissingOutputFolderNamesTheFirstOutput) {
+  const ProcessResult r = cli({"demux", "-o", dir / "nowhere", input});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("Cannot create file \"" + dir / "nowhere" + "/t.MPEG-2.stream.0.mpv\""));
+  EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
+}
+
+TEST_F(CliTest, DemuxWritesOnlyTheChosenStreams) {
+  const ProcessResult r = cli({"demux", "-o", out, "--streams", "audio00,video0", input});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(filesIn(out), (std::set<std::string>{"t.MPEG-2.stream.0.mpv", "t.DD.stream.00.mpa"}));
+  EXPECT_EQ(readFile(out + "/t.MPEG-2.stream.0.mpv"), join(sample.video1, sample.video2));
+  EXPECT_EQ(readFile(out + "/t.DD.stream.00.mpa"), join(sample.ac3a, sample.ac3b));
+}
+
+TEST_F(CliTest, DemuxWithoutAListWritesEveryStreamBesideTheInput) {
+  ASSERT_EQ(cli({"demux", input}).status, 0);
+  EXPECT_EQ(filesIn(dir.path().string()),
+            (std::set<std::string>{"t.vob", "out", "t.MPEG-2.stream.0.mpv", "t.DD.stream.00.mpa",
+                                   "t.DD+.stream.03.mpa", "t.Subpicture.01.sup"}));
+  EXPECT_EQ(readFile(dir / "t.DD+.stream.03.mpa"), sample.ddPlus);
+}
+
+TEST_F(CliTest, NoContinueStopsAtTheFirstFile) {
+  sample.writeTo(dir / "F_1.EVO");
+  sample.writeTo(dir / "F_2.EVO");
+  const std::vector<std::string> base = {"demux", "-o", out, "--streams", "audio00", dir / "F_1.EVO"};
+  const ProcessResult both = cli(base);
+  ASSERT_EQ(both.status, 0) << both.err;
+  EXPECT_THAT(both.out, HasSubstr("Continue on F_2.EVO"));
+  EXPECT_EQ(readFile(out + "/F_1_F_2.DD.stream.00.mpa"), join(join(sample.ac3a, sample.ac3b), join(sample.ac3a, sample.ac3b)));
+
+  std::vector<std::string> first = base;
+  first.insert(first.begin() + 1, "--no-continue");
+  const ProcessResult one = cli(first);
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_THAT(one.out, Not(HasSubstr("Continue on")));
+  EXPECT_EQ(readFile(out + "/F_1.DD.stream.00.mpa"), join(sample.ac3a, sample.ac3b));
+}
+
+// The report through Python's strict JSON reader, flattened to
+// "streams[1].delayMs" -> "120"; strings come back unescaped.
+std::map<std::string, std::string> parseJson(const std::string& json) {
+  static const char* kFlatten = R"(
+import json, sys
+out = sys.stdout.buffer
+def walk(p, v):
+    if isinstance(v, dict):
+        for k, x in v.items(): walk(p + "." + k if p else k, x)
+    elif isinstance(v, list):
+        out.write((p + ".length\0" + str(len(v)) + "\0").encode())
+        for i, x in enumerate(v): walk(p + "[" + str(i) + "]", x)
+    else:
+        out.write((p + "\0" + (v if isinstance(v, str) else json.dumps(v)) + "\0").encode())
+walk("", json.loads(sys.stdin.buffer.read().decode("utf-8")))
+)";
+  const ProcessResult r = runProcess({"python3", "-c", kFlatten}, json);
+  EXPECT_EQ(r.status, 0) << "not valid JSON: " << r.err << "\n" << json;
+  std::map<std::string, std::string> fields;
+  for (std::size_t at = 0; at < r.out.size();) {
+    const std::size_t keyEnd = r.out.find('\0', at);
+    const std::size_t valueEnd = r.out.find('\0', keyEnd + 1);
+    fields[r.out.substr(at, keyEnd - at)] = r.out.substr(keyEnd + 1, valueEnd - keyEnd - 1);
+    at = valueEnd + 1;
+  }
+  return fields;
+}
+
+TEST_F(CliTest, JsonReportCarriesStreamsTimesAndCounts) {
+  // Quotes, a backslash, a tab and a non-ASCII letter must survive escaping.
+  const std::string odd = dir / "q\"b\\s\tt \xC3\xA9.vob";
+  std::filesystem::copy_file(input, odd);
+  const ProcessResult r = cli({"read", "--json", odd});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto f = parseJson(r.out);
+  EXPECT_EQ(f["file"], odd);
+  EXPECT_EQ(f["size"], std::to_string(sample.size));
+  EXPECT_EQ(f["secondFile"], "null");
+  EXPECT_EQ(f["frameCounts[0]"], "5");
+  EXPECT_EQ(f["frameCounts[1]"], "0");
+  ASSERT_EQ(f["streams.length"], "4");
+
+  struct Expected {
+    const char* box;
+    const char* caption;
+    const char* kind;
+    int id;
+    std::uint64_t pts;
+    const char* delay;
+  };
+  const Expected expected[] = {
+      {"video0", "MPEG-2.stream.0", "MPEG-2.stream", 0xE0, Sample::kVideoPts, "0"},
+      {"audio00", "DD.stream.00", "DD.stream", 0x80, Sample::kAc3Pts, "120"},
+      {"audio03", "DD+.stream.03", "DD+.stream", 0xC3, Sample::kDdPlusPts, "-44"},  // toward zero
+      {"sub01", "Subpicture.01", "Subpicture", 0x21, Sample::kSubPts, "1000"},
+  };
+  const ProcessResult log = cli({"read", input});
+  for (int i = 0; i < 4; ++i) {
+    const std::string s = "streams[" + std::to_string(i) + "].";
+    EXPECT_EQ(f[s + "box"], expected[i].box);
+    EXPECT_EQ(f[s + "caption"], expected[i].caption);
+    EXPECT_EQ(f[s + "kind"], expected[i].kind);
+    EXPECT_EQ(f[s + "streamId"], std::to_string(expected[i].id));
+    EXPECT_EQ(f[s + "firstPts"], std::to_string(expected[i].pts));
+    EXPECT_EQ(f[s + "delayMs"], expected[i].delay);
+    // The detail lines are the ones the log shows under the stream.
+    ASSERT_NE(f[s + "details.length"], "0") << s;
+    for (int k = 0; k < std::stoi(f[s + "details.length"]); ++k)
+      EXPECT_THAT(log.out, HasSubstr("\n" + f[s + "details[" + std::to_string(k) + "]"] + "\n"));
+  }
+}
+
+TEST_F(CliTest, JsonFollowsTheDetailAndCountBoxes) {
+  const ProcessResult r = cli({"read", "--json", "--no-details", "--no-count-frames", input});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto f = parseJson(r.out);
+  EXPECT_EQ(f["frameCounts[0]"], "0");
+  ASSERT_EQ(f["streams.length"], "4");
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(f["streams[" + std::to_string(i) + "].details.length"], "0");
+  // The first time stamps are kept without details.
+  EXPECT_EQ(f["streams[1].firstPts"], std::to_string(Sample::kAc3Pts));
+}
+
+TEST_F(CliTest, JsonWithoutVideoHasNoDelays) {
+  PsBuilder b;
+  b.packHeader().ac3(0x81, pattern(100), 5000).finishPack();
+  b.writeTo(dir / "audio.vob");
+  const ProcessResult r = cli({"read", "--json", dir / "audio.vob"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto f = parseJson(r.out);
+  ASSERT_EQ(f["streams.length"], "1");
+  EXPECT_EQ(f["streams[0].box"], "audio01");
+  EXPECT_EQ(f["streams[0].firstPts"], "5000");
+  EXPECT_EQ(f["streams[0].delayMs"], "null");
+}
+
+}  // namespace
+}  // namespace tarnwick::test
