@@ -143,6 +143,14 @@ TEST_F(CliTest, MissingInputIsAFileError) {
   EXPECT_EQ(cli({"read", "--json", dir / "absent.vob"}).status, 1);
 }
 
+TEST_F(CliTest, DemuxOfAFileWithoutStreamsFails) {
+  writeFile(dir / "empty.vob", {});
+  const ProcessResult r = cli({"demux", "-o", out, dir / "empty.vob"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("no stream"));
+  EXPECT_THAT(filesIn(out), IsEmpty());
+}
+
 TEST_F(CliTest, MissingOutputFolderNamesTheFirstOutput) {
   const ProcessResult r = cli({"demux", "-o", dir / "nowhere", input});
   EXPECT_EQ(r.status, 1);

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -108,18 +107,26 @@ void selectStreams(TfMain& tf, const Window& w, const Options& o) {
     tf.toggleBox(box, std::find(chosen.begin(), chosen.end(), box) != chosen.end());
 }
 
+// The command ran to its "Done." line; the handlers return early only when
+// the window is busy, which a single command line never makes it.
+int finished(ConsoleWindow& w) {
+  if (w.sawDone()) return kExitDone;
+  w.endProgress();
+  std::fprintf(stderr, "The command stopped before it was done.\n");
+  return kExitFailed;
+}
+
 int runRead(const Options& o) {
   ConsoleWindow w(processStreams());
   w.setPrintLog(!o.json);
   TfMain tf(w);
   readEvo(tf, w, o);
-  if (!w.sawDone()) return kExitFailed;
+  if (!w.sawDone()) return finished(w);
   selectStreams(tf, w, o);
   if (o.json) {
     ReportFile file;
     file.path = o.input;
-    std::error_code error;
-    file.size = static_cast<std::int64_t>(std::filesystem::file_size(o.input, error));
+    file.size = InputFile(o.input).size();
     if (w.checked(ControlId::cbContinue) && !tf.scan().CancelRequested) file.secondPath = getsecond(o.input);
     std::fputs(jsonReport(file, tf.scan(), w).c_str(), stdout);
   }
@@ -130,17 +137,18 @@ int runDemux(const Options& o) {
   ConsoleWindow w(processStreams());
   TfMain tf(w);
   readEvo(tf, w, o);
-  if (!w.sawDone()) return kExitFailed;
+  if (!w.sawDone()) return finished(w);
   selectStreams(tf, w, o);
-  // The window offers Demux only with a stream ticked.
+  // The window offers Demux only with a stream ticked, and --streams names
+  // found streams only: the read found none.
   if (!w.enabled(ControlId::bDemux)) {
     w.endProgress();
-    std::fprintf(stderr, "Nothing to demux: no stream is selected.\n");
+    std::fprintf(stderr, "Nothing to demux: the read found no stream.\n");
     return kExitFailed;
   }
   w.forgetDone();
   tf.bDemuxClick();
-  return w.sawDone() ? kExitDone : kExitFailed;
+  return finished(w);
 }
 
 int run(int argc, char** argv) {
