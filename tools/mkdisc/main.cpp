@@ -1,0 +1,176 @@
+// tarnwick-mkdisc: writes a small HD DVD feature, split into FEATURE_1.EVO
+// and FEATURE_2.EVO, with VC-1 video, Dolby Digital Plus, DTS and LPCM
+// audio and two subpicture streams, for demos, tests and benchmarks.
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+
+#include "audio_frames.h"
+#include "muxer.h"
+#include "sources.h"
+
+namespace fs = std::filesystem;
+using namespace tarnwick::mkdisc;
+
+namespace {
+
+constexpr std::uint64_t kT0 = 36000;  // first display time: 0.4 s
+constexpr double kToneSeconds = 8;    // encoded once, looped as long as needed
+// Video payload rate chosen so that video is about 85 % of the file bytes
+// next to 192 kB/s LPCM, 96 kB/s DTS and 24 kB/s DD+.
+constexpr std::uint64_t kVideoBytesPerSecond = 2240000;
+
+void usage(std::ostream& out) {
+  out << "usage: tarnwick-mkdisc DISC_DIR [--size BYTES] [--seconds N] [--es DIR]\n"
+         "  Writes DISC_DIR/HVDVD_TS/FEATURE_1.EVO and FEATURE_2.EVO: one feature split in two\n"
+         "  files, time stamps running on across the split.\n"
+         "  --seconds N   length of each file (default 2; FEATURE_2 only when --size is given)\n"
+         "  --size BYTES  make FEATURE_1.EVO about BYTES long (K, M, G suffixes: powers of 1024)\n"
+         "  --es DIR      also write every elementary stream as muxed, for comparison\n"
+         "Needs ffmpeg on PATH to encode the Dolby Digital Plus and DTS audio.\n";
+}
+
+std::uint64_t parseSize(const std::string& text) {
+  std::size_t used = 0;
+  const double v = std::stod(text, &used);
+  std::string suffix = text.substr(used);
+  double scale = 1;
+  if (suffix == "K" || suffix == "k" || suffix == "KiB") scale = 1024.0;
+  else if (suffix == "M" || suffix == "MiB") scale = 1024.0 * 1024;
+  else if (suffix == "G" || suffix == "GiB") scale = 1024.0 * 1024 * 1024;
+  else if (!suffix.empty()) throw std::invalid_argument("bad size: " + text);
+  if (v <= 0) throw std::invalid_argument("size must be positive: " + text);
+  return static_cast<std::uint64_t>(v * scale);
+}
+
+struct TempDir {
+  std::string path;
+  TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tarnwick-mkdisc-XXXXXX";
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot create a temporary folder: " + tmpl);
+    path = tmpl;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+};
+
+std::string mib(std::uint64_t bytes) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  return buf;
+}
+
+std::string seconds(std::uint64_t ticks) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3f s", static_cast<double>(ticks) / 90000.0);
+  return buf;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string disc, esDir;
+  std::uint64_t size = 0;
+  double perFile = 2;
+  try {
+    for (int i = 1; i < argc; ++i) {
+      const std::string a = argv[i];
+      auto value = [&]() -> std::string {
+        if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value");
+        return argv[++i];
+      };
+      if (a == "-h" || a == "--help") {
+        usage(std::cout);
+        return 0;
+      } else if (a == "--size") {
+        size = parseSize(value());
+      } else if (a == "--seconds") {
+        perFile = std::stod(value());
+        if (!(perFile > 0) || perFile > 36000) throw std::invalid_argument("--seconds must be in (0, 36000]");
+      } else if (a == "--es") {
+        esDir = value();
+      } else if (!a.empty() && a[0] == '-') {
+        throw std::invalid_argument("unknown option " + a);
+      } else if (disc.empty()) {
+        disc = a;
+      } else {
+        throw std::invalid_argument("more than one DISC_DIR given");
+      }
+    }
+    if (disc.empty()) throw std::invalid_argument("no DISC_DIR given");
+  } catch (const std::exception& e) {
+    std::cerr << "tarnwick-mkdisc: " << e.what() << "\n";
+    usage(std::cerr);
+    return 2;
+  }
+
+  try {
+    if (!ffmpegAvailable()) {
+      std::cerr << "tarnwick-mkdisc: ffmpeg is needed to encode the sample audio and was not found on PATH.\n"
+                   "Install it (Debian: apt-get install ffmpeg) and run again.\n";
+      return 1;
+    }
+    const fs::path outDir = fs::path(disc) / "HVDVD_TS";
+    fs::create_directories(outDir);
+    if (!esDir.empty()) fs::create_directories(esDir);
+
+    AudioFrames ddp, dts;
+    {
+      TempDir tmp;
+      ddp = splitEac3(encodeTone("-c:a eac3 -b:a 192k", "eac3", 440, kToneSeconds, tmp.path));
+      dts = splitDts(encodeTone("-c:a dca -b:a 768k -strict -2", "dts", 330, kToneSeconds, tmp.path));
+    }
+
+    const auto groups = static_cast<std::uint64_t>(std::ceil(perFile * 90000.0 / kGopTicks));
+    std::vector<StreamSpec> streams;
+    streams.push_back({"VC-1 video (0xFD/0x55)", "video_fd55.vc1", StreamKind::Video, 0,
+                       makeVideoSource(Vc1Format{}, kT0, kVideoBytesPerSecond)});
+    streams.push_back({"Dolby Digital Plus (0xC0)", "audio_c0.eac3", StreamKind::Audio, 0xC0,
+                       makeLoopedAudioSource(ddp, kT0)});
+    streams.push_back({"DTS (0x88)", "audio_88.dts", StreamKind::Audio, 0x88, makeLoopedAudioSource(dts, kT0)});
+    streams.push_back({"LPCM 48 kHz 16-bit stereo (0xA0)", "audio_a0.s16be", StreamKind::Lpcm, 0xA0,
+                       makeLpcmSource(kT0)});
+    streams.push_back({"Subpicture 2-bit (0x20)", "sub_20.spu", StreamKind::Subpicture, 0x20,
+                       makeSubpictureSource(false, kT0 + 45000, 180000, 135000)});
+    streams.push_back({"Subpicture 8-bit (0x21)", "sub_21.spu", StreamKind::Subpicture, 0x21,
+                       makeSubpictureSource(true, kT0 + 54000, 180000, 135000)});
+
+    MuxPlan plan;
+    plan.outDir = outDir.string();
+    plan.t0 = kT0;
+    plan.firstFileBytes = size;
+    plan.firstFileGroups = groups;
+    plan.secondFileGroups = groups;
+    plan.esDir = esDir;
+    plan.audioStreams = 3;
+    const std::vector<FileTotals> files = muxFeature(std::move(plan), std::move(streams));
+
+    for (const FileTotals& f : files) {
+      std::cout << f.path << ": " << f.bytes << " bytes (" << mib(f.bytes) << "), " << f.packs << " packs, "
+                << f.navPacks << " navigation packs, video " << seconds(f.firstPts) << " to " << seconds(f.endPts)
+                << "\n";
+      for (const StreamTotals& s : f.streams) {
+        char share[16];
+        std::snprintf(share, sizeof share, "%5.1f %%",
+                      f.bytes ? 100.0 * static_cast<double>(s.payloadBytes) / static_cast<double>(f.bytes) : 0.0);
+        std::cout << "  " << s.name << ": " << s.units << " units, " << s.packets << " packets, " << s.payloadBytes
+                  << " payload bytes, " << share << " of the file\n";
+      }
+    }
+    if (!esDir.empty()) std::cout << "Elementary streams written to " << esDir << "\n";
+    return 0;
+  } catch (const std::exception& e) {
+    std::cerr << "tarnwick-mkdisc: " << e.what() << "\n";
+    return 1;
+  }
+}

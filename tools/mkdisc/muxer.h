@@ -1,0 +1,53 @@
+#pragma once
+// Interleaves the sample feature's streams into 2048-byte packs and writes
+// them as FEATURE_1.EVO and FEATURE_2.EVO, split at a navigation pack so
+// that time stamps run on from one file into the next.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sources.h"
+
+namespace tarnwick::mkdisc {
+
+enum class StreamKind { Video, Audio, Lpcm, Subpicture };
+
+struct StreamSpec {
+  std::string name;          // for the summary and the elementary-stream file
+  std::string esFileName;    // file name under the --es folder
+  StreamKind kind;
+  std::uint8_t substreamId;  // private stream 1 substream; unused for video
+  std::unique_ptr<UnitSource> source;
+};
+
+struct MuxPlan {
+  std::string outDir;                  // the HVDVD_TS folder
+  std::uint64_t t0 = 0;                // first display time stamp
+  std::uint64_t firstFileBytes = 0;    // split once FEATURE_1 reaches this size (0: use groups)
+  std::uint64_t firstFileGroups = 0;   // or once it holds this many groups of pictures
+  std::uint64_t secondFileGroups = 0;  // length of FEATURE_2
+  std::string esDir;                   // when set, each elementary stream is written there too
+  int audioStreams = 0;
+};
+
+struct StreamTotals {
+  std::string name;
+  std::uint64_t payloadBytes = 0;
+  std::uint64_t packets = 0;
+  std::uint64_t units = 0;
+};
+
+struct FileTotals {
+  std::string path;
+  std::uint64_t bytes = 0;
+  std::uint64_t packs = 0;
+  std::uint64_t navPacks = 0;
+  std::uint64_t firstPts = 0, endPts = 0;  // video display time covered
+  std::vector<StreamTotals> streams;
+};
+
+std::vector<FileTotals> muxFeature(MuxPlan plan, std::vector<StreamSpec> streams);
+
+}  // namespace tarnwick::mkdisc

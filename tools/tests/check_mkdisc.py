@@ -1,0 +1,261 @@
+#!/usr/bin/env python3
+"""Checks tarnwick-mkdisc's sample disc against ffmpeg/ffprobe, an independent
+reader of program streams, and against a walk of the packs by their lengths.
+
+usage: check_mkdisc.py PATH_TO_tarnwick-mkdisc
+"""
+
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+sys.dont_write_bytecode = True  # keep the source tree clean
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import evo_walk  # noqa: E402
+
+failures = []
+checks_run = [0]
+
+
+def check(cond, what):
+    checks_run[0] += 1
+    print(("ok   " if cond else "FAIL ") + what)
+    if not cond:
+        failures.append(what)
+    return cond
+
+
+def run(cmd, **kw):
+    return subprocess.run(cmd, capture_output=True, text=True, **kw)
+
+
+def ffprobe_json(*args):
+    r = run(["ffprobe", "-v", "error", "-of", "json", *args])
+    if r.returncode != 0:
+        raise RuntimeError("ffprobe failed: %s\n%s" % (" ".join(args), r.stderr))
+    return json.loads(r.stdout)
+
+
+# ---- the designed subpicture geometry, restated from the generator's intent ----
+def box_class(w, h, x, y, variant):
+    """0 transparent, 1 frame, 2 stripe, 3 fill: a framed box with a 1-pixel gap."""
+    if x == 0 or y == 0 or x == w - 1 or y == h - 1:
+        return 1
+    if x < 2 or y < 2 or x >= w - 2 or y >= h - 2:
+        return 0
+    return 2 if ((x + variant * 5) // 9) % 3 == 0 else 3
+
+
+def eight_bit_colour(w, h, x, y, variant):
+    c = box_class(w, h, x, y, variant)
+    return {0: 0, 1: 255, 2: 64 + ((x + variant * 5) // 9) % 64, 3: 160 + (y % 64)}[c]
+
+
+def rendered_box(evo, stream, area, margin=6):
+    """Renders subpicture stream `stream` with ffmpeg and returns the first
+    non-empty frame as rows of RGBA tuples, cropped to the area plus a margin."""
+    x, y, w, h = area
+    cw, ch = w + 2 * margin, h + 2 * margin
+    r = subprocess.run(
+        ["ffmpeg", "-nostdin", "-v", "error", "-i", evo, "-filter_complex",
+         "[0:s:%d]format=rgba,crop=%d:%d:%d:%d" % (stream, cw, ch, x - margin, y - margin),
+         "-vsync", "passthrough", "-f", "rawvideo", "-"], capture_output=True)
+    if r.returncode != 0:
+        raise RuntimeError("ffmpeg could not render subpicture stream %d: %s" % (stream, r.stderr.decode()))
+    frame = cw * ch * 4
+    for f in range(len(r.stdout) // frame):
+        d = r.stdout[f * frame:(f + 1) * frame]
+        if any(d[3::4]):
+            return [[tuple(d[(row * cw + col) * 4:(row * cw + col) * 4 + 4]) for col in range(cw)] for row in range(ch)], margin
+    return None, margin
+
+
+def check_box(evo, stream, area, colour_of, label):
+    img, m = rendered_box(evo, stream, area)
+    if not check(img is not None, "%s: ffmpeg renders a non-empty subpicture" % label):
+        return
+    x0, y0, w, h = area
+    # The opaque pixels are exactly the designed box, and within each row the
+    # colour changes exactly where the designed colour changes: a wrong run
+    # length in the run-length data would shift or smear them.
+    mask_ok = True
+    edges_ok = True
+    for row in range(len(img)):
+        for col in range(len(img[0])):
+            bx, by = col - m, row - m
+            inside = 0 <= bx < w and 0 <= by < h
+            want = inside and colour_of(bx, by) != 0
+            if (img[row][col][3] != 0) != want:
+                mask_ok = False
+        for bx in range(1, w):
+            by = row - m
+            if not 0 <= by < h:
+                continue
+            designed = colour_of(bx, by) != colour_of(bx - 1, by)
+            seen = img[row][bx + m] != img[row][bx - 1 + m]
+            if designed != seen:
+                edges_ok = False
+    check(mask_ok, "%s: opaque pixels are exactly the %dx%d box at %d,%d" % (label, w, h, x0, y0))
+    check(edges_ok, "%s: colour runs in every row match the designed runs" % label)
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__)
+        return 2
+    mkdisc = os.path.abspath(sys.argv[1])
+    for tool in ("ffmpeg", "ffprobe"):
+        if run(["sh", "-c", "command -v " + tool]).returncode != 0:
+            print("%s is not installed; these checks need it" % tool)
+            return 1
+
+    with tempfile.TemporaryDirectory(prefix="mkdisc-check-") as tmp:
+        disc, es = os.path.join(tmp, "DISC"), os.path.join(tmp, "es")
+        r = run([mkdisc, disc, "--es", es])
+        print(r.stdout)
+        if not check(r.returncode == 0, "generator exits 0 (stderr: %s)" % r.stderr.strip()):
+            return 1
+        f1 = os.path.join(disc, "HVDVD_TS", "FEATURE_1.EVO")
+        f2 = os.path.join(disc, "HVDVD_TS", "FEATURE_2.EVO")
+        whole = os.path.join(tmp, "whole.evo")
+        with open(whole, "wb") as out:
+            for f in (f1, f2):
+                with open(f, "rb") as src:
+                    out.write(src.read())
+
+        # ---- the packs, walked by their lengths ----
+        packs = {}
+        for name, path in (("FEATURE_1", f1), ("FEATURE_2", f2)):
+            data = open(path, "rb").read()
+            try:
+                packs[name] = list(evo_walk.walk(data))
+            except ValueError as e:
+                check(False, "%s walks pack by pack: %s" % (name, e))
+                return 1
+            check(len(data) > 0 and len(data) % 2048 == 0, "%s is a whole number of 2048-byte packs" % name)
+            check(data[14:18] == b"\x00\x00\x01\xbb", "%s: the first pack carries a system header at byte 14" % name)
+            sh = packs[name][0]["system_header"]
+            check(sh is not None and (sh[9] >> 2) == 3 and (sh[10] & 0x1F) == 1,
+                  "%s: system header has audio_bound 3 and video_bound 1" % name)
+            check(all(p["mux_rate"] > 0 for p in packs[name]), "%s: every pack has a mux rate" % name)
+        all_packs = packs["FEATURE_1"] + packs["FEATURE_2"]
+        scrs = [p["scr"] for p in all_packs]
+        check(all(a < b for a, b in zip(scrs, scrs[1:])), "SCR rises from pack to pack across both files")
+
+        total = sum(len(pk) for pk in packs.values()) * 2048
+        video = sum(len(p["payload"]) for pk in all_packs for p in pk["packets"] if p["id"] == 0xFD)
+        check(0.80 <= video / total <= 0.90, "video is %.1f %% of the bytes (about 85 %%)" % (100.0 * video / total))
+
+        nav = [pk for pk in all_packs if pk["packets"] and pk["packets"][0]["id"] == 0xBF]
+        check(all(pk["system_header"] is not None and len(pk["packets"]) == 2 and pk["packets"][1]["id"] == 0xBF
+                  and pk["packets"][0]["payload"][0] == 0 and pk["packets"][1]["payload"][0] == 1 for pk in nav),
+              "navigation packs hold a system header and two private-stream-2 packets (0x00, 0x01)")
+        gaps = [b["scr"] - a["scr"] for a, b in zip(nav, nav[1:])]
+        check(len(nav) >= 4 and all(0.3 * 90000 < g < 0.7 * 90000 for g in gaps),
+              "a navigation pack about every 0.5 s (%d of them)" % len(nav))
+
+        # Video: PTS (and DTS where it differs) on exactly the packets that open a frame.
+        vpk = [p for pk in all_packs for p in pk["packets"] if p["id"] == 0xFD]
+        check(all(p["ext"] == 0x55 for p in vpk), "every VC-1 packet carries stream_id_extension 0x55")
+        opens = [p["payload"][:4] in (b"\x00\x00\x01\x0d", b"\x00\x00\x01\x0f") for p in vpk]
+        check(all((p["pts"] is not None) == o for p, o in zip(vpk, opens)),
+              "video PTS exactly on the packets where a frame starts")
+        check(all(p["dts"] is None or p["dts"] < p["pts"] for p in vpk), "video DTS, where present, precedes PTS")
+
+        # Audio substream headers: the first-access-unit pointer lands on a sync word.
+        sync = {0xC0: b"\x0b\x77", 0x88: b"\x7f\xfe\x80\x01"}
+        for sub, word in sync.items():
+            ok = True
+            for pk in all_packs:
+                for p in pk["packets"]:
+                    if p["id"] == 0xBD and p.get("sub") == sub:
+                        n, ptr = p["payload"][1], (p["payload"][2] << 8) | p["payload"][3]
+                        body = p["payload"][4:]
+                        if (p["pts"] is not None) != (n > 0):
+                            ok = False
+                        if n > 0 and body[ptr - 1:ptr - 1 + len(word)] != word:
+                            ok = False
+            check(ok, "substream 0x%02X: PTS and frame pointer point at a sync word" % sub)
+
+        # Time stamps run on across the split.
+        def pts_of(name, key):
+            return [p["pts"] for pk in packs[name] for p in pk["packets"]
+                    if p.get("pts") is not None and (p["id"], p.get("sub")) == key]
+        for key, step, label in (((0xFD, None), 3754, "video"), ((0xBD, 0xC0), 2880, "DD+"),
+                                 ((0xBD, 0x88), 960, "DTS"), ((0xBD, 0xA0), 900, "LPCM")):
+            a, b = pts_of("FEATURE_1", key), pts_of("FEATURE_2", key)
+            check(a and b and max(a) < min(b) <= max(a) + 3 * step,
+                  "%s time stamps continue into FEATURE_2 (%d then %d)" % (label, max(a), min(b)))
+
+        # ---- ffprobe's view ----
+        info = ffprobe_json("-show_format", "-show_streams", f1)
+        check(info["format"]["format_name"] == "mpeg", "ffprobe sees FEATURE_1 as an MPEG program stream")
+        streams = {s.get("id"): s for s in info["streams"]}
+        want = {"0xfd55": "vc1", "0xc0": "eac3", "0x88": "dts", "0xa0": "pcm_dvd", "0x20": "dvd_subtitle",
+                "0x21": "dvd_subtitle"}
+        for sid, codec in want.items():
+            got = streams.get(sid, {}).get("codec_name")
+            check(got == codec, "ffprobe: stream %s is %s (got %s)" % (sid, codec, got))
+        v = streams.get("0xfd55", {})
+        check((v.get("width"), v.get("height"), v.get("profile")) == (1920, 1080, "Advanced"),
+              "ffprobe: VC-1 in FEATURE_1 is 1920x1080 advanced profile")
+        check(streams.get("0xc0", {}).get("sample_rate") == "48000" and streams.get("0x88", {}).get("channels") == 2,
+              "ffprobe: audio parameters are read from the frames")
+
+        # The raw VC-1 stream, as the generator wrote it: the synthesised sequence header parses.
+        vc1 = os.path.join(es, "video_fd55.vc1")
+        raw = ffprobe_json("-f", "vc1", "-count_packets", "-show_streams", vc1)["streams"][0]
+        check(raw.get("codec_name") == "vc1" and raw.get("profile") == "Advanced" and raw.get("level") == 3,
+              "raw VC-1: advanced profile, level 3")
+        check((raw.get("width"), raw.get("height")) == (1920, 1080), "raw VC-1: 1920x1080")
+        check(raw.get("r_frame_rate") == "24000/1001", "raw VC-1: 24000/1001 frames per second")
+        check(raw.get("sample_aspect_ratio") == "1:1" and raw.get("color_primaries") == "bt709",
+              "raw VC-1: square samples, BT.709 colour")
+        frames = open(vc1, "rb").read().count(b"\x00\x00\x01\x0d")
+        check(int(raw.get("nb_read_packets", -1)) == frames,
+              "raw VC-1: ffprobe finds the %d frames that have frame start codes" % frames)
+
+        # ---- ffmpeg demuxes the same elementary data back out ----
+        outs = {k: os.path.join(tmp, "out." + k) for k in ("eac3", "dts", "vc1", "s16be")}
+        r = run(["ffmpeg", "-nostdin", "-v", "error", "-i", whole,
+                 "-map", "0:a:0", "-c", "copy", "-f", "eac3", outs["eac3"],
+                 "-map", "0:a:1", "-c", "copy", "-f", "dts", outs["dts"],
+                 "-map", "0:v", "-c", "copy", "-f", "vc1", outs["vc1"],
+                 "-map", "0:a:2", "-f", "s16be", outs["s16be"]])
+        check(r.returncode == 0, "ffmpeg copies the streams out of the whole feature (%s)" % r.stderr.strip())
+        for k, name in (("eac3", "audio_c0.eac3"), ("dts", "audio_88.dts"), ("vc1", "video_fd55.vc1"),
+                        ("s16be", "audio_a0.s16be")):
+            a = open(outs[k], "rb").read() if os.path.exists(outs[k]) else b""
+            b = open(os.path.join(es, name), "rb").read()
+            check(len(b) > 0 and a == b, "ffmpeg's %s equals the generator's elementary stream (%d bytes)" % (k, len(b)))
+
+        # ---- the audio decodes without an error ----
+        # FEATURE_1 alone ends inside audio frames that finish in FEATURE_2, as
+        # a split feature does, so decoding is checked on the two files joined.
+        r = run(["ffmpeg", "-nostdin", "-v", "error", "-i", whole, "-map", "0:a", "-dn", "-f", "null", "-"])
+        check(r.returncode == 0 and r.stderr.strip() == "",
+              "E-AC-3, DTS and LPCM decode with no error (%s)" % r.stderr.strip())
+        r = run(["ffmpeg", "-nostdin", "-v", "error", "-i", f1, "-map", "0:a:0", "-dn", "-f", "null", "-"])
+        check(r.returncode == 0 and r.stderr.strip() == "", "E-AC-3 in FEATURE_1 alone decodes with no error")
+
+        # ---- both subpicture streams decode and show the designed box ----
+        check_box(whole, 0, (860, 960, 200, 40), lambda x, y: box_class(200, 40, x, y, 0), "2-bit subpicture 0x20")
+        check_box(whole, 1, (720, 900, 480, 64), lambda x, y: eight_bit_colour(480, 64, x, y, 0),
+                  "8-bit subpicture 0x21")
+
+        # ---- --size and a missing ffmpeg ----
+        big = os.path.join(tmp, "BIG")
+        r = run([mkdisc, big, "--size", "12M", "--seconds", "1"])
+        size = os.path.getsize(os.path.join(big, "HVDVD_TS", "FEATURE_1.EVO")) if r.returncode == 0 else 0
+        check(12 << 20 <= size <= (12 << 20) + (2 << 20), "--size 12M gives a FEATURE_1 of %d bytes" % size)
+        r = run([mkdisc, os.path.join(tmp, "NOFF")], env={**os.environ, "PATH": "/nonexistent"})
+        check(r.returncode != 0 and "ffmpeg" in r.stderr, "without ffmpeg the generator fails and says why")
+
+    print("%d passed, %d failed" % (checks_run[0] - len(failures), len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
