@@ -2,6 +2,7 @@
 // and FEATURE_2.EVO, with VC-1 video, Dolby Digital Plus, DTS and LPCM
 // audio and two subpicture streams, for demos, tests and benchmarks.
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -28,13 +29,27 @@ constexpr double kToneSeconds = 8;    // encoded once, looped as long as needed
 constexpr std::uint64_t kVideoBytesPerSecond = 2240000;
 
 void usage(std::ostream& out) {
-  out << "usage: tarnwick-mkdisc DISC_DIR [--size BYTES] [--seconds N] [--es DIR]\n"
+  out << "usage: tarnwick-mkdisc DISC_DIR [--size BYTES] [--seconds N] [--audio-ids DDP,DTS,LPCM] [--es DIR]\n"
          "  Writes DISC_DIR/HVDVD_TS/FEATURE_1.EVO and FEATURE_2.EVO: one feature split in two\n"
          "  files, time stamps running on across the split.\n"
          "  --seconds N   length of each file (default 2; FEATURE_2 only when --size is given)\n"
          "  --size BYTES  make FEATURE_1.EVO about BYTES long (K, M, G suffixes: powers of 1024)\n"
+         "  --audio-ids C0,88,A0  substream ids of the DD+, DTS and LPCM streams (hex; default C0,88,A0).\n"
+         "                The low bits are the audio stream number: C0,89,A2 numbers them 0, 1, 2\n"
          "  --es DIR      also write every elementary stream as muxed, for comparison\n"
          "Needs ffmpeg on PATH to encode the Dolby Digital Plus and DTS audio.\n";
+}
+
+std::string hex(unsigned v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%02X", v & 0xFFu);
+  return buf;
+}
+
+std::string lowerHex(unsigned v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%02x", v & 0xFFu);
+  return buf;
 }
 
 std::uint64_t parseSize(const std::string& text) {
@@ -48,6 +63,25 @@ std::uint64_t parseSize(const std::string& text) {
   else if (!suffix.empty()) throw std::invalid_argument("bad size: " + text);
   if (v <= 0) throw std::invalid_argument("size must be positive: " + text);
   return static_cast<std::uint64_t>(v * scale);
+}
+
+// Three hex substream ids, each within its format's range.
+std::array<std::uint8_t, 3> parseAudioIds(const std::string& text) {
+  static const std::uint8_t lows[3] = {0xC0, 0x88, 0xA0};
+  std::array<std::uint8_t, 3> ids{};
+  std::size_t at = 0;
+  for (int i = 0; i < 3; ++i) {
+    const std::size_t comma = text.find(',', at);
+    if ((i < 2) != (comma != std::string::npos)) throw std::invalid_argument("--audio-ids needs three ids: " + text);
+    const std::string part = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+    std::size_t used = 0;
+    const unsigned long v = std::stoul(part, &used, 16);
+    if (used != part.size() || v < lows[i] || v > lows[i] + 7u)
+      throw std::invalid_argument("--audio-ids: " + part + " is outside " + hex(lows[i]) + ".." + hex(lows[i] + 7));
+    ids[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v);
+    at = comma + 1;
+  }
+  return ids;
 }
 
 struct TempDir {
@@ -82,6 +116,7 @@ int main(int argc, char** argv) {
   std::string disc, esDir;
   std::uint64_t size = 0;
   double perFile = 2;
+  std::array<std::uint8_t, 3> audioIds = {0xC0, 0x88, 0xA0};
   try {
     for (int i = 1; i < argc; ++i) {
       const std::string a = argv[i];
@@ -97,6 +132,8 @@ int main(int argc, char** argv) {
       } else if (a == "--seconds") {
         perFile = std::stod(value());
         if (!(perFile > 0) || perFile > 36000) throw std::invalid_argument("--seconds must be in (0, 36000]");
+      } else if (a == "--audio-ids") {
+        audioIds = parseAudioIds(value());
       } else if (a == "--es") {
         esDir = value();
       } else if (!a.empty() && a[0] == '-') {
@@ -135,11 +172,13 @@ int main(int argc, char** argv) {
     std::vector<StreamSpec> streams;
     streams.push_back({"VC-1 video (0xFD/0x55)", "video_fd55.vc1", StreamKind::Video, 0,
                        makeVideoSource(Vc1Format{}, kT0, kVideoBytesPerSecond)});
-    streams.push_back({"Dolby Digital Plus (0xC0)", "audio_c0.eac3", StreamKind::Audio, 0xC0,
-                       makeLoopedAudioSource(ddp, kT0)});
-    streams.push_back({"DTS (0x88)", "audio_88.dts", StreamKind::Audio, 0x88, makeLoopedAudioSource(dts, kT0)});
-    streams.push_back({"LPCM 48 kHz 16-bit stereo (0xA0)", "audio_a0.s16be", StreamKind::Lpcm, 0xA0,
-                       makeLpcmSource(kT0)});
+    const auto [ddpId, dtsId, lpcmId] = audioIds;
+    streams.push_back({"Dolby Digital Plus (0x" + hex(ddpId) + ")", "audio_" + lowerHex(ddpId) + ".eac3",
+                       StreamKind::Audio, ddpId, makeLoopedAudioSource(ddp, kT0)});
+    streams.push_back({"DTS (0x" + hex(dtsId) + ")", "audio_" + lowerHex(dtsId) + ".dts", StreamKind::Audio, dtsId,
+                       makeLoopedAudioSource(dts, kT0)});
+    streams.push_back({"LPCM 48 kHz 16-bit stereo (0x" + hex(lpcmId) + ")", "audio_" + lowerHex(lpcmId) + ".s16be",
+                       StreamKind::Lpcm, lpcmId, makeLpcmSource(kT0)});
     streams.push_back({"Subpicture 2-bit (0x20)", "sub_20.spu", StreamKind::Subpicture, 0x20,
                        makeSubpictureSource(false, kT0 + 45000, 180000, 135000)});
     streams.push_back({"Subpicture 8-bit (0x21)", "sub_21.spu", StreamKind::Subpicture, 0x21,

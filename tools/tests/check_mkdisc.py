@@ -250,6 +250,16 @@ def main():
         r = run([mkdisc, big, "--size", "12M", "--seconds", "1"])
         size = os.path.getsize(os.path.join(big, "HVDVD_TS", "FEATURE_1.EVO")) if r.returncode == 0 else 0
         check(12 << 20 <= size <= (12 << 20) + (2 << 20), "--size 12M gives a FEATURE_1 of %d bytes" % size)
+        numbered = os.path.join(tmp, "NUMBERED")
+        r = run([mkdisc, numbered, "--seconds", "1", "--audio-ids", "C0,89,A2"])
+        ids = {}
+        if r.returncode == 0:
+            ids = {s.get("id"): s.get("codec_name") for s in
+                   ffprobe_json("-show_streams", os.path.join(numbered, "HVDVD_TS", "FEATURE_1.EVO"))["streams"]}
+        check(ids.get("0xc0") == "eac3" and ids.get("0x89") == "dts" and ids.get("0xa2") == "pcm_dvd",
+              "--audio-ids C0,89,A2 moves DTS and LPCM to 0x89 and 0xA2")
+        r = run([mkdisc, os.path.join(tmp, "BAD"), "--audio-ids", "C0,90,A0"])
+        check(r.returncode == 2 and "90" in r.stderr, "--audio-ids rejects an id outside the DTS range")
         r = run([mkdisc, os.path.join(tmp, "NOFF")], env={**os.environ, "PATH": "/nonexistent"})
         check(r.returncode != 0 and "ffmpeg" in r.stderr, "without ffmpeg the generator fails and says why")
 
