@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
     }
 
     const auto groups = static_cast<std::uint64_t>(std::ceil(perFile * 90000.0 / kGopTicks));
-    std::vector<StreamSpec> streams;
+    std::vector<StreamSetup> streams;
     streams.push_back({"VC-1 video (0xFD/0x55)", "video_fd55.vc1", StreamKind::Video, 0,
                        makeVideoSource(Vc1Format{}, kT0, kVideoBytesPerSecond)});
     const auto [ddpId, dtsId, lpcmId] = audioIds;

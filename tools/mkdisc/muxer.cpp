@@ -51,7 +51,7 @@ Bytes systemHeader(int audioBound) {
 }
 
 struct Stream {
-  StreamSpec spec;
+  StreamSetup setup;
   std::deque<Unit> queue;
   std::size_t offset = 0;  // bytes of queue.front() already packed
   bool exhausted = false;
@@ -60,12 +60,12 @@ struct Stream {
 
 class Muxer {
  public:
-  Muxer(MuxPlan plan, std::vector<StreamSpec> specs) : plan_(std::move(plan)), system_(systemHeader(plan_.audioStreams)) {
-    for (auto& spec : specs) {
+  Muxer(MuxPlan plan, std::vector<StreamSetup> setups) : plan_(std::move(plan)), system_(systemHeader(plan_.audioStreams)) {
+    for (auto& setup : setups) {
       auto s = std::make_unique<Stream>();
-      s->spec = std::move(spec);
+      s->setup = std::move(setup);
       if (!plan_.esDir.empty()) {
-        const std::string path = plan_.esDir + "/" + s->spec.esFileName;
+        const std::string path = plan_.esDir + "/" + s->setup.esFileName;
         s->es = std::fopen(path.c_str(), "wb");
         if (!s->es) throw std::runtime_error("cannot write " + path);
       }
@@ -93,11 +93,11 @@ class Muxer {
         }
       }
       if (!best) break;
-      if (best->spec.kind == StreamKind::Video && best->offset == 0 && best->queue.front().gopStart)
+      if (best->setup.kind == StreamKind::Video && best->offset == 0 && best->queue.front().gopStart)
         startVobu(best->queue.front(), bestTime);
       if (vobu_.empty()) throw std::logic_error("stream data before the first navigation pack");
       const std::uint64_t scr = advanceScr(bestTime);
-      switch (best->spec.kind) {
+      switch (best->setup.kind) {
         case StreamKind::Video: videoPack(*best, scr); break;
         case StreamKind::Audio: audioPack(*best, scr); break;
         case StreamKind::Lpcm: lpcmPack(*best, scr); break;
@@ -107,7 +107,7 @@ class Muxer {
     flushVobu();
     closeFile();
     for (auto& s : streams_)
-      if (s->es && std::fflush(s->es) != 0) throw std::runtime_error("cannot write " + s->spec.esFileName);
+      if (s->es && std::fflush(s->es) != 0) throw std::runtime_error("cannot write " + s->setup.esFileName);
     return totals_;
   }
 
@@ -115,13 +115,13 @@ class Muxer {
   // ---- sources -------------------------------------------------------
   bool pull(Stream& s) {
     if (s.exhausted) return false;
-    std::optional<Unit> u = s.spec.source->next(end_);
+    std::optional<Unit> u = s.setup.source->next(end_);
     if (!u) {
       s.exhausted = true;
       return false;
     }
     if (s.es && std::fwrite(u->data.data(), 1, u->data.size(), s.es) != u->data.size())
-      throw std::runtime_error("cannot write " + s.spec.esFileName);
+      throw std::runtime_error("cannot write " + s.setup.esFileName);
     s.queue.push_back(std::move(*u));
     return true;
   }
@@ -261,7 +261,7 @@ class Muxer {
                        static_cast<std::uint8_t>(pointer)};
     PsBuilder b;
     b.packHeader(scr, kMuxRate);
-    b.privateStream1(s.spec.substreamId, sub, payload, opts);
+    b.privateStream1(s.setup.substreamId, sub, payload, opts);
     count(s, n);
     emitPack(b);
   }
@@ -283,7 +283,7 @@ class Muxer {
                        0x80};
     PsBuilder b;
     b.packHeader(scr, kMuxRate);
-    b.privateStream1(s.spec.substreamId, sub, payload, opts);
+    b.privateStream1(s.setup.substreamId, sub, payload, opts);
     count(s, payload.size());
     emitPack(b);
   }
@@ -299,7 +299,7 @@ class Muxer {
     opts.stuffing = stuffingFor(room - n);
     PsBuilder b;
     b.packHeader(scr, kMuxRate);
-    b.privateStream1(s.spec.substreamId, {}, payload, opts);
+    b.privateStream1(s.setup.substreamId, {}, payload, opts);
     count(s, n);
     emitPack(b);
   }
@@ -363,7 +363,7 @@ class Muxer {
     file_ = index;
     FileTotals f;
     f.path = plan_.outDir + "/FEATURE_" + std::to_string(index + 1) + ".EVO";
-    for (auto& s : streams_) f.streams.push_back({s->spec.name, 0, 0, 0});
+    for (auto& s : streams_) f.streams.push_back({s->setup.name, 0, 0, 0});
     totals_.push_back(f);
     out_ = std::fopen(f.path.c_str(), "wb");
     if (!out_) throw std::runtime_error("cannot create " + f.path + ": " + std::strerror(errno));
@@ -397,7 +397,7 @@ class Muxer {
 
 }  // namespace
 
-std::vector<FileTotals> muxFeature(MuxPlan plan, std::vector<StreamSpec> streams) {
+std::vector<FileTotals> muxFeature(MuxPlan plan, std::vector<StreamSetup> streams) {
   Muxer m(std::move(plan), std::move(streams));
   return m.run();
 }

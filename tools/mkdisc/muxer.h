@@ -14,7 +14,7 @@ namespace tarnwick::mkdisc {
 
 enum class StreamKind { Video, Audio, Lpcm, Subpicture };
 
-struct StreamSpec {
+struct StreamSetup {
   std::string name;          // for the summary and the elementary-stream file
   std::string esFileName;    // file name under the --es folder
   StreamKind kind;
@@ -48,6 +48,6 @@ struct FileTotals {
   std::vector<StreamTotals> streams;
 };
 
-std::vector<FileTotals> muxFeature(MuxPlan plan, std::vector<StreamSpec> streams);
+std::vector<FileTotals> muxFeature(MuxPlan plan, std::vector<StreamSetup> streams);
 
 }  // namespace tarnwick::mkdisc
