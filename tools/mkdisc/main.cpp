@@ -34,7 +34,7 @@ void usage(std::ostream& out) {
          "  files, time stamps running on across the split.\n"
          "  --seconds N   length of each file (default 2; FEATURE_2 only when --size is given)\n"
          "  --size BYTES  make FEATURE_1.EVO about BYTES long (K, M, G suffixes: powers of 1024)\n"
-         "  --audio-ids C0,88,A0  substream ids of the DD+, DTS and LPCM streams (hex; default C0,88,A0).\n"
+         "  --audio-ids C0,89,A2  substream ids of the DD+, DTS and LPCM streams (hex; default C0,89,A2).\n"
          "                The low bits are the audio stream number: C0,89,A2 numbers them 0, 1, 2\n"
          "  --es DIR      also write every elementary stream as muxed, for comparison\n"
          "Needs ffmpeg on PATH to encode the Dolby Digital Plus and DTS audio.\n";
@@ -116,7 +116,8 @@ int main(int argc, char** argv) {
   std::string disc, esDir;
   std::uint64_t size = 0;
   double perFile = 2;
-  std::array<std::uint8_t, 3> audioIds = {0xC0, 0x88, 0xA0};
+  // Distinct low bits: the audio slot of a stream comes from them.
+  std::array<std::uint8_t, 3> audioIds = {0xC0, 0x89, 0xA2};
   try {
     for (int i = 1; i < argc; ++i) {
       const std::string a = argv[i];

@@ -165,7 +165,7 @@ def main():
         check(all(p["dts"] is None or p["dts"] < p["pts"] for p in vpk), "video DTS, where present, precedes PTS")
 
         # Audio substream headers: the first-access-unit pointer lands on a sync word.
-        sync = {0xC0: b"\x0b\x77", 0x88: b"\x7f\xfe\x80\x01"}
+        sync = {0xC0: b"\x0b\x77", 0x89: b"\x7f\xfe\x80\x01"}
         for sub, word in sync.items():
             ok = True
             for pk in all_packs:
@@ -184,7 +184,7 @@ def main():
             return [p["pts"] for pk in packs[name] for p in pk["packets"]
                     if p.get("pts") is not None and (p["id"], p.get("sub")) == key]
         for key, step, label in (((0xFD, None), 3754, "video"), ((0xBD, 0xC0), 2880, "DD+"),
-                                 ((0xBD, 0x88), 960, "DTS"), ((0xBD, 0xA0), 900, "LPCM")):
+                                 ((0xBD, 0x89), 960, "DTS"), ((0xBD, 0xA2), 900, "LPCM")):
             a, b = pts_of("FEATURE_1", key), pts_of("FEATURE_2", key)
             check(a and b and max(a) < min(b) <= max(a) + 3 * step,
                   "%s time stamps continue into FEATURE_2 (%d then %d)" % (label, max(a), min(b)))
@@ -193,7 +193,7 @@ def main():
         info = ffprobe_json("-show_format", "-show_streams", f1)
         check(info["format"]["format_name"] == "mpeg", "ffprobe sees FEATURE_1 as an MPEG program stream")
         streams = {s.get("id"): s for s in info["streams"]}
-        want = {"0xfd55": "vc1", "0xc0": "eac3", "0x88": "dts", "0xa0": "pcm_dvd", "0x20": "dvd_subtitle",
+        want = {"0xfd55": "vc1", "0xc0": "eac3", "0x89": "dts", "0xa2": "pcm_dvd", "0x20": "dvd_subtitle",
                 "0x21": "dvd_subtitle"}
         for sid, codec in want.items():
             got = streams.get(sid, {}).get("codec_name")
@@ -201,7 +201,7 @@ def main():
         v = streams.get("0xfd55", {})
         check((v.get("width"), v.get("height"), v.get("profile")) == (1920, 1080, "Advanced"),
               "ffprobe: VC-1 in FEATURE_1 is 1920x1080 advanced profile")
-        check(streams.get("0xc0", {}).get("sample_rate") == "48000" and streams.get("0x88", {}).get("channels") == 2,
+        check(streams.get("0xc0", {}).get("sample_rate") == "48000" and streams.get("0x89", {}).get("channels") == 2,
               "ffprobe: audio parameters are read from the frames")
 
         # The raw VC-1 stream, as the generator wrote it: the synthesised sequence header parses.
@@ -225,8 +225,8 @@ def main():
                  "-map", "0:v", "-c", "copy", "-f", "vc1", outs["vc1"],
                  "-map", "0:a:2", "-f", "s16be", outs["s16be"]])
         check(r.returncode == 0, "ffmpeg copies the streams out of the whole feature (%s)" % r.stderr.strip())
-        for k, name in (("eac3", "audio_c0.eac3"), ("dts", "audio_88.dts"), ("vc1", "video_fd55.vc1"),
-                        ("s16be", "audio_a0.s16be")):
+        for k, name in (("eac3", "audio_c0.eac3"), ("dts", "audio_89.dts"), ("vc1", "video_fd55.vc1"),
+                        ("s16be", "audio_a2.s16be")):
             a = open(outs[k], "rb").read() if os.path.exists(outs[k]) else b""
             b = open(os.path.join(es, name), "rb").read()
             check(len(b) > 0 and a == b, "ffmpeg's %s equals the generator's elementary stream (%d bytes)" % (k, len(b)))
@@ -251,13 +251,13 @@ def main():
         size = os.path.getsize(os.path.join(big, "HVDVD_TS", "FEATURE_1.EVO")) if r.returncode == 0 else 0
         check(12 << 20 <= size <= (12 << 20) + (2 << 20), "--size 12M gives a FEATURE_1 of %d bytes" % size)
         numbered = os.path.join(tmp, "NUMBERED")
-        r = run([mkdisc, numbered, "--seconds", "1", "--audio-ids", "C0,89,A2"])
+        r = run([mkdisc, numbered, "--seconds", "1", "--audio-ids", "C1,8A,A3"])
         ids = {}
         if r.returncode == 0:
             ids = {s.get("id"): s.get("codec_name") for s in
                    ffprobe_json("-show_streams", os.path.join(numbered, "HVDVD_TS", "FEATURE_1.EVO"))["streams"]}
-        check(ids.get("0xc0") == "eac3" and ids.get("0x89") == "dts" and ids.get("0xa2") == "pcm_dvd",
-              "--audio-ids C0,89,A2 moves DTS and LPCM to 0x89 and 0xA2")
+        check(ids.get("0xc1") == "eac3" and ids.get("0x8a") == "dts" and ids.get("0xa3") == "pcm_dvd",
+              "--audio-ids C1,8A,A3 moves the three streams to 0xC1, 0x8A and 0xA3")
         r = run([mkdisc, os.path.join(tmp, "BAD"), "--audio-ids", "C0,90,A0"])
         check(r.returncode == 2 and "90" in r.stderr, "--audio-ids rejects an id outside the DTS range")
         r = run([mkdisc, os.path.join(tmp, "NOFF")], env={**os.environ, "PATH": "/nonexistent"})
