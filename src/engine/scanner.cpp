@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "analysers/frame_counter.h"
@@ -98,6 +99,7 @@ class Scanner {
  private:
   void scanChunk();
   void step(std::int64_t& pos);
+  void skipBetweenPackets(std::int64_t& pos);
   void headerDone();
   void abortPacket();
   bool consumeHeaderByte();
@@ -468,6 +470,18 @@ void Scanner::step(std::int64_t& pos) {
     return;
   }
   // P. pack headers, system headers, anything between packets
+  if (b != 0x01) skipBetweenPackets(pos);
+}
+
+// Between packets only a start code can change the state, and one can only
+// be recognised right after a 01 byte: pass over everything before the next
+// 01 at once, keeping the start-code register as the bytes would leave it.
+void Scanner::skipBetweenPackets(std::int64_t& pos) {
+  if (pos >= r_.ChunkLength) return;
+  const void* hit = std::memchr(buf_ + pos, 0x01, static_cast<std::size_t>(r_.ChunkLength - pos));
+  const std::int64_t stop = hit != nullptr ? static_cast<const std::uint8_t*>(hit) - buf_ + 1 : r_.ChunkLength;
+  for (std::int64_t i = std::max(pos, stop - 4); i < stop; ++i) r_.StartCode = (r_.StartCode << 8) | buf_[i];
+  pos = stop;
 }
 
 void Scanner::firstDetails(std::int64_t pos, std::int32_t n) {

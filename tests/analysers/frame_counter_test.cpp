@@ -64,7 +64,7 @@ TEST(CountPictureStartsTest, AgreesWithAShiftRegisterOnRandomRuns) {
   std::uniform_int_distribution<int> byte(0, 7);  // mostly 00, 01, 09, 0D, 00…
   const std::uint8_t alphabet[8] = {0x00, 0x00, 0x00, 0x01, 0x01, 0x09, 0x0D, 0xB3};
   for (VideoCodec codec : {VideoCodec::Mpeg2, VideoCodec::H264, VideoCodec::Vc1}) {
-    Bytes bytes(20000);
+    Bytes bytes(200000);
     for (auto& b : bytes) b = alphabet[byte(random)];
     const std::uint32_t wanted = codec == VideoCodec::Mpeg2 ? 0x100u : codec == VideoCodec::H264 ? 0x109u : 0x10Du;
     std::int32_t expected = 0;
@@ -79,7 +79,7 @@ TEST(CountPictureStartsTest, AgreesWithAShiftRegisterOnRandomRuns) {
     std::int32_t count = 0;
     std::uint32_t window = 0;
     std::size_t pos = 0;
-    std::uniform_int_distribution<int> runLength(0, 40);
+    std::uniform_int_distribution<int> runLength(0, 300);
     while (pos < bytes.size()) {
       const auto n = std::min<std::size_t>(static_cast<std::size_t>(runLength(random)), bytes.size() - pos);
       CountPictureStarts(bytes.data(), static_cast<std::int32_t>(pos), static_cast<std::int32_t>(n), codec, count,
