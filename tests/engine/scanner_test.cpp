@@ -180,6 +180,17 @@ TEST_F(ScannerTest, PacketsStraddlingChunksAreFollowed) {
                                  "   First PTS = 00000000", "   Stream id = E0"));
 }
 
+TEST_F(ScannerTest, FrameMarkerSplitBetweenPacketsCountsOnce) {
+  // 00 00 | 01 0D across two VC-1 packets, with an audio packet between them,
+  // and 00 00 01 | 0D across the next pair.
+  PsBuilder b;
+  b.vc1({0x11, 0x00, 0x00}, 1000, 900).ac3(0x80, {0x00, 0x01, 0x0D}, 1000).vc1({0x01, 0x0D, 0x00, 0x00, 0x01});
+  b.vc1({0x0D, 0x22});
+  window.setChecked(ControlId::cbDetails, false);
+  scan(b.bytes());
+  EXPECT_EQ(state.VideoFrameCounts[0], 2);
+}
+
 // Malformed packets: each row is followed by a well-formed Dolby Digital
 // packet that must still be found.
 struct MalformedCase {

@@ -1,0 +1,80 @@
+#!/usr/bin/env python3
+"""Demuxes the generated sample disc and compares every output with the
+elementary streams the generator put into it (both files of the feature)."""
+
+import os
+import subprocess
+import sys
+import tempfile
+
+
+def records(data):
+    """Splits a subpicture output into its "SP" records: (time, unit) pairs.
+    A unit states its own size: 2-bit units in their first two bytes, 8-bit
+    units (which begin 00 00) in the four bytes after that."""
+    out = []
+    o = 0
+    while o < len(data):
+        if data[o:o + 2] != b"SP" or data[o + 6:o + 10] != b"\0\0\0\0":
+            raise AssertionError("no record header at offset %d" % o)
+        time = int.from_bytes(data[o + 2:o + 6], "little")
+        unit = data[o + 10:]
+        size = int.from_bytes(unit[2:6], "big") if unit[:2] == b"\0\0" else int.from_bytes(unit[:2], "big")
+        out.append((time, unit[:size]))
+        o += 10 + size
+    return out
+
+
+def main():
+    mkdisc, cli = sys.argv[1], sys.argv[2]
+    failures = []
+    passes = []
+
+    def check(ok, what):
+        print(("ok   " if ok else "FAIL ") + what)
+        (passes if ok else failures).append(what)
+
+    with tempfile.TemporaryDirectory() as tmp:
+        disc, es, out = (os.path.join(tmp, n) for n in ("DISC", "es", "out"))
+        os.mkdir(out)
+        subprocess.run([mkdisc, disc, "--es", es], check=True, stdout=subprocess.DEVNULL)
+        evo = os.path.join(disc, "HVDVD_TS", "FEATURE_1.EVO")
+        r = subprocess.run([cli, "demux", "-o", out, evo], capture_output=True, text=True)
+        check(r.returncode == 0, "demux exits 0 (%s)" % r.stderr.strip())
+        log = r.stdout.splitlines()
+        check("Continue on FEATURE_2.EVO" in log, "the demux continues into FEATURE_2.EVO")
+        check(log[-1].endswith("count in video stream 0."), "the demux reports the frame count")
+
+        def read(folder, name):
+            with open(os.path.join(folder, name), "rb") as f:
+                return f.read()
+
+        base = "FEATURE_1_FEATURE_2."
+        for output, reference in (("VC-1.stream.0.mpv", "video_fd55.vc1"),
+                                  ("DD+.stream.00.mpa", "audio_c0.eac3"),
+                                  ("DTSHD.stream.01.mpa", "audio_89.dts"),
+                                  ("LPCM.stream.02.mpa", "audio_a2.s16be")):
+            got, want = read(out, base + output), read(es, reference)
+            check(got == want, "%s equals %s (%d and %d bytes)" % (output, reference, len(got), len(want)))
+
+        frames = read(es, "video_fd55.vc1").count(b"\0\0\1\x0d")
+        check(log[-1].startswith("%d frames (" % frames), "frame count %d in %r" % (frames, log[-1]))
+
+        for output, reference in (("Subpicture.00.sup", "sub_20.spu"), ("Subpicture.01.sup", "sub_21.spu")):
+            try:
+                recs = records(read(out, base + output))
+            except AssertionError as e:
+                check(False, "%s: %s" % (output, e))
+                continue
+            check(b"".join(u for _, u in recs) == read(es, reference),
+                  "%s holds the units of %s, one record each (%d records)" % (output, reference, len(recs)))
+            times = [t for t, _ in recs]
+            check(times == sorted(times) and all(0 < t < 90000 * 60 for t in times),
+                  "%s record times rise and are rebased near the start: %s" % (output, times))
+
+    print("%d passed, %d failed" % (len(passes), len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
