@@ -13,30 +13,24 @@
 namespace tarnwick {
 namespace {
 
-// The 34 boxes that own an output, in the order the outputs are created.
-std::vector<ControlId> outputBoxes() {
-  std::vector<ControlId> boxes;
-  for (int n = 0; n < 2; ++n) boxes.push_back(videoBox(n));
-  for (int n = 0; n < 16; ++n) boxes.push_back(audioBox(n));
-  for (int n = 0; n < 16; ++n) boxes.push_back(subBox(n));
-  return boxes;
-}
-
 std::optional<OutputFile>& outputOf(ScanState& state, ControlId box) {
-  const int id = static_cast<int>(box);
-  if (id < static_cast<int>(ControlId::cbAudio00)) return state.videoOutputs[id - static_cast<int>(ControlId::cbVideo0)];
-  if (id < static_cast<int>(ControlId::cbSub00)) return state.audioOutputs[id - static_cast<int>(ControlId::cbAudio00)];
-  return state.subpictureOutputs[id - static_cast<int>(ControlId::cbSub00)];
+  const BoxSlot b = boxSlot(box);
+  const auto k = static_cast<std::size_t>(b.slot);
+  switch (b.streamClass) {
+    case StreamClass::Video: return state.videoOutputs[k];
+    case StreamClass::Audio: return state.audioOutputs[k];
+    default: return state.subpictureOutputs[k];
+  }
 }
 
 void select(ScanState& state, ControlId box) {
-  const int id = static_cast<int>(box);
-  if (id < static_cast<int>(ControlId::cbAudio00))
-    state.videoSelected[id - static_cast<int>(ControlId::cbVideo0)] = true;
-  else if (id < static_cast<int>(ControlId::cbSub00))
-    state.audioSelected[id - static_cast<int>(ControlId::cbAudio00)] = true;
-  else
-    state.subpictureSelected[id - static_cast<int>(ControlId::cbSub00)] = true;
+  const BoxSlot b = boxSlot(box);
+  const auto k = static_cast<std::size_t>(b.slot);
+  switch (b.streamClass) {
+    case StreamClass::Video: state.videoSelected[k] = true; break;
+    case StreamClass::Audio: state.audioSelected[k] = true; break;
+    default: state.subpictureSelected[k] = true; break;
+  }
 }
 
 // Closes what a failed run created; the first error is the one reported.
@@ -53,10 +47,10 @@ std::string TfMain::outputFileName(ControlId box, const std::string& workdir) co
   // No output folder: write beside the input.
   std::string folder = workdir.empty() ? files_.EvoFolder : workdir;
   if (!folder.empty() && !folder.ends_with(kSeparator)) folder += kSeparator;
-  const int id = static_cast<int>(box);
-  const ControlId extBox = id < static_cast<int>(ControlId::cbAudio00) ? ControlId::eVideoExt
-                           : id < static_cast<int>(ControlId::cbSub00) ? ControlId::eAudioExt
-                                                                       : ControlId::eSubExt;
+  const StreamClass streamClass = boxSlot(box).streamClass;
+  const ControlId extBox = streamClass == StreamClass::Video   ? ControlId::eVideoExt
+                           : streamClass == StreamClass::Audio ? ControlId::eAudioExt
+                                                               : ControlId::eSubExt;
   return folder + files_.OutputBaseName + "." + safeNamePart(window_.caption(box)) + "." +
          safeNamePart(window_.text(extBox));
 }

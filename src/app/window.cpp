@@ -10,6 +10,18 @@ void Window::slog(std::string_view text, int panel) {
   if (panel == 1) setStatusHint(std::string(text));
 }
 
+const std::array<ControlId, 34>& outputBoxes() {
+  static const std::array<ControlId, 34> boxes = [] {
+    std::array<ControlId, 34> all{};
+    std::size_t k = 0;
+    for (int n = 0; n < 2; ++n) all[k++] = videoBox(n);
+    for (int n = 0; n < 16; ++n) all[k++] = audioBox(n);
+    for (int n = 0; n < 16; ++n) all[k++] = subBox(n);
+    return all;
+  }();
+  return boxes;
+}
+
 std::string controlName(ControlId id) {
   static constexpr std::array<const char*, static_cast<int>(ControlId::cbVideo0)> kNames = {
       "eEVOfile", "eXPLfile", "eWorkdir", "eVideoExt", "eAudioExt", "eSubExt",     "bbEVO",      "bCheck",    "bbXPL",

@@ -2,6 +2,7 @@
 // The window operations that the commands need. The Qt window implements them
 // with widgets; the CLI and the tests use ModelWindow, an in-memory model.
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -46,6 +47,24 @@ constexpr bool isStreamBox(ControlId id) {
   return static_cast<int>(id) >= static_cast<int>(ControlId::cbVideo0) &&
          static_cast<int>(id) < static_cast<int>(ControlId::kCount);
 }
+
+enum class StreamClass { Video, Audio, Subpicture };
+
+// Which list a stream box belongs to and its number in that list.
+struct BoxSlot {
+  StreamClass streamClass;
+  int slot;
+};
+constexpr BoxSlot boxSlot(ControlId box) {
+  const int id = static_cast<int>(box);
+  if (id < static_cast<int>(ControlId::cbAudio00)) return {StreamClass::Video, id - static_cast<int>(ControlId::cbVideo0)};
+  if (id < static_cast<int>(ControlId::cbSub00)) return {StreamClass::Audio, id - static_cast<int>(ControlId::cbAudio00)};
+  return {StreamClass::Subpicture, id - static_cast<int>(ControlId::cbSub00)};
+}
+
+// The 34 boxes that own an output file (cbVideo0, cbVideo1, the audio and
+// subpicture boxes), in the order the outputs are created.
+const std::array<ControlId, 34>& outputBoxes();
 
 // The control's name as the window knows it ("cbAudio03", "bDemux").
 std::string controlName(ControlId id);

@@ -484,8 +484,7 @@ void Scanner::skipBetweenPackets(std::int64_t& pos) {
   pos = stop;
 }
 
-void Scanner::firstDetails(std::int64_t pos, std::int32_t n) {
-  (void)n;  // the header analysers read the run; the subpicture format needs only its start
+void Scanner::firstDetails(std::int64_t pos, [[maybe_unused]] std::int32_t n) {
   auto report = [&](StreamRecord& record, std::uint32_t pts, std::uint32_t id) {
     record.details.clear();
     RecordingSink sink(w_, record);

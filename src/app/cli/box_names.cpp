@@ -4,26 +4,14 @@
 
 namespace tarnwick::cli {
 
-const std::vector<ControlId>& outputBoxes() {
-  static const std::vector<ControlId> boxes = [] {
-    std::vector<ControlId> all;
-    for (int n = 0; n < 2; ++n) all.push_back(videoBox(n));
-    for (int n = 0; n < 16; ++n) all.push_back(audioBox(n));
-    for (int n = 0; n < 16; ++n) all.push_back(subBox(n));
-    return all;
-  }();
-  return boxes;
-}
-
 std::string boxName(ControlId box) {
-  const int id = static_cast<int>(box);
+  const BoxSlot b = boxSlot(box);
   char name[24];
-  if (id < static_cast<int>(ControlId::cbAudio00))
-    std::snprintf(name, sizeof name, "video%d", id - static_cast<int>(ControlId::cbVideo0));
-  else if (id < static_cast<int>(ControlId::cbSub00))
-    std::snprintf(name, sizeof name, "audio%02d", id - static_cast<int>(ControlId::cbAudio00));
-  else
-    std::snprintf(name, sizeof name, "sub%02d", id - static_cast<int>(ControlId::cbSub00));
+  switch (b.streamClass) {
+    case StreamClass::Video: std::snprintf(name, sizeof name, "video%d", b.slot); break;
+    case StreamClass::Audio: std::snprintf(name, sizeof name, "audio%02d", b.slot); break;
+    default: std::snprintf(name, sizeof name, "sub%02d", b.slot); break;
+  }
   return name;
 }
 

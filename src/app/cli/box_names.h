@@ -11,8 +11,6 @@
 
 namespace tarnwick::cli {
 
-// The boxes that own an output, in the window's order.
-const std::vector<ControlId>& outputBoxes();
 std::string boxName(ControlId box);
 std::optional<ControlId> parseBoxName(std::string_view name);
 

@@ -41,17 +41,14 @@ struct BoxStream {
 };
 
 BoxStream streamOf(const ScanState& scan, ControlId box) {
-  const int n = static_cast<int>(box);
-  if (n < static_cast<int>(ControlId::cbAudio00)) {
-    const int k = n - static_cast<int>(ControlId::cbVideo0);
-    return {scan.VideoSlots[k], &scan.videoRecords[k], VideoKindName(scan.VideoSlots[k])};
+  const BoxSlot b = boxSlot(box);
+  const auto k = static_cast<std::size_t>(b.slot);
+  switch (b.streamClass) {
+    case StreamClass::Video: return {scan.VideoSlots[k], &scan.videoRecords[k], VideoKindName(scan.VideoSlots[k])};
+    case StreamClass::Audio: return {scan.AudioSlots[k], &scan.audioRecords[k], AudioKindName(scan.AudioSlots[k])};
+    default:
+      return {scan.SubpictureSlots[k], &scan.subpictureRecords[k], SubpictureKindName(scan.SubpictureSlots[k])};
   }
-  if (n < static_cast<int>(ControlId::cbSub00)) {
-    const int k = n - static_cast<int>(ControlId::cbAudio00);
-    return {scan.AudioSlots[k], &scan.audioRecords[k], AudioKindName(scan.AudioSlots[k])};
-  }
-  const int k = n - static_cast<int>(ControlId::cbSub00);
-  return {scan.SubpictureSlots[k], &scan.subpictureRecords[k], SubpictureKindName(scan.SubpictureSlots[k])};
 }
 
 std::optional<std::uint32_t> firstPts(const StreamRecord& record) {
