@@ -212,6 +212,21 @@ TEST_F(CommandsTest, DemuxNeverWritesOverItsInput) {
   EXPECT_FALSE(main.scan().videoOutputs[0].has_value());
 }
 
+TEST_F(CommandsTest, TwoStreamsNeverShareAnOutput) {
+  choose(evo1());
+  main.bCheckClick();
+  window.setText(ControlId::eWorkdir, (dir.path() / "out").string());
+  window.setText(ControlId::eSubExt, "mpa");
+  window.setCaption(subBox(1), "DD+.stream.00");  // as a playlist might name two tracks alike
+  try {
+    main.bDemuxClick();
+    FAIL() << "two streams were written into one file";
+  } catch (const FileError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("Cannot create file \"" + out("FEATURE_1_FEATURE_2.DD+.stream.00.mpa")));
+  }
+  EXPECT_FALSE(main.scan().audioOutputs[0].has_value());
+}
+
 TEST_F(CommandsTest, SecondFileGoneBeforeDemux) {
   choose(evo1());
   main.bCheckClick();
