@@ -1,0 +1,15 @@
+#pragma once
+// DTS core header of an audio stream's first payload; reads only buffer[0, validLength).
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "analysers/log_sink.h"
+
+namespace tarnwick {
+
+void ReportDtsHeader(const std::uint8_t* buffer, std::size_t validLength, std::int32_t position, std::int32_t length,
+                     LogSink& sink);
+
+}  // namespace tarnwick
