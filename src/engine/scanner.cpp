@@ -6,8 +6,13 @@
 #include <cstring>
 #include <string>
 
+#include "analysers/ac3_header.h"
+#include "analysers/dts_header.h"
 #include "analysers/frame_counter.h"
+#include "analysers/h264_header.h"
+#include "analysers/mpeg2_header.h"
 #include "analysers/subpicture_format.h"
+#include "analysers/vc1_header.h"
 #include "app/window.h"
 #include "engine/time_format.h"
 #include "engine/writer.h"
@@ -484,7 +489,8 @@ void Scanner::skipBetweenPackets(std::int64_t& pos) {
   pos = stop;
 }
 
-void Scanner::firstDetails(std::int64_t pos, [[maybe_unused]] std::int32_t n) {
+void Scanner::firstDetails(std::int64_t pos, std::int32_t n) {
+  const auto position = static_cast<std::int32_t>(pos);
   auto report = [&](StreamRecord& record, std::uint32_t pts, std::uint32_t id) {
     record.details.clear();
     RecordingSink sink(w_, record);
@@ -496,22 +502,31 @@ void Scanner::firstDetails(std::int64_t pos, [[maybe_unused]] std::int32_t n) {
     case PayloadKind::Audio:
       if (r_.AudioSlot >= 0 && r_.AudioSlot < 16 && !s_.AudioReported[r_.AudioSlot]) {
         s_.AudioReported[r_.AudioSlot] = true;
-        report(s_.audioRecords[r_.AudioSlot], r_.FirstAudioPts, r_.AudioSubstreamId);
+        auto sink = report(s_.audioRecords[r_.AudioSlot], r_.FirstAudioPts, r_.AudioSubstreamId);
         if (r_.FirstAudioPts < s_.EarliestPts) s_.EarliestPts = r_.FirstAudioPts;
+        if (r_.audioKind == AudioKind::DolbyDigitalPlus)
+          ReportAc3Header(buf_, position, n, r_.AudioSlot, s_.Ac3RateTable, sink);
+        else if (r_.audioKind == AudioKind::Dts)
+          ReportDtsHeader(buf_, static_cast<std::size_t>(r_.ChunkLength), position, n, sink);
       }
       break;
     case PayloadKind::Video:
       if (r_.VideoSlot >= 0 && r_.VideoSlot < 2 && !s_.VideoReported[r_.VideoSlot]) {
         s_.VideoReported[r_.VideoSlot] = true;
-        report(s_.videoRecords[r_.VideoSlot], r_.VideoPts, r_.VideoStreamId);
+        auto sink = report(s_.videoRecords[r_.VideoSlot], r_.VideoPts, r_.VideoStreamId);
         if (r_.VideoPts < s_.EarliestPts) s_.EarliestPts = r_.VideoPts;
+        switch (r_.videoCodec) {
+          case VideoCodec::Vc1: ReportVc1Header(buf_, position, n, r_.VideoPts, sink); break;
+          case VideoCodec::H264: ReportH264Header(buf_, position, n, sink); break;
+          case VideoCodec::Mpeg2: ReportMpeg2Header(buf_, position, n, r_.VideoPts, sink); break;
+        }
       }
       break;
     case PayloadKind::Subpicture:
       if (r_.SubpictureSlot >= 0 && r_.SubpictureSlot < 16 && !s_.SubpictureReported[r_.SubpictureSlot]) {
         s_.SubpictureReported[r_.SubpictureSlot] = true;
         auto sink = report(s_.subpictureRecords[r_.SubpictureSlot], r_.FirstSubpicturePts, r_.SubpictureStreamId);
-        ReportSubpictureFormat(buf_, static_cast<std::size_t>(r_.ChunkLength), static_cast<std::int32_t>(pos), sink);
+        ReportSubpictureFormat(buf_, static_cast<std::size_t>(r_.ChunkLength), position, sink);
       }
       break;
     default:
