@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysers/ac3_header.h"
+#include "support/lines_sink.h"
 
 namespace tarnwick {
 namespace {
@@ -18,11 +19,7 @@ using Lines = std::vector<std::string>;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-class LinesSink : public LogSink {
- public:
-  void log(std::string_view message) override { lines.emplace_back(message); }
-  Lines lines;
-};
+using test::LinesSink;
 
 // The rate table as the scanner fills it, followed by guard entries that
 // would show up as 999 kbit/s if a lookup ran past its end.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysers/dts_header.h"
+#include "support/lines_sink.h"
 
 namespace tarnwick {
 namespace {
@@ -19,11 +20,7 @@ using Lines = std::vector<std::string>;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-class LinesSink : public LogSink {
- public:
-  void log(std::string_view message) override { lines.emplace_back(message); }
-  Lines lines;
-};
+using test::LinesSink;
 
 // The fields of a core frame header in bit-stream order.
 struct Core {

@@ -8,17 +8,14 @@
 
 #include "analysers/frame_counter.h"
 #include "analysers/subpicture_format.h"
+#include "support/lines_sink.h"
 
 namespace tarnwick {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class LinesSink : public LogSink {
- public:
-  void log(std::string_view message) override { lines.emplace_back(message); }
-  std::vector<std::string> lines;
-};
+using test::LinesSink;
 
 std::int32_t countRun(const Bytes& bytes, VideoCodec codec) {
   LinesSink sink;

@@ -4,10 +4,6 @@
 // ffprobe reports for the same stream. Then the built CLI: `read --json`
 // must carry exactly the detail lines that `read` logs for the stream.
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -23,65 +19,12 @@
 #include <vector>
 
 #include "support/ps_builder.h"
+#include "support/run_process.h"
 #include "support/scan_fixture.h"
 #include "support/temp_dir.h"
 
-extern char** environ;
-
 namespace tarnwick::test {
 namespace {
-
-struct ProcessResult {
-  int status = -1;  // -1 when it did not exit normally
-  std::string out;
-  std::string err;
-};
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Runs a program found on PATH, its output caught in files (no pipe to fill).
-ProcessResult run(const std::vector<std::string>& argv) {
-  TempDir io;
-  const std::string out = io / "out", err = io / "err";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  ProcessResult result;
-  pid_t pid = 0;
-  const int failed = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (failed != 0) {
-    result.err = "cannot start " + argv[0];
-    return result;
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  result.out = slurp(out);
-  result.err = slurp(err);
-  return result;
-}
-
-bool onPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  if (path == nullptr) return false;
-  std::istringstream folders(path);
-  std::string folder;
-  while (std::getline(folders, folder, ':'))
-    if (!folder.empty() && ::access((folder + "/" + program).c_str(), X_OK) == 0) return true;
-  return false;
-}
 
 std::vector<std::string> splitLines(const std::string& text) {
   std::vector<std::string> lines;
@@ -161,7 +104,7 @@ struct Prepared {
 // the rest follows in smaller packets.
 void prepare(const Clip& clip, const TempDir& dir, Prepared& prepared) {
   const std::string encoded = dir / "encoded.h264", packedEs = dir / "packed.h264";
-  ProcessResult r = run({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+  ProcessResult r = runProcess({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
                          std::string("testsrc=size=") + clip.size + ":rate=25", "-t", "1", "-c:v", "libx264",
                          "-profile:v", clip.profile, "-level", clip.level, "-x264-params",
                          std::string("aud=1") + (*clip.x264 != '\0' ? ":" : "") + clip.x264, "-pix_fmt",
@@ -171,7 +114,7 @@ void prepare(const Clip& clip, const TempDir& dir, Prepared& prepared) {
 
   // ffprobe lists frames in display order; ordered by their position in the
   // stream they are in decode order, the order the delimiters come in.
-  r = run({"ffprobe", "-v", "error", "-select_streams", "v", "-show_entries", "frame=pkt_pos,pict_type", "-of", "flat",
+  r = runProcess({"ffprobe", "-v", "error", "-select_streams", "v", "-show_entries", "frame=pkt_pos,pict_type", "-of", "flat",
            encoded});
   ASSERT_EQ(r.status, 0) << r.err;
   const auto frameFields = flat(r.out);
@@ -194,7 +137,7 @@ void prepare(const Clip& clip, const TempDir& dir, Prepared& prepared) {
   ASSERT_EQ(Bytes(es.begin(), es.begin() + 5), (Bytes{0x00, 0x00, 0x00, 0x01, 0x09})) << "cut off a delimiter";
   writeFile(packedEs, es);
 
-  r = run({"ffprobe", "-v", "error", "-show_entries", "stream=profile,level", "-of", "flat", packedEs});
+  r = runProcess({"ffprobe", "-v", "error", "-show_entries", "stream=profile,level", "-of", "flat", packedEs});
   ASSERT_EQ(r.status, 0) << r.err;
   const auto stream = flat(r.out);
   ASSERT_EQ(stream.count("streams.stream.0.profile"), 1u) << r.out;
@@ -283,7 +226,7 @@ TEST(H264CliReport, JsonDetailsAreTheLoggedDetailLines) {
   const std::string evo = dir / "H264.EVO";
   writeFile(evo, prepared.programStream);
 
-  const ProcessResult read = run({cli.string(), "read", evo});
+  const ProcessResult read = runProcess({cli.string(), "read", evo});
   ASSERT_EQ(read.status, 0) << read.err;
   const std::vector<std::string> log = splitLines(read.out);
   const auto found = std::find(log.begin(), log.end(), "H.264 video stream 0 found!");
@@ -292,11 +235,11 @@ TEST(H264CliReport, JsonDetailsAreTheLoggedDetailLines) {
   for (auto it = found + 1; it != log.end() && it->starts_with("   "); ++it) logged.push_back(*it);
   EXPECT_EQ(logged, prepared.expectedDetails) << read.out;
 
-  const ProcessResult json = run({cli.string(), "read", "--json", evo});
+  const ProcessResult json = runProcess({cli.string(), "read", "--json", evo});
   ASSERT_EQ(json.status, 0) << json.err;
   const std::string jsonPath = dir / "report.json";
   std::ofstream(jsonPath, std::ios::binary) << json.out;
-  const ProcessResult parsed = run({"python3", "-c", kDetailsOfE2, jsonPath});
+  const ProcessResult parsed = runProcess({"python3", "-c", kDetailsOfE2, jsonPath});
   ASSERT_EQ(parsed.status, 0) << parsed.err << json.out;
   std::vector<std::string> expected = {"stream"};
   expected.insert(expected.end(), logged.begin(), logged.end());

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysers/mpeg2_header.h"
+#include "support/lines_sink.h"
 
 namespace tarnwick {
 namespace {
@@ -15,11 +16,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
 
-class LinesSink : public LogSink {
- public:
-  void log(std::string_view message) override { lines.emplace_back(message); }
-  Lines lines;
-};
+using test::LinesSink;
 
 // A start code and then fields of {value, width}, most significant bit first.
 Bytes unit(std::uint32_t startCode, std::initializer_list<std::pair<std::uint32_t, int>> fields) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysers/vc1_header.h"
+#include "support/lines_sink.h"
 
 namespace tarnwick {
 namespace {
@@ -15,11 +16,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
 
-class LinesSink : public LogSink {
- public:
-  void log(std::string_view message) override { lines.emplace_back(message); }
-  Lines lines;
-};
+using test::LinesSink;
 
 // Appends fields most significant bit first.
 void put(Bytes& out, int& used, std::uint32_t value, int width) {

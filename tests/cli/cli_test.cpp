@@ -8,7 +8,7 @@
 #include <map>
 #include <set>
 
-#include "cli/run_process.h"
+#include "support/run_process.h"
 #include "support/ps_builder.h"
 #include "support/temp_dir.h"
 

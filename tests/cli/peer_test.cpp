@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "cli/run_process.h"
+#include "support/run_process.h"
 #include "support/ps_builder.h"
 #include "support/temp_dir.h"
 

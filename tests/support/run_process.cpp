@@ -1,4 +1,4 @@
-#include "cli/run_process.h"
+#include "support/run_process.h"
 
 #include <fcntl.h>
 #include <spawn.h>
