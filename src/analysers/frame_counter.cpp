@@ -18,23 +18,24 @@ bool markerAt(const std::uint8_t* p, std::uint8_t marker) {
 #ifdef TARNWICK_HAVE_AVX2_PATH
 // The same search 32 bytes at a time, where the processor has AVX2. Returns
 // the start at which it stopped.
-__attribute__((target("avx2"))) inline __m256i zeroPairsAvx2(const std::uint8_t* at) {
-  const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-  const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
-  return _mm256_cmpeq_epi8(_mm256_or_si256(a, b), _mm256_setzero_si256());
+// The zero bytes of 32 bytes as a bit mask.
+__attribute__((target("avx2"))) inline std::uint32_t zeroBytesAvx2(const std::uint8_t* at) {
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+  return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_setzero_si256())));
 }
 
 __attribute__((target("avx2"))) std::size_t countMarkersAvx2(const std::uint8_t* run, std::size_t n,
                                                               std::uint8_t marker, std::int32_t& found) {
   std::size_t i = 0;
+  // 64 starts at a time: a zero pair starting at the block's last byte needs
+  // the next byte, and a marker check reads three bytes past its start.
   while (i + 67 <= n) {
-    const __m256i p0 = zeroPairsAvx2(run + i), p1 = zeroPairsAvx2(run + i + 32);
-    const __m256i any = _mm256_or_si256(p0, p1);
-    if (!_mm256_testz_si256(any, any)) {
-      const auto bits = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(p1))) << 32) |
-                        static_cast<std::uint32_t>(_mm256_movemask_epi8(p0));
-      for (std::uint64_t b = bits; b != 0; b &= b - 1)
-        if (markerAt(run + i + static_cast<unsigned>(__builtin_ctzll(b)), marker)) ++found;
+    const std::uint64_t zeros =
+        (static_cast<std::uint64_t>(zeroBytesAvx2(run + i + 32)) << 32) | zeroBytesAvx2(run + i);
+    if (zeros != 0) {
+      const std::uint64_t next = run[i + 64] == 0 ? 1 : 0;
+      for (std::uint64_t pairs = zeros & ((zeros >> 1) | (next << 63)); pairs != 0; pairs &= pairs - 1)
+        if (markerAt(run + i + static_cast<unsigned>(__builtin_ctzll(pairs)), marker)) ++found;
     }
     i += 64;
   }
