@@ -122,6 +122,22 @@ class AudioPeerTest : public ScanFixture, public ::testing::WithParamInterface<C
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     return path;
   }
+
+  // Encodes the clip, asks ffprobe about the raw stream, packs it into a
+  // program stream and scans it with details.
+  void encodeAndScan(const Clip& clip) {
+    const std::string path = encode(clip);
+    raw = readFile(path);
+    ASSERT_GT(raw.size(), 2000u);
+    oracle = probe(path);
+    ASSERT_EQ(oracle["sample_rate"], std::to_string(clip.sampleRate));
+    scan(programStream(raw, clip.substreamId));
+    lines = detailLines(log(), clip.substreamId);
+  }
+
+  Bytes raw;
+  std::map<std::string, std::string> oracle;
+  std::vector<std::string> lines;
 };
 
 class DolbyPeerTest : public AudioPeerTest {};
@@ -130,14 +146,7 @@ class DtsPeerTest : public AudioPeerTest {};
 TEST_P(DolbyPeerTest, HeaderAgreesWithFfprobe) {
   if (!haveTools()) GTEST_SKIP() << "ffmpeg or ffprobe is not on PATH";
   const Clip& clip = GetParam();
-  const std::string path = encode(clip);
-  const Bytes raw = readFile(path);
-  ASSERT_GT(raw.size(), 2000u);
-  auto oracle = probe(path);
-  ASSERT_EQ(oracle["sample_rate"], std::to_string(clip.sampleRate));
-
-  scan(programStream(raw, clip.substreamId));
-  const auto lines = detailLines(log(), clip.substreamId);
+  ASSERT_NO_FATAL_FAILURE(encodeAndScan(clip));
   const bool plus = std::string(clip.codec) == "eac3";
   ASSERT_EQ(lines.size(), plus ? 4u : 3u) << ::testing::PrintToString(log());
 
@@ -180,14 +189,7 @@ INSTANTIATE_TEST_SUITE_P(Encoders, DolbyPeerTest,
 TEST_P(DtsPeerTest, HeaderAgreesWithFfprobe) {
   if (!haveTools()) GTEST_SKIP() << "ffmpeg or ffprobe is not on PATH";
   const Clip& clip = GetParam();
-  const std::string path = encode(clip);
-  const Bytes raw = readFile(path);
-  ASSERT_GT(raw.size(), 2000u);
-  auto oracle = probe(path);
-  ASSERT_EQ(oracle["sample_rate"], std::to_string(clip.sampleRate));
-
-  scan(programStream(raw, clip.substreamId));
-  const auto lines = detailLines(log(), clip.substreamId);
+  ASSERT_NO_FATAL_FAILURE(encodeAndScan(clip));
   ASSERT_GE(lines.size(), 9u) << ::testing::PrintToString(log());
 
   EXPECT_EQ(number(field(lines, "Core audio sampling frequency = ", " kHz")) * 1000, std::stod(oracle["sample_rate"]));
