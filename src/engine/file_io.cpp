@@ -4,10 +4,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
+#include <vector>
 
 namespace tarnwick {
 namespace {
@@ -77,79 +85,185 @@ void InputFile::close() {
   fd_ = -1;
 }
 
+// What the file's background writer shares with the thread that fills the
+// buffers. It lives on the heap so that moving an OutputFile never moves it
+// under the running writer.
+struct OutputFile::Shared {
+  // Full buffers waiting or being written; the filling thread waits for
+  // room beyond this, which bounds the memory of an output to three buffers.
+  static constexpr std::size_t kInFlight = 2;
+
+  struct Block {
+    std::unique_ptr<std::uint8_t[]> data;
+    std::size_t size = 0;
+  };
+
+  Shared(std::string p, int f) : path(std::move(p)), fd(f) {}
+
+  // Returns the error text, empty when everything was written.
+  std::string writeAll(const std::uint8_t* data, std::size_t count) const {
+    while (count > 0) {
+      const ssize_t put = ::write(fd, data, count);
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) return "Stream write error \"" + path + "\". " + reason(put < 0 ? errno : ENOSPC);
+      data += put;
+      count -= static_cast<std::size_t>(put);
+    }
+    return {};
+  }
+
+  void run() {
+    std::unique_lock lock(mutex);
+    for (;;) {
+      work.wait(lock, [this] { return !queue.empty() || stop; });
+      if (queue.empty()) return;
+      Block block = std::move(queue.front());
+      queue.pop_front();
+      writing = true;
+      // After an error the rest is dropped: the run ends with that error.
+      const bool failed = !error.empty();
+      lock.unlock();
+      std::string why = failed ? std::string() : writeAll(block.data.get(), block.size);
+      lock.lock();
+      if (!why.empty()) error = std::move(why);
+      spare.push_back(std::move(block.data));
+      writing = false;
+      room.notify_all();
+    }
+  }
+
+  const std::string path;
+  int fd;
+  std::thread writer;  // touched only by the filling thread
+  std::mutex mutex;
+  std::condition_variable work;  // to the writer: a block, or stop
+  std::condition_variable room;  // to the filling thread: a block is done
+  std::deque<Block> queue;
+  std::vector<std::unique_ptr<std::uint8_t[]>> spare;
+  std::string error;  // the first write error
+  bool writing = false;
+  bool stop = false;
+};
+
 OutputFile::OutputFile(const std::string& path) : path_(path), buffer_(new std::uint8_t[kBufferSize]) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd_ < 0) throw cannotCreate(path, reason(errno));
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw cannotCreate(path, reason(errno));
+  shared_ = std::make_unique<Shared>(path, fd);
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
-    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), buffer_(std::move(other.buffer_)),
+    : path_(std::move(other.path_)), shared_(std::move(other.shared_)), buffer_(std::move(other.buffer_)),
       used_(std::exchange(other.used_, 0)) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
+    abandon();
     path_ = std::move(other.path_);
-    fd_ = std::exchange(other.fd_, -1);
+    shared_ = std::move(other.shared_);
     buffer_ = std::move(other.buffer_);
     used_ = std::exchange(other.used_, 0);
   }
   return *this;
 }
 
-OutputFile::~OutputFile() {
-  if (fd_ < 0) return;
+OutputFile::~OutputFile() { abandon(); }
+
+void OutputFile::abandon() noexcept {
+  if (!shared_ || shared_->fd < 0) return;
   try {
     flush();
   } catch (...) {
     // Destruction only happens on an error path that already reports.
   }
-  ::close(fd_);
+  stopWriter();
+  ::close(std::exchange(shared_->fd, -1));
 }
 
-void OutputFile::writeThrough(const std::uint8_t* data, std::size_t count) {
-  while (count > 0) {
-    const ssize_t put = ::write(fd_, data, count);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      throw FileError("Stream write error \"" + path_ + "\". " + reason(errno));
-    }
-    data += put;
-    count -= static_cast<std::size_t>(put);
+void OutputFile::stopWriter() noexcept {
+  Shared& s = *shared_;
+  if (!s.writer.joinable()) return;
+  {
+    std::lock_guard lock(s.mutex);
+    s.stop = true;
   }
+  s.work.notify_one();
+  s.writer.join();
 }
 
 void OutputFile::write(const std::uint8_t* data, std::size_t count) {
-  if (used_ + count > kBufferSize) {
-    flush();
-    if (count >= kBufferSize) {
-      writeThrough(data, count);
+  while (count > 0) {
+    if (used_ == kBufferSize) handOver();
+    const std::size_t n = std::min(count, kBufferSize - used_);
+    std::memcpy(buffer_.get() + used_, data, n);
+    used_ += n;
+    data += n;
+    count -= n;
+  }
+}
+
+void OutputFile::handOver() {
+  Shared& s = *shared_;
+  if (!s.writer.joinable()) {
+    try {
+      s.writer = std::thread(&Shared::run, &s);
+    } catch (const std::system_error&) {
+      // No thread to be had: write here, as a plain buffered file would.
+      const std::size_t n = std::exchange(used_, 0);
+      if (s.error.empty()) s.error = s.writeAll(buffer_.get(), n);
+      if (!s.error.empty()) throw FileError(s.error);
       return;
     }
   }
-  std::memcpy(buffer_.get() + used_, data, count);
-  used_ += count;
+  std::unique_lock lock(s.mutex);
+  s.room.wait(lock, [&s] { return s.queue.size() + (s.writing ? 1 : 0) < Shared::kInFlight || !s.error.empty(); });
+  if (!s.error.empty()) {
+    used_ = 0;  // a failed write is not retried: the error ends the run
+    throw FileError(s.error);
+  }
+  std::unique_ptr<std::uint8_t[]> next;
+  if (!s.spare.empty()) {
+    next = std::move(s.spare.back());
+    s.spare.pop_back();
+  } else {
+    next.reset(new std::uint8_t[kBufferSize]);
+  }
+  s.queue.push_back({std::move(buffer_), std::exchange(used_, 0)});
+  buffer_ = std::move(next);
+  lock.unlock();
+  s.work.notify_one();
 }
 
 void OutputFile::flush() {
-  if (used_ == 0) return;
-  const std::size_t n = used_;
-  used_ = 0;  // a failed flush is not retried: the error ends the run
-  writeThrough(buffer_.get(), n);
+  if (!shared_ || shared_->fd < 0) return;
+  Shared& s = *shared_;
+  if (!s.writer.joinable()) {
+    // Nothing was handed over yet: a small output is written here.
+    if (!s.error.empty()) throw FileError(s.error);
+    const std::size_t n = std::exchange(used_, 0);
+    if (n > 0) s.error = s.writeAll(buffer_.get(), n);
+    if (!s.error.empty()) throw FileError(s.error);
+    return;
+  }
+  if (used_ > 0) handOver();
+  std::unique_lock lock(s.mutex);
+  s.room.wait(lock, [&s] { return s.queue.empty() && !s.writing; });
+  if (!s.error.empty()) throw FileError(s.error);
 }
 
 void OutputFile::close() {
-  if (fd_ < 0) return;
-  const int fd = fd_;
+  if (!shared_ || shared_->fd < 0) return;
+  std::exception_ptr failure;
   try {
     flush();
   } catch (...) {
-    ::close(fd);
-    fd_ = -1;
-    throw;
+    failure = std::current_exception();
   }
-  fd_ = -1;
-  if (::close(fd) != 0) throw FileError("Stream write error \"" + path_ + "\". " + reason(errno));
+  stopWriter();
+  const int fd = std::exchange(shared_->fd, -1);
+  const int closed = ::close(fd);
+  const int closeError = errno;
+  if (failure) std::rethrow_exception(failure);
+  if (closed != 0) throw FileError("Stream write error \"" + path_ + "\". " + reason(closeError));
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

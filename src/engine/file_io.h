@@ -44,6 +44,10 @@ class InputFile {
   std::int64_t position_ = 0;
 };
 
+// Output goes through a 512 KiB buffer. Full buffers are written by a
+// background thread of the file, started by the first full buffer, so that
+// the kernel's copy into the page cache overlaps the scan. A write error is
+// reported by the next write that hands over a buffer, or by flush/close.
 class OutputFile {
  public:
   static constexpr std::size_t kBufferSize = 1 << 19;
@@ -53,20 +57,26 @@ class OutputFile {
   OutputFile& operator=(OutputFile&& other) noexcept;
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
-  // Closes without reporting errors; call close() to see them.
+  // Writes what is buffered and closes without reporting errors; call
+  // close() to see them.
   ~OutputFile();
 
   const std::string& path() const { return path_; }
   void write(const std::uint8_t* data, std::size_t count);
+  // Returns once everything written so far is in the file.
   void flush();
   // Flushes and closes; throws FileError on a write or close failure.
   void close();
 
  private:
-  void writeThrough(const std::uint8_t* data, std::size_t count);
+  struct Shared;
+
+  void handOver();
+  void stopWriter() noexcept;
+  void abandon() noexcept;
 
   std::string path_;
-  int fd_ = -1;
+  std::unique_ptr<Shared> shared_;
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::size_t used_ = 0;
 };

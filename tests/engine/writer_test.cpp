@@ -174,6 +174,60 @@ TEST(OutputFileTest, LargeAndSmallWritesKeepTheirOrder) {
   EXPECT_EQ(readFile(path), expected);
 }
 
+// Big enough for several hand-overs to the background writer.
+Bytes manyBuffers(std::uint8_t seed) { return pattern(OutputFile::kBufferSize * 5 + 12345, seed); }
+
+TEST(OutputFileTest, NothingIsLostWhenTheFileIsMovedOrDestroyedUnclosed) {
+  TempDir dir;
+  const Bytes first = manyBuffers(1), second = manyBuffers(2);
+  {
+    OutputFile out(dir / "dropped");
+    out.write(first.data(), first.size());
+  }
+  EXPECT_EQ(readFile(dir / "dropped"), first);
+
+  OutputFile moved(dir / "moved");
+  moved.write(first.data(), first.size());
+  OutputFile target(std::move(moved));
+  target.write(second.data(), second.size());
+  OutputFile other(dir / "other");
+  other.write(second.data(), 1000);
+  other = std::move(target);  // "other" is finished as it stands
+  other.close();
+  EXPECT_EQ(readFile(dir / "moved"), concat({first, second}));
+  EXPECT_EQ(readFile(dir / "other"), Bytes(second.begin(), second.begin() + 1000));
+}
+
+TEST(OutputFileTest, FlushLeavesEverythingInTheFile) {
+  TempDir dir;
+  const Bytes data = manyBuffers(3);
+  OutputFile out(dir / "out");
+  out.write(data.data(), data.size());
+  out.flush();
+  EXPECT_EQ(readFile(dir / "out"), data);
+  out.close();
+}
+
+TEST(OutputFileTest, ABackgroundWriteErrorReachesWriteAndClose) {
+  OutputFile out("/dev/full");
+  const Bytes data = manyBuffers(4);
+  std::string writeError, closeError;
+  try {
+    for (int i = 0; i < 4; ++i) out.write(data.data(), data.size());
+  } catch (const FileError& e) {
+    writeError = e.what();
+  }
+  try {
+    out.close();
+  } catch (const FileError& e) {
+    closeError = e.what();
+  }
+  // The file is incomplete, so closing it says so too, with the first error.
+  EXPECT_EQ(closeError, "Stream write error \"/dev/full\". No space left on device");
+  if (!writeError.empty()) EXPECT_EQ(writeError, closeError);
+  EXPECT_NO_THROW(out.close());
+}
+
 TEST(OutputFileTest, ErrorsNameThePathAndReason) {
   try {
     OutputFile out("/nonexistent-folder/x.mpv");
