@@ -33,6 +33,9 @@ class ModelWindow : public Window {
   void processMessages() override;
   void repaint() override { ++repaints_; }
   bool confirm(const std::string& question) override;
+  void setPlaylistTree(const std::vector<TreeNode>& roots) override { tree_ = roots; }
+  void setPlaylistMemo(const std::vector<std::string>& lines) override { memo_ = lines; }
+  void setMemoVisible(bool visible) override { memoVisible_ = visible; }
 
   int page() const { return page_; }
   const std::vector<LogLine>& lines() const { return lines_; }
@@ -41,6 +44,9 @@ class ModelWindow : public Window {
   const std::string& statusPanel(int panel) const { return panels_.at(static_cast<std::size_t>(panel)); }
   const std::string& statusHint() const { return statusHint_; }
   int repaints() const { return repaints_; }
+  const std::vector<TreeNode>& playlistTree() const { return tree_; }
+  const std::vector<std::string>& playlistMemo() const { return memo_; }
+  bool memoVisible() const { return memoVisible_; }
   const std::vector<std::string>& questions() const { return questions_; }
 
   // Hooks for front ends and tests: what happens when pending input is let
@@ -67,6 +73,10 @@ class ModelWindow : public Window {
   std::array<std::string, 2> panels_;
   std::string statusHint_;
   std::vector<std::string> questions_;
+  // The tree as the window is created; Read XPL replaces it.
+  std::vector<TreeNode> tree_ = {{"Video", {}}, {"Audio", {}}, {"Subpicture", {}}, {"Chapter", {}}};
+  std::vector<std::string> memo_;
+  bool memoVisible_ = true;
   int page_ = 0;
   int repaints_ = 0;
 };

@@ -5,6 +5,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "analysers/log_sink.h"
 #include "app/message_log.h"
@@ -62,6 +63,12 @@ constexpr BoxSlot boxSlot(ControlId box) {
   return {StreamClass::Subpicture, id - static_cast<int>(ControlId::cbSub00)};
 }
 
+// A root node of the playlist tree and the texts under it.
+struct TreeNode {
+  std::string text;
+  std::vector<std::string> children;
+};
+
 // The 34 boxes that own an output file (cbVideo0, cbVideo1, the audio and
 // subpicture boxes), in the order the outputs are created.
 const std::array<ControlId, 34>& outputBoxes();
@@ -98,6 +105,13 @@ class Window : public LogSink {
   virtual void repaint() = 0;
   // A Yes/No question, No being the default.
   virtual bool confirm(const std::string& question) = 0;
+
+  // The playlist view: the tree tvXPL and the memo mXPL. Texts are the
+  // playlist's bytes as read; a front end that shows them decodes UTF-8.
+  virtual void setPlaylistTree(const std::vector<TreeNode>& roots) = 0;
+  virtual void setPlaylistMemo(const std::vector<std::string>& lines) = 0;
+  // The memo is hidden while a command fills it and shown once at the end.
+  virtual void setMemoVisible(bool visible) = 0;
 
   // Append one line: "[b]" … "[/b]" mark the bold run.
   void log(std::string_view message) final { appendLogLine(parseLogMessage(message)); }
