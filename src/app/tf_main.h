@@ -7,6 +7,7 @@
 
 #include "app/window.h"
 #include "engine/scan_state.h"
+#include "playlist/xpl_reader.h"
 
 namespace tarnwick {
 
@@ -36,6 +37,8 @@ class TfMain {
   Window& window() { return window_; }
   ScanState& scan() { return scan_; }
   const ScanState& scan() const { return scan_; }
+  // What the latest Read XPL found of the title that plays the EVO.
+  const XplTitle& playlistTitle() const { return playlistTitle_; }
   FileSelection& files() { return files_; }
   const FileSelection& files() const { return files_; }
   // A command is running: other commands, file choices and the stream
@@ -55,6 +58,7 @@ class TfMain {
   // Commands.
   void bCheckClick();
   void bDemuxClick();
+  void bReadXPLClick();
 
   // File selection.
   void EVOadj();
@@ -76,6 +80,8 @@ class TfMain {
   Window& window_;
   ScanState scan_;
   FileSelection files_;
+  XplAttributeTables xplTables_;
+  XplTitle playlistTitle_;
   bool busy_ = false;
   bool activated_ = false;
 };

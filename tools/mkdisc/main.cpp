@@ -1,6 +1,7 @@
 // tarnwick-mkdisc: writes a small HD DVD feature, split into FEATURE_1.EVO
 // and FEATURE_2.EVO, with VC-1 video, Dolby Digital Plus, DTS and LPCM
-// audio and two subpicture streams, for demos, tests and benchmarks.
+// audio and two subpicture streams, and the disc's playlist that names them,
+// for demos, tests and benchmarks.
 
 #include <array>
 #include <cmath>
@@ -9,12 +10,14 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <unistd.h>
 
 #include "audio_frames.h"
 #include "muxer.h"
+#include "playlist.h"
 #include "sources.h"
 
 namespace fs = std::filesystem;
@@ -31,7 +34,8 @@ constexpr std::uint64_t kVideoBytesPerSecond = 2240000;
 void usage(std::ostream& out) {
   out << "usage: tarnwick-mkdisc DISC_DIR [--size BYTES] [--seconds N] [--audio-ids DDP,DTS,LPCM] [--es DIR]\n"
          "  Writes DISC_DIR/HVDVD_TS/FEATURE_1.EVO and FEATURE_2.EVO: one feature split in two\n"
-         "  files, time stamps running on across the split.\n"
+         "  files, time stamps running on across the split; and DISC_DIR/ADV_OBJ/VPLST000.XPL,\n"
+         "  the playlist that names their streams and chapters.\n"
          "  --seconds N   length of each file (default 2; FEATURE_2 only when --size is given)\n"
          "  --size BYTES  make FEATURE_1.EVO about BYTES long (K, M, G suffixes: powers of 1024)\n"
          "  --audio-ids C0,89,A2  substream ids of the DD+, DTS and LPCM streams (hex; default C0,89,A2).\n"
@@ -194,6 +198,15 @@ int main(int argc, char** argv) {
     plan.esDir = esDir;
     plan.audioStreams = 3;
     const std::vector<FileTotals> files = muxFeature(std::move(plan), std::move(streams));
+
+    const fs::path playlistDir = fs::path(disc) / "ADV_OBJ";
+    fs::create_directories(playlistDir);
+    const std::string playlist = samplePlaylist(perFile, audioIds);
+    {
+      std::ofstream xpl(playlistDir / "VPLST000.XPL", std::ios::binary);
+      xpl << playlist;
+      if (!xpl.flush()) throw std::runtime_error("cannot write " + (playlistDir / "VPLST000.XPL").string());
+    }
 
     for (const FileTotals& f : files) {
       std::cout << f.path << ": " << f.bytes << " bytes (" << mib(f.bytes) << "), " << f.packs << " packs, "

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include "app/utf8.h"
+
 namespace tarnwick::cli {
 namespace {
 
@@ -26,13 +28,14 @@ void ConsoleWindow::appendLogLine(const LogLine& line) {
   // a progress line.
   if (streams_.outIsTerminal) clearProgress();
   std::FILE* out = streams_.out;
+  // Labels from a playlist are its bytes as read: shown as UTF-8.
+  const std::string_view t = line.text;
   if (streams_.outIsTerminal && line.boldLength > 0) {
-    const std::string& t = line.text;
-    std::fprintf(out, "%s%s%s%s%s\n", t.substr(0, line.boldStart).c_str(), kBoldOn,
-                 t.substr(line.boldStart, line.boldLength).c_str(), kBoldOff,
-                 t.substr(line.boldStart + line.boldLength).c_str());
+    std::fprintf(out, "%s%s%s%s%s\n", validUtf8(t.substr(0, line.boldStart)).c_str(), kBoldOn,
+                 validUtf8(t.substr(line.boldStart, line.boldLength)).c_str(), kBoldOff,
+                 validUtf8(t.substr(line.boldStart + line.boldLength)).c_str());
   } else {
-    std::fputs(line.text.c_str(), out);
+    std::fputs(validUtf8(t).c_str(), out);
     std::fputc('\n', out);
   }
   if (streams_.outIsTerminal) std::fflush(out);

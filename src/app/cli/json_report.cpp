@@ -4,35 +4,11 @@
 #include <optional>
 
 #include "app/cli/box_names.h"
+#include "app/utf8.h"
+#include "playlist/chapters.h"
 
 namespace tarnwick::cli {
 namespace {
-
-// Length of the UTF-8 sequence at text[i], or 0 when it is not one.
-std::size_t utf8Length(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  std::size_t length = 0;
-  std::uint32_t min = 0;
-  std::uint32_t code = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, min = 0x80, code = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, min = 0x800, code = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, min = 0x10000, code = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(i + k) & 0x3F);
-  }
-  // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
-  if (code < min || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return 0;
-  return length;
-}
 
 struct BoxStream {
   std::int32_t id;
@@ -139,6 +115,47 @@ std::string jsonReport(const ReportFile& file, const ScanState& scan, const Wind
   out += first ? "],\n" : "\n  ],\n";
   out += "  \"frameCounts\": [" + std::to_string(scan.VideoFrameCounts[0]) + ", " +
          std::to_string(scan.VideoFrameCounts[1]) + "]\n";
+  out += "}\n";
+  return out;
+}
+
+std::string jsonPlaylist(const std::string& xplPath, const std::string& evoPath, const XplTitle& title) {
+  const auto orNull = [](const std::string& text) { return text.empty() ? std::string("null") : jsonString(text); };
+  std::string out = "{\n";
+  out += "  \"playlist\": " + jsonString(xplPath) + ",\n";
+  out += "  \"evo\": " + orNull(evoPath) + ",\n";
+  out += "  \"playlistName\": " + orNull(title.playlistName) + ",\n";
+  if (!title.found) {
+    out += "  \"title\": null,\n  \"tracks\": [],\n  \"chapters\": []\n}\n";
+    return out;
+  }
+  out += "  \"title\": {\"name\": " + jsonString(title.name) + ", \"duration\": " + jsonString(title.duration) +
+         ", \"timeBase\": " + jsonString(title.timeBase) + "},\n";
+  out += "  \"tracks\": [";
+  for (std::size_t i = 0; i < title.tracks.size(); ++i) {
+    const XplTrack& track = title.tracks[i];
+    const bool video = track.streamClass == StreamClass::Video;
+    const bool audio = track.streamClass == StreamClass::Audio;
+    // Only video track 1 has a box; other video tracks are listed only.
+    const std::string box = video ? (track.number == 1 ? jsonString(boxName(videoBox(0))) : "null")
+                            : audio ? jsonString(boxName(audioBox(track.number - 1)))
+                                    : jsonString(boxName(subBox(track.number - 1)));
+    out += i == 0 ? "\n" : ",\n";
+    out += "    {\"kind\": " + jsonString(video ? "video" : audio ? "audio" : "subtitle") +
+           ", \"number\": " + std::to_string(track.number) + ", \"box\": " + box +
+           ", \"label\": " + jsonString(track.label) + "}";
+  }
+  out += title.tracks.empty() ? "],\n" : "\n  ],\n";
+  out += "  \"chapters\": [";
+  const int fps = framesPerSecond(title.timeBase);
+  for (std::size_t i = 0; i < title.chapters.size(); ++i) {
+    const XplChapter& chapter = title.chapters[i];
+    const std::optional<std::int64_t> ms = chapterMilliseconds(chapter.begin, fps);
+    out += i == 0 ? "\n" : ",\n";
+    out += "    {\"begin\": " + jsonString(chapter.begin) + ", \"startMs\": " + numberOrNull(ms) +
+           ", \"name\": " + jsonString(chapter.name) + "}";
+  }
+  out += title.chapters.empty() ? "]\n" : "\n  ]\n";
   out += "}\n";
   return out;
 }

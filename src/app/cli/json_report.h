@@ -24,4 +24,8 @@ std::string jsonString(std::string_view text);
 // The report of the latest read, from the state and the window it left.
 std::string jsonReport(const ReportFile& file, const ScanState& scan, const Window& window);
 
+// The report of a Read XPL: the title that plays the EVO, its tracks with
+// the labels they gave the boxes, and its chapters with their start in ms.
+std::string jsonPlaylist(const std::string& xplPath, const std::string& evoPath, const XplTitle& title);
+
 }  // namespace tarnwick::cli

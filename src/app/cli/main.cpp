@@ -1,4 +1,4 @@
-// tarnwick-cli: the window's Read EVO and Demux from the command line. Each
+// tarnwick-cli: the window's Read EVO, Read XPL and Demux from the command line. Each
 // option sets one control of the window; the commands are the window's own.
 
 #include <CLI/CLI.hpp>
@@ -14,6 +14,8 @@
 #include "app/cli/json_report.h"
 #include "app/file_names.h"
 #include "app/tf_main.h"
+#include "app/utf8.h"
+#include "playlist/chapters.h"
 #include "engine/file_io.h"
 
 namespace tarnwick::cli {
@@ -36,6 +38,8 @@ struct Options {
   std::string audioExt = "mpa";
   std::string subExt = "sup";
   bool json = false;
+  std::string xpl;       // the playlist: xpl's XPL_FILE, demux's --xpl
+  std::string chapters;  // --chapters FILE
 };
 
 // Raised for a command line that only the read can show to be wrong.
@@ -94,6 +98,40 @@ void readEvo(TfMain& tf, ConsoleWindow& w, const Options& o) {
   tf.bCheckClick();
 }
 
+// The playlist as the user would choose it, then Read XPL.
+void readPlaylist(TfMain& tf, ConsoleWindow& w, const std::string& path) {
+  w.setText(ControlId::eXPLfile, path);
+  tf.XPLadj();
+  w.forgetDone();
+  tf.bReadXPLClick();
+}
+
+// The chapters of the title that plays the EVO, for a Matroska muxer. A file
+// that cannot be written as asked is an error, so a script notices.
+int writeChapters(const TfMain& tf, const Options& o, const std::vector<std::string>& inputs) {
+  const XplTitle& title = tf.playlistTitle();
+  if (!title.found) {
+    std::fprintf(stderr, "No chapters written: no line of the playlist names %s.\n",
+                 tf.files().OutputBaseName.empty() ? "an EVO file" : tf.files().OutputBaseName.c_str());
+    return kExitFailed;
+  }
+  const ChapterFile chapters = simpleChapters(title);
+  if (chapters.skipped > 0)
+    std::fprintf(stderr, "%d chapters left out: their start is not HH:MM:SS:FF.\n", chapters.skipped);
+  if (chapters.written == 0) {
+    std::fprintf(stderr, "No chapters written: the title has none.\n");
+    return kExitFailed;
+  }
+  for (const std::string& input : inputs)
+    if (!input.empty() && sameFile(o.chapters, input))
+      throw cannotCreate(o.chapters, "It is an input file of this command");
+  OutputFile file(o.chapters);
+  file.write(reinterpret_cast<const std::uint8_t*>(chapters.text.data()), chapters.text.size());
+  file.close();
+  if (!o.json) std::printf("%d chapters written to %s\n", chapters.written, o.chapters.c_str());
+  return kExitDone;
+}
+
 // Unticks every box not named; a named box must hold a stream the read found.
 void selectStreams(TfMain& tf, const Window& w, const Options& o) {
   if (!o.streamsGiven) return;
@@ -133,11 +171,42 @@ int runRead(const Options& o) {
   return kExitDone;
 }
 
+int runXpl(const Options& o) {
+  ConsoleWindow w(processStreams());
+  w.setPrintLog(!o.json);
+  TfMain tf(w);
+  tf.FormActivate();
+  // The EVO is chosen as a drop chooses it; the playlist choice comes after,
+  // since choosing an EVO offers a playlist of its own.
+  if (!o.input.empty()) {
+    w.setText(ControlId::eEVOfile, o.input);
+    tf.EVOadj();
+  }
+  readPlaylist(tf, w, o.xpl);
+  if (!w.sawDone()) return finished(w);
+  if (o.json) {
+    std::fputs(jsonPlaylist(o.xpl, o.input, tf.playlistTitle()).c_str(), stdout);
+  } else {
+    for (const std::string& line : w.playlistMemo()) std::printf("%s\n", validUtf8(line).c_str());
+    std::printf("\n");
+    for (const TreeNode& node : w.playlistTree()) {
+      std::printf("%s\n", validUtf8(node.text).c_str());
+      for (const std::string& child : node.children) std::printf("  %s\n", validUtf8(child).c_str());
+    }
+  }
+  std::fflush(stdout);
+  return o.chapters.empty() ? kExitDone : writeChapters(tf, o, {o.xpl, o.input});
+}
+
 int runDemux(const Options& o) {
   ConsoleWindow w(processStreams());
   TfMain tf(w);
   readEvo(tf, w, o);
   if (!w.sawDone()) return finished(w);
+  if (!o.xpl.empty()) {
+    readPlaylist(tf, w, o.xpl);
+    if (!w.sawDone()) return finished(w);
+  }
   selectStreams(tf, w, o);
   // The window offers Demux only with a stream ticked, and --streams names
   // found streams only: the read found none.
@@ -148,12 +217,15 @@ int runDemux(const Options& o) {
   }
   w.forgetDone();
   tf.bDemuxClick();
-  return finished(w);
+  const int status = finished(w);
+  if (status != kExitDone || o.chapters.empty()) return status;
+  std::fflush(stdout);
+  return writeChapters(tf, o, {o.input, o.xpl, getsecond(o.input)});
 }
 
 int run(int argc, char** argv) {
   CLI::App app("Reads HD DVD EVO and DVD VOB files (MPEG-2 program streams): lists their streams and demuxes "
-               "them into elementary-stream files.",
+               "them into elementary-stream files, named after the disc's playlist when it is read.",
                "tarnwick-cli");
   app.set_version_flag("--version", std::string("tarnwick-cli ") + TARNWICK_VERSION);
   app.require_subcommand(1);
@@ -167,6 +239,18 @@ int run(int argc, char** argv) {
   read->add_flag("--json", o.json, "Print a machine-readable report instead of the log");
   CLI::App* demux = app.add_subcommand("demux", "Read EVO, then Demux the ticked streams");
   addWindowOptions(*demux, o);
+  CLI::Option* demuxXpl = demux->add_option("--xpl", o.xpl,
+                                            "Read this playlist after the read, so that its track names label "
+                                            "the boxes and name the outputs")->type_name("XPL_FILE");
+  demux->add_option("--chapters", o.chapters, "With --xpl: write the title's chapters to FILE")
+      ->type_name("FILE")
+      ->needs(demuxXpl);
+  CLI::App* xpl = app.add_subcommand("xpl", "Read XPL: print the playlist's listing and the tree of the title "
+                                            "that plays EVO_FILE");
+  xpl->add_option("XPL_FILE", o.xpl, "The playlist (VPLST000.XPL)")->required()->type_name("");
+  xpl->add_option("EVO_FILE", o.input, "The EVO whose title is shown, chosen as a drop chooses it")->type_name("");
+  xpl->add_flag("--json", o.json, "Print the title, its tracks with their labels and its chapters instead");
+  xpl->add_option("--chapters", o.chapters, "Write the title's chapters to FILE")->type_name("FILE");
 
   try {
     app.parse(argc, argv);
@@ -175,7 +259,9 @@ int run(int argc, char** argv) {
   }
 
   try {
-    return read->parsed() ? runRead(o) : runDemux(o);
+    if (read->parsed()) return runRead(o);
+    if (xpl->parsed()) return runXpl(o);
+    return runDemux(o);
   } catch (const UsageError& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s\nRun with --help for more information.\n", e.what());

@@ -1,0 +1,33 @@
+#pragma once
+// The chapters of the title that plays the EVO, in the simple chapter format
+// that Matroska muxers read:
+//   CHAPTER01=00:00:00.000
+//   CHAPTER01NAME=Opening
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "playlist/xpl_reader.h"
+
+namespace tarnwick {
+
+// Frames per second of a TitleSet time base ("50fps"); 60 for anything else.
+int framesPerSecond(std::string_view timeBase);
+
+// "HH:MM:SS:FF" in frames of the time base, to the nearest millisecond;
+// nothing when the text is not of that form.
+std::optional<std::int64_t> chapterMilliseconds(std::string_view begin, int fps);
+
+struct ChapterFile {
+  std::string text;
+  int written = 0;
+  int skipped = 0;  // chapters whose start is not a time
+};
+
+// Names are made valid UTF-8; a byte-order mark tells the reader so when a
+// name is not plain ASCII.
+ChapterFile simpleChapters(const XplTitle& title);
+
+}  // namespace tarnwick

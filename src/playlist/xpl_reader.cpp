@@ -1,0 +1,314 @@
+#include "playlist/xpl_reader.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <optional>
+
+#include "engine/file_io.h"
+
+namespace tarnwick {
+namespace {
+
+constexpr std::size_t kValueWindow = 255;
+// Deeper nesting (unclosed tags in a damaged file) still counts, but the
+// listing stops indenting there: otherwise every further tag would carry an
+// ever longer run of blanks and a few MiB of "<a>" would exhaust memory.
+constexpr int kMaxIndentUnits = 100;
+constexpr int kSlots = 16;
+constexpr int kMediaAttributes = 8;
+
+std::string upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+
+// A whole decimal number with an optional sign, within 32 bits.
+bool parseInteger(std::string_view text, std::int32_t& value) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty() || text.front() == '+') return false;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+std::int32_t toInteger(const std::string& text) {
+  std::int32_t value = 0;
+  if (!parseInteger(text, value)) throw ConversionError("'" + text + "' is not a valid integer value");
+  return value;
+}
+
+std::string twoDigits(int n) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d", n);
+  return text;
+}
+
+// Cuts the bytes into tags, one listing line per tag, indented by nesting.
+// The state carries over from one chunk to the next.
+class TagScan {
+ public:
+  explicit TagScan(std::function<void(const std::string&)> onLine) : onLine_(std::move(onLine)) {}
+
+  void feed(const std::uint8_t* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint8_t c = bytes[i];
+      if (c == '<') {
+        inside_ = true;
+        ++depth_;
+      }
+      if (inside_) {
+        if (c > 31) {
+          line_ += static_cast<char>(c);
+        } else if (line_.empty() || line_.back() != ' ') {
+          line_ += ' ';
+        }
+      }
+      if (c == '/' && (last_ & 0xFF) == '<') {
+        depth_ -= 2;
+        line_.erase(0, 2);
+      }
+      if (c == '>') {
+        inside_ = false;
+        onLine_(line_);
+        line_.clear();
+        if ((last_ & 0xFF) == '/') --depth_;
+        if ((last_ & 0xFF) == '?') --depth_;
+        if ((last_ & 0xFFFF) == ('-' << 8 | '-')) --depth_;
+        if (depth_ > 0) line_.assign(2 * static_cast<std::size_t>(std::min(depth_, kMaxIndentUnits)), ' ');
+      }
+      last_ = last_ << 8 | c;
+    }
+  }
+
+ private:
+  std::function<void(const std::string&)> onLine_;
+  std::string line_;
+  int depth_ = 0;
+  bool inside_ = false;
+  std::uint32_t last_ = 0;
+};
+
+// The receiving variables of the attribute lookups made while scanning;
+// each lookup place has its own, so a missing attribute leaves the value an
+// earlier tag gave.
+struct ScanValues {
+  std::string playlistName;
+  std::string videoIndex, videoCodec;
+  std::string audioIndex, audioCodec, audioChannels;
+  std::string subIndex, subCodec;
+};
+
+struct TitleSetLine {
+  std::size_t line;
+  std::string timeBase;
+};
+
+void analyseLine(const std::string& line, ScanValues& v, XplAttributeTables& tables) {
+  const auto store = [](std::array<std::string, 8>& table, const std::string& index, std::string value) {
+    const std::int32_t i = toInteger(index);
+    if (i >= 1 && i <= kMediaAttributes) table[static_cast<std::size_t>(i - 1)] = std::move(value);
+  };
+  if (contains(line, "Playlist")) XplAttribute(line, "displayName", v.playlistName);
+  if (contains(line, "VideoAttributeItem")) {
+    XplAttribute(line, "index", v.videoIndex);
+    XplAttribute(line, "codec", v.videoCodec);
+    store(tables.XplVideoAttributes, v.videoIndex, v.videoCodec);
+  }
+  if (contains(line, "AudioAttributeItem")) {
+    XplAttribute(line, "index", v.audioIndex);
+    XplAttribute(line, "codec", v.audioCodec);
+    XplAttribute(line, "channels", v.audioChannels);
+    store(tables.XplAudioAttributes, v.audioIndex,
+          v.audioChannels.empty() ? v.audioCodec : v.audioCodec + "." + v.audioChannels + "ch");
+  }
+  if (contains(line, "SubpictureAttributeItem")) {
+    XplAttribute(line, "index", v.subIndex);
+    XplAttribute(line, "codec", v.subCodec);
+    store(tables.XplSubpictureAttributes, v.subIndex, v.subCodec);
+  }
+}
+
+// The first line from line 1 on that holds the name; none for an empty name.
+std::optional<std::size_t> lineNaming(const std::vector<std::string>& lines, const std::string& name) {
+  if (name.empty()) return std::nullopt;
+  for (std::size_t i = 1; i < lines.size(); ++i)
+    if (contains(lines[i], name)) return i;
+  return std::nullopt;
+}
+
+// The title's lines and tree, with the track-seen marks of this run.
+class TitleReader {
+ public:
+  TitleReader(Window& window, const XplRequest& request, const XplAttributeTables& tables, XplTitle& title)
+      : window_(window), request_(request), tables_(tables), title_(title) {}
+
+  void read(const std::vector<std::string>& lines) {
+    std::vector<TreeNode> tree = {{"Info", {}}, {"Video", {}}, {"Audio", {}}, {"Subtitle", {}}, {"Chapter", {}}};
+    if (!title_.playlistName.empty()) tree[0].children.push_back("Title: " + title_.playlistName);
+    for (const std::string& line : lines) {
+      const std::string u = upper(line);
+      if (contains(u, "<TITLE ")) {
+        XplAttribute(line, "displayName", titleName_);
+        XplAttribute(line, "titleDuration", titleDuration_);
+        title_.name = titleName_;
+        title_.duration = titleDuration_;
+        tree[0].children.push_back("Name: " + titleName_);
+        tree[0].children.push_back("Duration: " + titleDuration_);
+      }
+      if (contains(u, "<VIDEO ")) video(line, tree[1]);
+      if (contains(u, "<AUDIO ")) listed(line, StreamClass::Audio, audioDescription_, tree[2]);
+      if (contains(u, "<SUBTITLE ")) listed(line, StreamClass::Subpicture, subDescription_, tree[3]);
+      if (contains(u, "<CHAPTER ")) {
+        XplAttribute(line, "titleTimeBegin", chapterBegin_);
+        XplAttribute(line, "displayName", chapterName_);
+        tree[4].children.push_back(chapterBegin_ + ": " + chapterName_);
+        title_.chapters.push_back({chapterBegin_, chapterName_});
+      }
+    }
+    window_.setPlaylistTree(tree);
+  }
+
+ private:
+  // Numbers outside the tables are skipped: nothing beyond them is touched.
+  static bool inRange(std::int32_t n, int last) { return n >= 1 && n <= last; }
+
+  void video(const std::string& line, TreeNode& node) {
+    const std::int32_t t = XplIntAttribute(line, "track");
+    const std::int32_t m = XplIntAttribute(line, "mediaAttr");
+    if (!inRange(t, kSlots) || !inRange(m, kMediaAttributes) || videoSeen_[static_cast<std::size_t>(t - 1)]) return;
+    videoSeen_[static_cast<std::size_t>(t - 1)] = true;
+    const std::string label =
+        tables_.XplVideoAttributes[static_cast<std::size_t>(m - 1)] + ".stream." + std::to_string(t - 1);
+    node.children.push_back(label);
+    window_.log(label + " found!");
+    title_.tracks.push_back({StreamClass::Video, t, label});
+    if (t == 1) request_.labelBox(videoBox(0), label, false);
+  }
+
+  void listed(const std::string& line, StreamClass streamClass, std::string& description, TreeNode& node) {
+    const bool audio = streamClass == StreamClass::Audio;
+    const std::int32_t s = XplIntAttribute(line, "streamNumber");
+    const std::int32_t m = XplIntAttribute(line, "mediaAttr");
+    auto& seen = audio ? audioSeen_ : subSeen_;
+    if (!inRange(s, kSlots) || !inRange(m, kMediaAttributes) || seen[static_cast<std::size_t>(s - 1)]) return;
+    seen[static_cast<std::size_t>(s - 1)] = true;
+    XplAttribute(line, "description", description);
+    const auto& table = audio ? tables_.XplAudioAttributes : tables_.XplSubpictureAttributes;
+    const std::string label = table[static_cast<std::size_t>(m - 1)] + ".stream." + twoDigits(s - 1) + "." + description;
+    node.children.push_back(label);
+    window_.log(label + " found!");
+    title_.tracks.push_back({streamClass, s, label});
+    request_.labelBox(audio ? audioBox(s - 1) : subBox(s - 1), label, true);
+  }
+
+  Window& window_;
+  const XplRequest& request_;
+  const XplAttributeTables& tables_;
+  XplTitle& title_;
+  std::string titleName_, titleDuration_, audioDescription_, subDescription_, chapterBegin_, chapterName_;
+  std::array<bool, kSlots> videoSeen_{}, audioSeen_{}, subSeen_{};
+};
+
+}  // namespace
+
+void XplAttribute(std::string_view tag, std::string_view name, std::string& value) {
+  const std::size_t at = upper(tag).find(upper(name));
+  if (at == std::string::npos) return;
+  std::string_view rest = tag.substr(at + name.size(), kValueWindow);
+  if (const std::size_t equals = rest.find('='); equals != std::string_view::npos) rest.remove_prefix(equals + 1);
+  if (const std::size_t quote = rest.find('"'); quote != std::string_view::npos) rest.remove_prefix(quote + 1);
+  const std::size_t close = rest.find('"');
+  value = close == std::string_view::npos ? std::string() : std::string(rest.substr(0, close));
+}
+
+std::int32_t XplIntAttribute(std::string_view tag, std::string_view name) {
+  std::string text;
+  XplAttribute(tag, name, text);
+  std::int32_t value = 0;
+  return parseInteger(text, value) ? value : 0;
+}
+
+XplTitle readXpl(const XplRequest& request, Window& window, ScanState& scan, XplAttributeTables& tables) {
+  request.resetBoxes();
+  window.setEnabled(ControlId::bReadXPL, false);
+  window.showPage(4);
+
+  struct CloseInput {
+    ScanState& scan;
+    ~CloseInput() { scan.InputStream.reset(); }
+  } closeInput{scan};
+  scan.InputStream.emplace(request.path);
+  InputFile& input = *scan.InputStream;
+  window.log("Open " + request.xplFileName);
+  window.log("Filesize: " + std::to_string(input.size()) + " bytes");
+
+  window.setMemoVisible(false);
+  window.setPlaylistMemo({});
+  std::vector<std::string> lines;
+  std::vector<TitleSetLine> titleSets;
+  ScanValues values;
+  TagScan tags([&](const std::string& line) {
+    lines.push_back(line);
+    analyseLine(line, values, tables);
+    const std::string u = upper(line);
+    if (contains(u, "<TITLESET ") || contains(u, "<TITLESET>")) {
+      std::string timeBase = "60fps";
+      XplAttribute(line, "timeBase", timeBase);
+      titleSets.push_back({lines.size() - 1, timeBase});
+    }
+  });
+  try {
+    while (true) {
+      const std::size_t got = input.read(scan.PackBuffer.get(), kPackBufferSize);
+      if (got == 0) break;
+      window.slog(std::to_string(input.position()) + "/" + std::to_string(input.size()) + " bytes", 1);
+      tags.feed(scan.PackBuffer.get(), got);
+    }
+  } catch (const ConversionError&) {
+    // The window stays usable: the listing so far is shown and the command
+    // can be run again.
+    window.setPlaylistMemo(lines);
+    window.setMemoVisible(true);
+    window.setEnabled(ControlId::bReadXPL, true);
+    throw;
+  }
+  scan.InputStream.reset();
+
+  XplTitle title;
+  title.playlistName = values.playlistName;
+  std::optional<std::size_t> found = lineNaming(lines, request.baseName);
+  if (!found && request.firstBaseName != request.baseName) found = lineNaming(lines, request.firstBaseName);
+  if (found) {
+    title.found = true;
+    std::size_t first = *found - 1;
+    while (first > 0 && !contains(upper(lines[first]), "<TITLE ")) --first;
+    std::size_t last = lines.size() - 1;
+    for (std::size_t i = first + 1; i < lines.size(); ++i)
+      if (contains(upper(lines[i]), "</TITLE")) {
+        last = i;
+        break;
+      }
+    const std::size_t opening = first > 0 ? first : *found;
+    title.timeBase = "60fps";
+    for (const TitleSetLine& set : titleSets)
+      if (set.line <= opening) title.timeBase = set.timeBase;
+    lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(last) + 1, lines.end());
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(first));
+    TitleReader(window, request, tables, title).read(lines);
+  }
+
+  window.setPlaylistMemo(lines);
+  window.setMemoVisible(true);
+  window.log("Done.");
+  window.log("");
+  window.slog("Ready", 0);
+  window.slog("", 1);
+  window.setEnabled(ControlId::bReadXPL, true);
+  return title;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,79 @@
+#include "playlist.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace tarnwick::mkdisc {
+namespace {
+
+// "HH:MM:SS:FF" in frames of the 60 fps time base.
+std::string timeCode(double seconds) {
+  const auto frames = static_cast<long long>(std::llround(seconds * 60));
+  char text[32];
+  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld:%02lld", frames / 216000, frames / 3600 % 60,
+                frames / 60 % 60, frames % 60);
+  return text;
+}
+
+}  // namespace
+
+std::string samplePlaylist(double secondsPerFile, const std::array<std::uint8_t, 3>& audioIds) {
+  const auto stream = [](std::uint8_t id, unsigned mask) { return std::to_string((id & mask) + 1); };
+  const std::string ddp = stream(audioIds[0], 0x0F), dts = stream(audioIds[1], 0x07),
+                    lpcm = stream(audioIds[2], 0x0F);
+  const std::string total = timeCode(2 * secondsPerFile);
+  std::string x;
+  x += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  x += "<!-- Sample disc playlist: one feature in two parts, and an extra. -->\n";
+  x += "<Playlist xmlns=\"urn:tarnwick:sample:playlist\" majorVersion=\"1\" minorVersion=\"0\"\n";
+  x += "          description=\"Sample disc\" displayName=\"Tarnwick Sample Disc\">\n";
+  x += "  <Configuration>\n    <StreamingBuffer size=\"0\"/>\n    <Aperture value=\"1920x1080\"/>\n";
+  x += "    <MainVideoDefaultColor color=\"108080\"/>\n  </Configuration>\n";
+  x += "  <MediaAttributeList>\n";
+  x += "    <VideoAttributeItem index=\"1\" codec=\"VC-1\" sampleAspectRatio=\"16:9\" frameRate=\"24000/1001\"/>\n";
+  x += "    <AudioAttributeItem index=\"1\" codec=\"DD+\" sampleFrequency=\"48\" channels=\"2\"/>\n";
+  x += "    <AudioAttributeItem index=\"2\" codec=\"DTS-HD\" sampleFrequency=\"48\" channels=\"2\"/>\n";
+  x += "    <AudioAttributeItem index=\"3\" codec=\"LPCM\" sampleFrequency=\"48\" sampleDepth=\"16\" channels=\"2\"/>\n";
+  x += "    <SubpictureAttributeItem index=\"1\" codec=\"2bitRLC\"/>\n";
+  x += "    <SubpictureAttributeItem index=\"2\" codec=\"8bitRLC\"/>\n";
+  x += "  </MediaAttributeList>\n";
+  x += "  <TitleSet timeBase=\"60fps\" defaultLanguage=\"en\">\n";
+  x += "    <!-- The feature: FEATURE_1 then FEATURE_2 -->\n";
+  x += "    <Title id=\"Feature\" titleNumber=\"1\" type=\"Original\" displayName=\"The Sample Feature\"\n";
+  x += "           titleDuration=\"" + total + "\" onEnd=\"Extras\">\n";
+  x += "      <PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/FEATURE_1.MAP\" titleTimeBegin=\"00:00:00:00\"\n";
+  x += "                             titleTimeEnd=\"" + timeCode(secondsPerFile) + "\" dataSource=\"Disc\">\n";
+  x += "        <Video track=\"1\" mediaAttr=\"1\" angleNumber=\"1\"/>\n";
+  x += "        <Audio track=\"1\" streamNumber=\"" + ddp + "\" mediaAttr=\"1\" langcode=\"en:00\" description=\"English\"/>\n";
+  x += "        <Audio track=\"2\" streamNumber=\"" + dts + "\" mediaAttr=\"2\" langcode=\"en:01\" description=\"English Director's Commentary\"/>\n";
+  x += "        <Audio track=\"3\" streamNumber=\"" + lpcm + "\" mediaAttr=\"3\" langcode=\"fr:00\" description=\"Fran\xC3\xA7" "ais\"/>\n";
+  x += "        <Subtitle track=\"1\" streamNumber=\"1\" mediaAttr=\"1\" langcode=\"en:00\" description=\"English\"/>\n";
+  x += "        <Subtitle track=\"2\" streamNumber=\"2\" mediaAttr=\"2\" langcode=\"fr:00\" description=\"Fran\xC3\xA7" "ais\"/>\n";
+  x += "      </PrimaryAudioVideoClip>\n";
+  x += "      <PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/FEATURE_2.MAP\" titleTimeBegin=\"" +
+       timeCode(secondsPerFile) + "\"\n";
+  x += "                             titleTimeEnd=\"" + total + "\" dataSource=\"Disc\">\n";
+  x += "        <Video track=\"1\" mediaAttr=\"1\" angleNumber=\"1\"/>\n";
+  x += "        <Audio track=\"1\" streamNumber=\"" + ddp + "\" mediaAttr=\"1\" langcode=\"en:00\" description=\"English\"/>\n";
+  x += "      </PrimaryAudioVideoClip>\n";
+  x += "      <ChapterList>\n";
+  x += "        <Chapter titleTimeBegin=\"00:00:00:00\" displayName=\"Opening\"/>\n";
+  x += "        <Chapter titleTimeBegin=\"" + timeCode(secondsPerFile / 2) + "\" displayName=\"The Middle\"/>\n";
+  x += "        <Chapter titleTimeBegin=\"" + timeCode(secondsPerFile + 0.25) + "\" displayName=\"\xC3\x89pilogue\"/>\n";
+  x += "      </ChapterList>\n";
+  x += "    </Title>\n";
+  x += "    <Title id=\"Extras\" titleNumber=\"2\" type=\"Original\" displayName=\"Trailer\" titleDuration=\"00:01:30:00\">\n";
+  x += "      <PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/TRAILER.MAP\" titleTimeBegin=\"00:00:00:00\"\n";
+  x += "                             titleTimeEnd=\"00:01:30:00\" dataSource=\"Disc\">\n";
+  x += "        <Video track=\"1\" mediaAttr=\"1\"/>\n";
+  x += "        <Audio track=\"1\" streamNumber=\"1\" mediaAttr=\"1\" description=\"English\"/>\n";
+  x += "      </PrimaryAudioVideoClip>\n";
+  x += "      <ChapterList>\n        <Chapter titleTimeBegin=\"00:00:00:00\" displayName=\"Trailer\"/>\n";
+  x += "      </ChapterList>\n";
+  x += "    </Title>\n";
+  x += "  </TitleSet>\n";
+  x += "</Playlist>\n";
+  return x;
+}
+
+}  // namespace tarnwick::mkdisc
