@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -113,6 +114,8 @@ TEST_F(CliTest, BadUsageExitsTwoAndWritesNothing) {
       {"demux", "-o", out, "--audio-ext", "abcdef", input},
       {"read", "--json", "--sub-ext", "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9x", input},
       {"demux", "--json", input},  // a report of the read only
+      {"demux", "-o", out, "--chapters", dir / "c.txt", input},  // chapters come from a playlist
+      {"xpl"},
   };
   for (const auto& args : cases) {
     const ProcessResult r = cli(args);
@@ -123,6 +126,32 @@ TEST_F(CliTest, BadUsageExitsTwoAndWritesNothing) {
   }
   EXPECT_THAT(filesIn(out), IsEmpty());
   EXPECT_THAT(cli({"demux", "-o", out, "--streams", "video0,audio01", input}).err, HasSubstr("audio01"));
+}
+
+TEST_F(CliTest, PlaylistFailuresExitOneWithTheirText) {
+  const std::string xpl = dir / "VPLST000.XPL";
+  const std::string evo = dir / "FEATURE_9.EVO";  // Read XPL does not open it
+  std::ofstream(xpl) << "<Playlist>\n<AudioAttributeItem index=\"x1\" codec=\"DD+\"/>\n</Playlist>\n";
+  ProcessResult r = cli({"xpl", xpl, evo});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "'x1' is not a valid integer value\n");
+  EXPECT_THAT(r.out, HasSubstr("Filesize: "));
+
+  // A playlist that names no title of the EVO: the listing, but no chapters.
+  std::ofstream(xpl) << "<Playlist>\n<Title displayName=\"Other\">\n</Title>\n</Playlist>\n";
+  r = cli({"xpl", "--chapters", dir / "c.txt", xpl, evo});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.out, HasSubstr("  <Title displayName=\"Other\">\n"));
+  EXPECT_THAT(r.err, HasSubstr("no line of the playlist names FEATURE_9."));
+  EXPECT_FALSE(std::filesystem::exists(dir / "c.txt"));
+
+  // Never over an input.
+  std::ofstream(xpl) << "<Playlist>\n<Title displayName=\"T\">\n<Clip src=\"FEATURE_9.MAP\"/>\n"
+                        "<Chapter titleTimeBegin=\"00:00:01:00\" displayName=\"One\"/>\n</Title>\n</Playlist>\n";
+  r = cli({"xpl", "--chapters", xpl, xpl, evo});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("It is an input file of this command"));
+  EXPECT_THAT(readFile(xpl), Not(IsEmpty()));
 }
 
 TEST_F(CliTest, ExtensionsOfFiveCharactersAreAccepted) {

@@ -1,0 +1,281 @@
+// Read XPL on the window model: the listing as the byte scan cuts it, the
+// title tree, the labels and ticks of the stream boxes, and its failures.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/model_window.h"
+#include "app/tf_main.h"
+#include "engine/file_io.h"
+#include "playlist/chapters.h"
+#include "playlist/xpl_reader.h"
+#include "support/ps_builder.h"
+#include "support/temp_dir.h"
+
+namespace tarnwick::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+std::vector<std::string> texts(const std::vector<TreeNode>& tree) {
+  std::vector<std::string> out;
+  for (const TreeNode& node : tree) {
+    out.push_back(node.text);
+    for (const std::string& child : node.children) out.push_back("  " + child);
+  }
+  return out;
+}
+
+class ReadXplTest : public ::testing::Test {
+ protected:
+  ReadXplTest() : main(window) {
+    main.FormActivate();
+    fs::create_directories(dir.path() / "HVDVD_TS");
+    fs::create_directories(dir.path() / "ADV_OBJ");
+  }
+  std::string xplPath() const { return (dir.path() / "ADV_OBJ" / "VPLST000.XPL").string(); }
+  // The playlist as a disc holds it, and an EVO chosen by a drop beside it.
+  void readPlaylist(const std::string& content, const std::string& evoName = "FEATURE_1.EVO") {
+    std::ofstream(xplPath(), std::ios::binary) << content;
+    main.WMDropFiles({(dir.path() / "HVDVD_TS" / evoName).string()});
+    window.clearLog();
+    main.bReadXPLClick();
+  }
+  std::vector<std::string> memo() const { return window.playlistMemo(); }
+
+  TempDir dir;
+  ModelWindow window;
+  TfMain main;
+};
+
+TEST_F(ReadXplTest, ListingIndentsByNestingWhateverTheTextLinesAre) {
+  // No line names the EVO: the memo keeps the whole document.
+  const std::string document =
+      "<?xml version=\"1.0\"?>\n"
+      "<Playlist displayName=\"Disc\">\n"
+      "<!-- a comment -->\n"
+      "  text that is not a tag\n"
+      "<Title id=\"1\"\n\r\n\tdisplayName=\"Main\">\n"
+      "<Empty a=\"1\"/>\n"
+      "<Inner><Deep/></Inner>\n"
+      "</Title>\n"
+      "</Playlist>\n";
+  readPlaylist(document);
+  EXPECT_THAT(memo(), ElementsAre("<?xml version=\"1.0\"?>", "<Playlist displayName=\"Disc\">", "  <!-- a comment -->",
+                                  "  <Title id=\"1\" displayName=\"Main\">", "    <Empty a=\"1\"/>", "    <Inner>",
+                                  "      <Deep/>", "    </Inner>", "  </Title>", "</Playlist>"));
+  EXPECT_TRUE(window.memoVisible());
+  EXPECT_EQ(window.page(), 4);
+  EXPECT_THAT(window.logText(), ElementsAre("Open VPLST000.XPL", "Filesize: " + std::to_string(document.size()) + " bytes", "Done.", ""));
+  // The tree is left as it was; no box is labelled.
+  EXPECT_THAT(texts(window.playlistTree()), ElementsAre("Video", "Audio", "Subpicture", "Chapter"));
+  EXPECT_FALSE(window.enabled(ControlId::bDemux));
+  EXPECT_TRUE(window.enabled(ControlId::bReadXPL));
+  EXPECT_EQ(window.statusPanel(0), " Ready");
+  EXPECT_EQ(window.statusPanel(1), " ");
+}
+
+TEST_F(ReadXplTest, ATagAcrossTheChunkBoundaryIsOneLine) {
+  const std::string tags = "<Playlist>\n<Title displayName=\"T\">\n<Audio streamNumber=\"1\" description=\"x\"/>\n";
+  std::string padded = "<Playlist>\n<Title displayName=\"T\">\n";
+  // Text between tags is dropped, so the padding changes nothing but the
+  // place of the next tag, which now starts 7 bytes before the boundary.
+  padded += std::string(kPackBufferSize - 7 - padded.size(), 'z');
+  padded += "<Audio streamNumber=\"1\" description=\"x\"/>\n";
+  readPlaylist(tags);
+  const std::vector<std::string> whole = memo();
+  readPlaylist(padded);
+  EXPECT_EQ(memo(), whole);
+  EXPECT_THAT(memo(), ElementsAre("<Playlist>", "  <Title displayName=\"T\">",
+                                  "    <Audio streamNumber=\"1\" description=\"x\"/>"));
+}
+
+TEST_F(ReadXplTest, AttributeLookupIsASubstringSearch) {
+  std::string value = "kept";
+  XplAttribute("<A codec=\"DD+\"/>", "channels", value);
+  EXPECT_EQ(value, "kept");  // missing: the receiving variable keeps its value
+  XplAttribute("<A CODEC = \"DD+\" x=\"1\"/>", "codec", value);
+  EXPECT_EQ(value, "DD+");
+  // The name is found first inside an earlier name or value.
+  XplAttribute("<Audio streamNumber=\"3\" number=\"5\"/>", "number", value);
+  EXPECT_EQ(value, "3");
+  XplAttribute("<Audio description=\"see index=9\" index=\"2\"/>", "index", value);
+  EXPECT_EQ(value, " index=");
+  XplAttribute("<A codec=\"DD+/>", "codec", value);
+  EXPECT_EQ(value, "");  // no closing quote
+  XplAttribute("<A codec='DD+'/>", "codec", value);
+  EXPECT_EQ(value, "");  // single quotes are not quotes here
+  XplAttribute("<A codec=\"" + std::string(260, 'v') + "\"/>", "codec", value);
+  EXPECT_EQ(value, "");  // only 255 characters after the name are looked at
+  EXPECT_EQ(XplIntAttribute("<A track=\"12\"/>", "track"), 12);
+  EXPECT_EQ(XplIntAttribute("<A track=\"1x\"/>", "track"), 0);
+  EXPECT_EQ(XplIntAttribute("<A/>", "track"), 0);
+}
+
+// Two titles; the second plays FEATURE_1. Media attributes, repeated and
+// out-of-range tracks, stream numbers past 9.
+const char* const kTwoTitles =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<Playlist displayName=\"My Disc\">\n"
+    "<MediaAttributeList>\n"
+    "<VideoAttributeItem index=\"1\" codec=\"VC-1\"/>\n"
+    "<AudioAttributeItem index=\"1\" codec=\"DD+\" channels=\"6\"/>\n"
+    "<AudioAttributeItem index=\"2\" codec=\"DTS-HD\"/>\n"  // channels carried over from item 1
+    "<AudioAttributeItem index=\"3\" codec=\"LPCM\" channels=\"\"/>\n"
+    "<SubpictureAttributeItem index=\"1\" codec=\"8bitRLC\"/>\n"
+    "</MediaAttributeList>\n"
+    "<TitleSet timeBase=\"50fps\">\n"
+    "<Title id=\"a\" displayName=\"Trailer\" titleDuration=\"00:01:00:00\">\n"
+    "<PrimaryAudioVideoClip src=\"TRAILER.MAP\"/>\n"
+    "<Audio streamNumber=\"5\" mediaAttr=\"1\" description=\"Other\"/>\n"
+    "</Title>\n"
+    "<Title id=\"b\" displayName=\"Feature\" titleDuration=\"01:30:00:00\">\n"
+    "<PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/FEATURE_1.MAP\">\n"
+    "<Video track=\"1\" mediaAttr=\"1\"/>\n"
+    "<Video track=\"1\" mediaAttr=\"1\"/>\n"
+    "<Audio track=\"1\" streamNumber=\"1\" mediaAttr=\"1\" description=\"English\"/>\n"
+    "<Audio track=\"2\" streamNumber=\"10\" mediaAttr=\"2\" description=\"Director\"/>\n"
+    "<Audio track=\"3\" streamNumber=\"11\" mediaAttr=\"3\"/>\n"  // no description: the last one read
+    "<Audio track=\"4\" streamNumber=\"1\" mediaAttr=\"2\" description=\"Again\"/>\n"
+    "<Audio track=\"5\" streamNumber=\"17\" mediaAttr=\"1\" description=\"Beyond\"/>\n"
+    "<Audio track=\"6\" streamNumber=\"4\" mediaAttr=\"9\" description=\"NoTable\"/>\n"
+    "<Subtitle track=\"1\" streamNumber=\"2\" mediaAttr=\"1\" description=\"Fran\xC3\xA7" "ais\"/>\n"
+    "</PrimaryAudioVideoClip>\n"
+    "<ChapterList>\n"
+    "<Chapter titleTimeBegin=\"00:00:00:00\" displayName=\"Start\"/>\n"
+    "<Chapter titleTimeBegin=\"00:10:05:25\" displayName=\"Middle\"/>\n"
+    "</ChapterList>\n"
+    "</Title>\n"
+    "</TitleSet>\n"
+    "</Playlist>\n";
+
+TEST_F(ReadXplTest, TheTitleThatPlaysTheEvoLabelsTheBoxes) {
+  main.scan().AudioSlots.fill(-1);
+  main.scan().AudioSlots[3] = 0xC3;  // as a Read EVO left them
+  readPlaylist(kTwoTitles);
+
+  EXPECT_EQ(memo().front(), "    <Title id=\"b\" displayName=\"Feature\" titleDuration=\"01:30:00:00\">");
+  EXPECT_EQ(memo().back(), "    </Title>");
+  EXPECT_EQ(memo().size(), 17u);
+  EXPECT_THAT(texts(window.playlistTree()),
+              ElementsAre("Info", "  Title: My Disc", "  Name: Feature", "  Duration: 01:30:00:00", "Video",
+                          "  VC-1.stream.0", "Audio", "  DD+.6ch.stream.00.English", "  DTS-HD.6ch.stream.09.Director",
+                          "  LPCM.stream.10.Director", "Subtitle", "  8bitRLC.stream.01.Fran\xC3\xA7" "ais", "Chapter",
+                          "  00:00:00:00: Start", "  00:10:05:25: Middle"));
+  EXPECT_THAT(window.logText(),
+              ElementsAre("Open VPLST000.XPL", "Filesize: " + std::to_string(std::string(kTwoTitles).size()) + " bytes",
+                          "VC-1.stream.0 found!", "DD+.6ch.stream.00.English found!",
+                          "DTS-HD.6ch.stream.09.Director found!", "LPCM.stream.10.Director found!",
+                          "8bitRLC.stream.01.Fran\xC3\xA7" "ais found!", "Done.", ""));
+
+  EXPECT_TRUE(window.checked(videoBox(0)));
+  EXPECT_EQ(window.caption(videoBox(0)), "VC-1.stream.0");
+  EXPECT_EQ(window.caption(audioBox(9)), "DTS-HD.6ch.stream.09.Director");
+  EXPECT_EQ(window.hint(audioBox(9)), "DTS-HD.6ch.stream.09.Director");
+  EXPECT_TRUE(window.checked(audioBox(10)) && window.enabled(audioBox(10)));
+  EXPECT_TRUE(window.checked(subBox(1)));
+  // Boxes the title does not list are reset; nothing beyond the tables.
+  EXPECT_FALSE(window.enabled(audioBox(4)));
+  EXPECT_FALSE(window.enabled(audioBox(3)));
+  EXPECT_EQ(window.caption(audioBox(3)), "No audio stream");
+  EXPECT_TRUE(window.enabled(ControlId::bDemux));
+  EXPECT_TRUE(window.enabled(ControlId::bRebuild));
+  // The scan's slot tables stay as Read EVO left them.
+  EXPECT_EQ(main.scan().AudioSlots[3], 0xC3);
+  EXPECT_EQ(main.scan().AudioSlots[0], -1);
+
+  const XplTitle& title = main.playlistTitle();
+  EXPECT_EQ(title.timeBase, "50fps");
+  ASSERT_EQ(title.chapters.size(), 2u);
+  EXPECT_EQ(chapterMilliseconds(title.chapters[1].begin, framesPerSecond(title.timeBase)), 605500);
+
+  // Read again: a second run lists the same tracks, its marks fresh.
+  window.clearLog();
+  main.bReadXPLClick();
+  EXPECT_EQ(window.logText().size(), 9u);
+}
+
+TEST_F(ReadXplTest, ASplitFeatureIsFoundByItsFirstFile) {
+  std::ofstream((dir.path() / "HVDVD_TS" / "FEATURE_1.EVO").string()) << "";
+  std::ofstream((dir.path() / "HVDVD_TS" / "FEATURE_2.EVO").string()) << "";
+  main.WMDropFiles({(dir.path() / "HVDVD_TS" / "FEATURE_1.EVO").string()});
+  main.bCheckClick();  // extends the base name with the second file's
+  ASSERT_EQ(main.files().OutputBaseName, "FEATURE_1_FEATURE_2");
+  std::ofstream(xplPath(), std::ios::binary) << kTwoTitles;
+  main.bReadXPLClick();
+  EXPECT_EQ(window.caption(audioBox(0)), "DD+.6ch.stream.00.English");
+  EXPECT_EQ(main.files().OutputBaseName, "FEATURE_1_FEATURE_2");
+  EXPECT_EQ(main.outputFileName(audioBox(0), "/out"), "/out/FEATURE_1_FEATURE_2.DD+.6ch.stream.00.English.mpa");
+}
+
+TEST_F(ReadXplTest, LabelsNeverLeaveTheOutputFolder) {
+  readPlaylist(
+      "<Playlist>\n<AudioAttributeItem index=\"1\" codec=\"../..\"/>\n"
+      "<Title displayName=\"x\">\n<Clip src=\"FEATURE_1.MAP\"/>\n"
+      "<Audio streamNumber=\"1\" mediaAttr=\"1\" description=\"Director's cut / English\"/>\n</Title>\n</Playlist>\n");
+  EXPECT_EQ(window.caption(audioBox(0)), "../...stream.00.Director's cut / English");
+  const std::string name = main.outputFileName(audioBox(0), "/out");
+  EXPECT_EQ(name.find('/', 5), std::string::npos) << name;
+  EXPECT_EQ(name.find(".."), std::string::npos) << name;
+}
+
+TEST_F(ReadXplTest, FailuresLeaveTheWindowUsable) {
+  // An attribute item whose index is not a number ends the command.
+  try {
+    readPlaylist("<Playlist>\n<Title displayName=\"T\">\n<AudioAttributeItem index=\"one\" codec=\"DD+\"/>\n");
+    FAIL() << "no error for a bad index";
+  } catch (const ConversionError& error) {
+    EXPECT_STREQ(error.what(), "'one' is not a valid integer value");
+  }
+  EXPECT_THAT(memo(), ElementsAre("<Playlist>", "  <Title displayName=\"T\">",
+                                  "    <AudioAttributeItem index=\"one\" codec=\"DD+\"/>"));
+  EXPECT_TRUE(window.memoVisible());
+  EXPECT_TRUE(window.enabled(ControlId::bReadXPL));
+  EXPECT_FALSE(main.busy());
+  EXPECT_FALSE(main.scan().InputStream.has_value());
+
+  // A playlist that is not there: the open error, nothing logged.
+  fs::remove(xplPath());
+  window.clearLog();
+  EXPECT_THROW(main.bReadXPLClick(), FileError);
+  EXPECT_TRUE(window.logText().empty());
+  EXPECT_FALSE(main.busy());
+
+  // An empty one, and one without tags: a run like any other.
+  for (const char* content : {"", "no tags at all\n"}) {
+    readPlaylist(content);
+    EXPECT_TRUE(memo().empty());
+    EXPECT_EQ(window.logText().back(), "");
+    EXPECT_EQ(window.logText()[window.logText().size() - 2], "Done.");
+  }
+}
+
+TEST(Chapters, TimesInFramesOfTheTimeBase) {
+  EXPECT_EQ(framesPerSecond("60fps"), 60);
+  EXPECT_EQ(framesPerSecond("50fps"), 50);
+  EXPECT_EQ(framesPerSecond(""), 60);
+  EXPECT_EQ(chapterMilliseconds("01:02:03:30", 60), (3600 + 120 + 3) * 1000 + 500);
+  EXPECT_EQ(chapterMilliseconds("00:00:00:01", 60), 17);  // 16.67 ms, to the nearest
+  EXPECT_EQ(chapterMilliseconds("00:00:00:01", 50), 20);
+  EXPECT_EQ(chapterMilliseconds("00:00:00", 60), std::nullopt);
+  EXPECT_EQ(chapterMilliseconds("00:00:0a:00", 60), std::nullopt);
+
+  XplTitle title;
+  title.timeBase = "50fps";
+  title.chapters = {{"00:00:00:00", "One"}, {"bad", "Skipped"}, {"00:01:00:25", "Caf\xE9"}};
+  const ChapterFile file = simpleChapters(title);
+  EXPECT_EQ(file.written, 2);
+  EXPECT_EQ(file.skipped, 1);
+  // A byte that is not UTF-8 becomes U+FFFD, and the mark says UTF-8.
+  EXPECT_EQ(file.text,
+            "\xEF\xBB\xBF" "CHAPTER01=00:00:00.000\nCHAPTER01NAME=One\nCHAPTER02=00:01:00.500\n"
+            "CHAPTER02NAME=Caf\xEF\xBF\xBD\n");
+}
+
+}  // namespace
+}  // namespace tarnwick::test
