@@ -14,7 +14,7 @@ constexpr std::size_t kValueWindow = 255;
 // Deeper nesting (unclosed tags in a damaged file) still counts, but the
 // listing stops indenting there: otherwise every further tag would carry an
 // ever longer run of blanks and a few MiB of "<a>" would exhaust memory.
-constexpr int kMaxIndentUnits = 100;
+constexpr int kMaxIndentUnits = 32;
 constexpr int kSlots = 16;
 constexpr int kMediaAttributes = 8;
 

@@ -95,6 +95,16 @@ TEST_F(ReadXplTest, ATagAcrossTheChunkBoundaryIsOneLine) {
                                   "    <Audio streamNumber=\"1\" description=\"x\"/>"));
 }
 
+TEST_F(ReadXplTest, UnclosedTagsStopIndentingAtALimit) {
+  // A damaged file of unclosed tags must not make every further line longer.
+  std::string document;
+  for (int i = 0; i < 50; ++i) document += "<a>";
+  readPlaylist(document);
+  ASSERT_EQ(memo().size(), 50u);
+  EXPECT_EQ(memo()[20], std::string(40, ' ') + "<a>");
+  EXPECT_EQ(memo()[49], std::string(64, ' ') + "<a>");
+}
+
 TEST_F(ReadXplTest, AttributeLookupIsASubstringSearch) {
   std::string value = "kept";
   XplAttribute("<A codec=\"DD+\"/>", "channels", value);
