@@ -144,13 +144,19 @@ TEST_F(CliTest, PlaylistFailuresExitOneWithTheirText) {
   EXPECT_THAT(r.out, HasSubstr("  <Title displayName=\"Other\">\n"));
   EXPECT_THAT(r.err, HasSubstr("no line of the playlist names FEATURE_9."));
   EXPECT_FALSE(std::filesystem::exists(dir / "c.txt"));
+  r = cli({"demux", "-o", out, "--xpl", xpl, input});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("the playlist lists no track of this EVO"));
+  EXPECT_THAT(filesIn(out), IsEmpty());
 
-  // Never over an input.
-  std::ofstream(xpl) << "<Playlist>\n<Title displayName=\"T\">\n<Clip src=\"FEATURE_9.MAP\"/>\n"
+  // Never over an input. A byte that is not UTF-8 is shown as U+FFFD.
+  std::ofstream(xpl) << "<Playlist>\n<AudioAttributeItem index=\"1\" codec=\"DD\"/>\n<Title displayName=\"T\">\n"
+                        "<Clip src=\"FEATURE_9.MAP\"/>\n<Audio streamNumber=\"2\" mediaAttr=\"1\" description=\"Caf\xE9\"/>\n"
                         "<Chapter titleTimeBegin=\"00:00:01:00\" displayName=\"One\"/>\n</Title>\n</Playlist>\n";
   r = cli({"xpl", "--chapters", xpl, xpl, evo});
   EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.err, HasSubstr("It is an input file of this command"));
+  EXPECT_THAT(r.out, HasSubstr("DD.stream.01.Caf\xEF\xBF\xBD found!\n"));
   EXPECT_THAT(readFile(xpl), Not(IsEmpty()));
 }
 

@@ -209,10 +209,12 @@ int runDemux(const Options& o) {
   }
   selectStreams(tf, w, o);
   // The window offers Demux only with a stream ticked, and --streams names
-  // found streams only: the read found none.
+  // found streams only: the read (or the playlist, which resets the lists
+  // before it labels them) left none.
   if (!w.enabled(ControlId::bDemux)) {
     w.endProgress();
-    std::fprintf(stderr, "Nothing to demux: the read found no stream.\n");
+    std::fprintf(stderr, o.xpl.empty() ? "Nothing to demux: the read found no stream.\n"
+                                       : "Nothing to demux: the playlist lists no track of this EVO.\n");
     return kExitFailed;
   }
   w.forgetDone();
