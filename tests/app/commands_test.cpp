@@ -212,6 +212,63 @@ TEST_F(CommandsTest, DemuxNeverWritesOverItsInput) {
   EXPECT_FALSE(main.scan().videoOutputs[0].has_value());
 }
 
+TEST_F(CommandsTest, DemuxNeverWritesOverTheSecondFileOfTheFeature) {
+  choose(evo1());
+  main.bCheckClick();
+  fs::create_symlink(evo2(), out("FEATURE_1_FEATURE_2.Subpicture.01.sup"));
+  window.setText(ControlId::eWorkdir, (dir.path() / "out").string());
+  try {
+    main.bDemuxClick();
+    FAIL() << "an output over the second file was not refused";
+  } catch (const FileError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("It is an input file of this command"));
+  }
+  EXPECT_EQ(readFile(evo2()), second.file);
+}
+
+// Exactly 1001 seconds of pictures at 24000/1001: rounding, not truncation,
+// decides the last second of both commands' count lines.
+TEST_F(CommandsTest, CountLinesOfAWholeNumberOfSeconds) {
+  PsBuilder b;
+  Bytes markers;
+  for (int i = 0; i < 400; ++i) markers.insert(markers.end(), {0x00, 0x00, 0x01, 0x0D});
+  for (int p = 0; p < 60; ++p) b.packHeader(90000).vc1(markers, p == 0 ? std::optional<std::uint64_t>(90000) : std::nullopt).finishPack();
+  writeFile(evo1(), b.bytes());
+  window.setChecked(ControlId::cbContinue, false);
+  choose(evo1());
+  main.bCheckClick();
+  EXPECT_THAT(log(), ::testing::Contains("24000 frames (0:16:41 s) count in video stream 0."));
+  window.setText(ControlId::eWorkdir, (dir.path() / "out").string());
+  window.clearLog();
+  main.bDemuxClick();
+  EXPECT_THAT(log(), ::testing::Contains("24000 frames (0:16:41 s) count in video stream 0."));
+}
+
+// The sync-frame lines of an audio stream come for each file of a feature
+// and again on a second read.
+TEST_F(CommandsTest, AudioDetailsForEachFileAndEachRead) {
+  const Bytes frame = {0x0B, 0x77, 0x12, 0x34, 0x00 << 6 | 0x0A, 0x08 << 3 | 0x00, 0x07 << 5, 0, 0, 0};
+  for (const std::string& path : {evo1(), evo2()}) {
+    PsBuilder b;
+    b.packHeader().ac3(0xC1, frame, 90000).finishPack();
+    writeFile(path, b.bytes());
+  }
+  choose(evo1());
+  main.bCheckClick();
+  const std::vector<std::string> firstRead = log();
+  std::vector<std::string> details;
+  for (const std::string& line : firstRead)
+    if (line.starts_with("   ") && !line.starts_with("   First PTS") && !line.starts_with("   Stream id")) details.push_back(line);
+  ASSERT_FALSE(details.empty());
+  ASSERT_EQ(details.size() % 2, 0u);
+  const std::vector<std::string> perFile(details.begin(), details.begin() + static_cast<std::ptrdiff_t>(details.size() / 2));
+  EXPECT_THAT(perFile, ::testing::Contains(HasSubstr("Dolby Digital")));
+  EXPECT_EQ(std::vector<std::string>(details.begin() + static_cast<std::ptrdiff_t>(perFile.size()), details.end()), perFile);
+  window.clearLog();
+  main.bCheckClick();
+  EXPECT_EQ(log(), firstRead);
+}
+
 TEST_F(CommandsTest, TwoStreamsNeverShareAnOutput) {
   choose(evo1());
   main.bCheckClick();

@@ -322,5 +322,28 @@ TEST_F(CliTest, JsonWithoutVideoHasNoDelays) {
   EXPECT_EQ(f["streams[0].delayMs"], "null");
 }
 
+// The time line starts at the first video stream's time stamp, also when
+// the only video stream sits in slot 1.
+TEST_F(CliTest, JsonDelaysFromAVideoStreamInSlotOne) {
+  for (const bool vc1 : {false, true}) {
+    PsBuilder b;
+    b.packHeader();
+    if (vc1)
+      b.vc1(pattern(100), 90000, {}, 0x56);
+    else
+      b.pes(0xE1, pattern(100), {.pts = 90000, .dts = 86400});
+    b.ac3(0x82, pattern(100), 90000 + 90 * 250).finishPack();
+    const std::string file = dir / (vc1 ? "slot1.evo" : "slot1.vob");
+    b.writeTo(file);
+    const ProcessResult r = cli({"read", "--json", file});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto f = parseJson(r.out);
+    ASSERT_EQ(f["streams.length"], "2") << file;
+    EXPECT_EQ(f["streams[0].box"], "video1") << file;
+    EXPECT_EQ(f["streams[0].delayMs"], "0") << file;
+    EXPECT_EQ(f["streams[1].delayMs"], "250") << file;
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick::test

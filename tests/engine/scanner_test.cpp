@@ -120,6 +120,33 @@ TEST_F(ScannerTest, TimeStampTopBitsFromFirstByte) {
                                  "   Stream id = 80"));
 }
 
+// Each byte of the five-byte field lands in its place: bits 22-29 set, values
+// next to 2^32, bit 32 dropped; in the found lines, the earliest time and the
+// subpicture records' times alike.
+TEST_F(ScannerTest, TimeStampsKeepEveryBitBelowBitThirtyTwo) {
+  PsBuilder b;
+  b.ac3(0x80, pattern(16), 0x1'3FC0'0155ull)
+      .ac3(0x81, pattern(16), 0xFFFF'FFFFull)
+      .ac3(0x82, pattern(16), 0x9ABC'DEF1ull)
+      .pes(0xE0, pattern(16), {.pts = 0x1'FFFF'FFFEull, .dts = 0x1'2345'6789ull});
+  state.EarliestPts = 0xFFFFFFFF;
+  scan(b.bytes());
+  EXPECT_THAT(log(), ElementsAre("Dolby Digital audio stream 0 found!", "   First PTS = 3FC00155", "   Stream id = 80",
+                                 "Dolby Digital audio stream 1 found!", "   First PTS = FFFFFFFF", "   Stream id = 81",
+                                 "Dolby Digital audio stream 2 found!", "   First PTS = 9ABCDEF1", "   Stream id = 82",
+                                 "MPEG-2 video stream 0 found!", "   First PTS = FFFFFFFE", "   Stream id = E0"));
+  EXPECT_EQ(state.EarliestPts, 0x3FC00155u);
+
+  PsBuilder subs;
+  subs.subpicture(0x20, {0xAA}, 0x1'3FC0'0155ull).subpicture(0x20, {0xBB}, 0xFFFF'F000ull);
+  state.EarliestPts = 0x1000;
+  const std::string out = openSubpicture(0);
+  scan(subs.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  EXPECT_EQ(readFile(out), (Bytes{'S', 'P', 0x55, 0xF1, 0xBF, 0x3F, 0, 0, 0, 0, 0xAA,  //
+                                  'S', 'P', 0x00, 0xE0, 0xFF, 0xFF, 0, 0, 0, 0, 0xBB}));
+}
+
 TEST_F(ScannerTest, EmptyHeaderDataPutsSubstreamIdNext) {
   PsBuilder b;
   b.ac3(0x82, pattern(10));  // no PTS: PES_header_data_length 0
@@ -208,6 +235,20 @@ TEST_P(MalformedInputTest, ScanningResumesAtTheNextPacket) {
   EXPECT_EQ(state.AudioSlots[3], 0x83);
   EXPECT_THAT(log(), ::testing::Contains("Dolby Digital audio stream 3 found!"));
   EXPECT_THAT(log(), ::testing::Contains("   First PTS = 00001194"));
+}
+
+// Around a malformed packet, the payloads of a stream are written once each
+// and in order: nothing of the bad packet, nothing twice.
+TEST_P(MalformedInputTest, ExtractionWritesEachPayloadOnceInOrder) {
+  const Bytes before = pattern(40, 1), after = pattern(50, 2);
+  PsBuilder b;
+  b.ac3(0x83, before, 4500).raw(GetParam().bytes).ac3(0x83, after, 9000);
+  const std::string out = openAudio(3);
+  scan(b.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  Bytes expected = before;
+  expected.insert(expected.end(), after.begin(), after.end());
+  EXPECT_EQ(readFile(out), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
