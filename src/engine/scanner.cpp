@@ -1,5 +1,7 @@
 #include "engine/scanner.h"
 
+#include "engine/file_io.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include "analysers/subpicture_format.h"
 #include "analysers/vc1_header.h"
 #include "app/window.h"
+#include "engine/file_io.h"
 #include "engine/time_format.h"
 #include "engine/writer.h"
 
@@ -600,6 +603,11 @@ void Scanner::scanChunk() {
 
 void Scanner::run() {
   w_.setEnabled(ControlId::bCancel, true);
+  // However the run ends, Cancel is not left enabled with nothing to cancel.
+  struct CancelOff {
+    Window& w;
+    ~CancelOff() { w.setEnabled(ControlId::bCancel, false); }
+  } cancelOff{w_};
   s_.CancelRequested = false;
   s_.ExtractionRunning = !analysis_;
   runStart_ = std::chrono::steady_clock::now();
@@ -615,7 +623,11 @@ void Scanner::run() {
   InputFile& in = *s_.InputStream;
   while (in.position() < in.size() && !s_.CancelRequested) {
     r_.ChunkLength = static_cast<std::int64_t>(in.read(buf_, kPackBufferSize));
-    if (r_.ChunkLength == 0) break;  // the file shrank under us
+    // The file shrank under us: what is missing was never read, so the run
+    // must not end as if it were done.
+    if (r_.ChunkLength == 0)
+      throw FileError("Cannot read file \"" + in.path() + "\". It ended after " + std::to_string(in.position()) +
+                      " bytes; it had " + std::to_string(in.size()) + " when it was opened");
     const std::int64_t position = in.position();
     if (position % kProgressInterval == 0) progress(position, in.size());
     if (analysis_ && position > kFastCheckLimit && w_.checked(ControlId::cbFastCheck)) s_.CancelRequested = true;
@@ -624,7 +636,6 @@ void Scanner::run() {
     scanChunk();
   }
   if (s_.CancelRequested) s_.VideoFrameCounts = {};
-  w_.setEnabled(ControlId::bCancel, false);
 }
 
 }  // namespace

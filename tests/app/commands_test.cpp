@@ -367,6 +367,33 @@ TEST_F(LongDemuxTest, CancelConfirmedStopsTheRun) {
   EXPECT_LT(size, 5u * 0x100000);
 }
 
+// The input shrinks in the middle of a run: a clear error, every output
+// closed, nothing left enabled that has nothing to do, and the next run works.
+TEST_F(LongDemuxTest, InputThatShrinksDuringTheRun) {
+  bool cut = false;
+  window.onProcessMessages = [&] {
+    if (!cut) fs::resize_file(evo1(), 5 * 0x100000);
+    cut = true;
+  };
+  try {
+    main.bDemuxClick();
+    FAIL() << "no error for a file that shrank";
+  } catch (const FileError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("Cannot read file \"" + evo1() + "\". It ended after 5242880 bytes"));
+  }
+  EXPECT_FALSE(main.scan().videoOutputs[0].has_value());
+  EXPECT_FALSE(main.scan().InputStream.has_value());
+  EXPECT_FALSE(window.enabled(ControlId::bCancel));
+  EXPECT_FALSE(main.busy());
+  EXPECT_GT(fs::file_size(out("FEATURE_1_FEATURE_2.VC-1.stream.0.mpv")), 0u);
+
+  window.onProcessMessages = nullptr;
+  window.clearLog();
+  main.bCheckClick();
+  main.bDemuxClick();
+  EXPECT_THAT(log(), ::testing::Contains("Done."));
+}
+
 TEST_F(LongDemuxTest, CancelDeclinedGoesOn) {
   window.onProcessMessages = [&] { main.bCancelClick(); };
   window.onConfirm = [](const std::string&) { return false; };
