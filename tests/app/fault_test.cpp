@@ -95,7 +95,7 @@ TEST_F(FaultTest, DiskFullDuringDemux) {
   main.bCheckClick();
   main.bDemuxClick();
   EXPECT_THAT(window.logText(), ::testing::Contains("Done."));
-  EXPECT_GT(fs::file_size((dir.path() / "out" / "FEATURE_1.VC-1.stream.0.mpv").string()), 2u * 0x100000);
+  EXPECT_GT(fs::file_size((dir.path() / "out" / "FEATURE_1.VC-1.stream.0.mpv").string()), 0x100000u);
 }
 
 TEST_F(FaultTest, ReadOnlyOutputFolder) {
