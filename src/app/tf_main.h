@@ -10,6 +10,8 @@
 
 namespace tarnwick {
 
+class SettingsHost;
+
 struct FileSelection {
   std::string EvoFileName;
   std::string EvoFolder;  // ends in the separator, or empty
@@ -42,8 +44,17 @@ class TfMain {
   // boxes are refused until it ends.
   bool busy() const { return busy_; }
 
+  // Where the settings are kept; without a host (the CLI) none are.
+  void setSettingsHost(SettingsHost* host) { settings_ = host; }
+
   // Window events.
   void FormActivate();
+  // Saves the settings, once.
+  void FormClose();
+  // Asked before the window closes. While a command runs the question is
+  // Cancel's: after a stop request the window closes when the command ends.
+  enum class CloseAnswer { Close, AfterRun, Stay };
+  CloseAnswer FormCloseQuery();
   void WMDropFiles(const std::vector<std::string>& paths);
   void bbEVOClick(const std::string& chosenPath);  // the dialog's answer
   void bbXPLClick(const std::string& chosenPath);
@@ -78,6 +89,8 @@ class TfMain {
   FileSelection files_;
   bool busy_ = false;
   bool activated_ = false;
+  bool closed_ = false;
+  SettingsHost* settings_ = nullptr;
 };
 
 }  // namespace tarnwick
