@@ -1,0 +1,64 @@
+// The logo and the form's geometry as the window is resized.
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QTest>
+
+#include "app/qt/logo.h"
+#include "window_fixture.h"
+
+namespace tarnwick::test {
+
+class LayoutTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void logoDecodes() {
+    const QImage logo = qt::decodeJpeg(qt::logoJpeg());
+    QCOMPARE(logo.size(), QSize(125, 31));
+    // The ring at the left is dark blue, the corner white.
+    const QColor ring = logo.pixelColor(15, 4);
+    QVERIFY2(ring.blue() > 90 && ring.red() < 80, qPrintable(ring.name()));
+    QVERIFY(logo.pixelColor(124, 0).lightness() > 240);
+
+    const unsigned char notJpeg[] = {0xFF, 0xD8, 0xFF, 0x00, 0x12, 0x34};
+    QVERIFY(qt::decodeJpeg(notJpeg).isNull());
+
+    const QPixmap shown = qt::logoPixmap();
+    QCOMPARE(shown.size(), QSize(125, 31));
+    const QImage image = shown.toImage();
+    QCOMPARE(qAlpha(image.pixel(124, 0)), 0);
+    QCOMPARE(qAlpha(image.pixel(15, 4)), 255);
+  }
+
+  // The logo at 153 up to 432 pixels, then about centred; the controls
+  // keep their anchors.
+  void resizing() {
+    ShownWindow w;
+    auto* logo = w.find<QLabel>("imLogo");
+    QCOMPARE(logo->pixmap().size(), QSize(125, 31));
+    QCOMPARE(logo->pos(), QPoint(153, 292));
+    // The rule counts the outer width, frame included.
+    const int frame = w.form->frameGeometry().width() - w.form->width();
+    w.form->resize(432 - frame, 400);
+    QCOMPARE(logo->pos(), QPoint(153, 346));
+    w.form->resize(433 - frame, 400);
+    QCOMPARE(logo->pos(), QPoint(433 / 2 - 63, 346));
+    w.form->resize(600 - frame, 500);
+    QCOMPARE(logo->pos(), QPoint(237, 446));
+    w.form->resize(600, 500);
+    QCOMPARE(w.edit("eEVOfile")->geometry(), QRect(8, 8, 249 + 238, 21));
+    QCOMPARE(w.button("bCancel")->pos(), QPoint(294 + 238, 294 + 154));
+    QCOMPARE(w.button("bDemux")->pos(), QPoint(8, 294 + 154));
+    QCOMPARE(w.find("PageControl")->geometry(), QRect(8, 69, 346 + 238, 219 + 154));
+    QCOMPARE(w.find("reMessage")->width(), w.find("tsStatus")->width() - 2);
+    w.form->resize(300, 300);
+    QCOMPARE(w.form->size(), QSize(362, 346));
+  }
+};
+
+}  // namespace tarnwick::test
+
+QTEST_MAIN(tarnwick::test::LayoutTest)
+#include "layout_test.moc"
