@@ -174,9 +174,11 @@ class MainWindow::Widgets : public Window {
     return caption(id);
   }
   void setText(ControlId id, std::string value) override {
-    if (auto* edit = qobject_cast<QLineEdit*>(at(id)))
+    if (auto* edit = qobject_cast<QLineEdit*>(at(id))) {
       edit->setText(fromUtf8(value));
-    else
+      // A long path shows from its start.
+      edit->setCursorPosition(0);
+    } else
       setCaption(id, std::move(value));
   }
   bool checked(ControlId id) const override {
