@@ -212,7 +212,8 @@ class MainWindow::Widgets : public Window {
     if (form_.onProgressPoint) form_.onProgressPoint();
     QCoreApplication::processEvents();
   }
-  void repaint() override { form_.repaint(); }
+  // Painted at the next progress point, with whatever else changed by then.
+  void repaint() override { form_.update(); }
   bool confirm(const std::string& question) override {
     QMessageBox box(QMessageBox::Question, "Confirm", fromUtf8(question), QMessageBox::Yes | QMessageBox::No, &form_);
     box.setObjectName("confirmation");

@@ -3,9 +3,11 @@
 // text; and, while a scan runs, a progress bar fed by the progress texts of
 // panel 1 ("12/2048 Mbytes, Remaining time: 0:01:10").
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QTimer>
 
 namespace tarnwick::qt {
 
@@ -13,7 +15,9 @@ class StatusBar : public QStatusBar {
  public:
   explicit StatusBar(QWidget* parent = nullptr);
 
-  // shownText: the panel's text with its leading blank.
+  // shownText: the panel's text with its leading blank. A state is shown
+  // at once; progress texts at most ten times a second, the latest one
+  // winning, so that painting does not slow a fast scan.
   void setPanel(int panel, const QString& shownText);
   QString panelText(int panel) const;
   int panelWidth(int panel) const;
@@ -21,10 +25,15 @@ class StatusBar : public QStatusBar {
   void endProgress();
 
  private:
-  void showProgress(const QString& text);
+  void display(int panel, const QString& shownText);
+  // Whether the text is a progress text; if so, updates the progress bar.
+  bool showProgress(const QString& text);
 
   QLabel* panels_[2];
   QProgressBar* progress_;
+  QElapsedTimer sinceProgress_;
+  QTimer pending_;
+  QString pendingText_;
 };
 
 }  // namespace tarnwick::qt
