@@ -56,6 +56,25 @@ class LayoutTest : public QObject {
     w.form->resize(300, 300);
     QCOMPARE(w.form->size(), QSize(362, 346));
   }
+
+  // Tab walks the buttons, then the page control and what it holds, then
+  // Cancel; the two file boxes are skipped.
+  void tabOrder() {
+    ShownWindow w;
+    QWidget* pages = w.find("PageControl");
+    QStringList order;
+    QWidget* start = w.find("bbEVO");
+    QWidget* at = start;
+    do {
+      if ((at->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && at->isVisibleTo(w.form.get())) {
+        const QString name = at == pages || pages->isAncestorOf(at) ? "PageControl" : at->objectName();
+        if (order.isEmpty() || order.back() != name) order << name;
+      }
+      at = at->nextInFocusChain();
+    } while (at != start);
+    QCOMPARE(order, QStringList({"bbEVO", "bCheck", "bbXPL", "bReadXPL", "bDemux", "bRebuild", "PageControl",
+                                 "bCancel"}));
+  }
 };
 
 }  // namespace tarnwick::test

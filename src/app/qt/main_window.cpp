@@ -394,6 +394,16 @@ void MainWindow::build() {
                       w_->at(ControlId::bReadXPL), w_->at(ControlId::bDemux),   w_->at(ControlId::bRebuild),
                       w_->PageControl,            w_->at(ControlId::bCancel)};
   for (std::size_t k = 0; k + 1 < std::size(order); ++k) setTabOrder(order[k], order[k + 1]);
+  // What the pages hold comes between the page control and Cancel.
+  std::vector<QWidget*> inPages;
+  for (QWidget* at = w_->PageControl->nextInFocusChain(); at != w_->PageControl; at = at->nextInFocusChain())
+    if (w_->PageControl->isAncestorOf(at) && (at->focusPolicy() & Qt::TabFocus) == Qt::TabFocus) inPages.push_back(at);
+  QWidget* previous = w_->PageControl;
+  for (QWidget* widget : inPages) {
+    setTabOrder(previous, widget);
+    previous = widget;
+  }
+  setTabOrder(previous, w_->at(ControlId::bCancel));
   w_->PageControl->setCurrentIndex(kStatusPage);
 }
 
