@@ -11,6 +11,9 @@ namespace tarnwick::qt {
 
 // The JPEG file as built into the program.
 std::span<const unsigned char> logoJpeg();
+// The desktop icon's PNG file, for a window shown before the icon is
+// installed.
+std::span<const unsigned char> iconPng();
 
 // Decodes a JPEG into an RGB image; a null image when the bytes are not one.
 QImage decodeJpeg(std::span<const unsigned char> bytes);

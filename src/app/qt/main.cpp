@@ -3,7 +3,9 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QPixmap>
 
+#include "app/qt/logo.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_settings_store.h"
 
@@ -15,7 +17,10 @@ int main(int argc, char** argv) {
   // The task bar's text.
   QApplication::setApplicationDisplayName("HD DVD Tarnwick");
   QApplication::setDesktopFileName("tarnwick");
-  QApplication::setWindowIcon(QIcon::fromTheme("tarnwick"));
+  QPixmap icon;
+  const auto png = tarnwick::qt::iconPng();
+  icon.loadFromData(png.data(), static_cast<uint>(png.size()), "PNG");
+  QApplication::setWindowIcon(QIcon::fromTheme("tarnwick", QIcon(icon)));
   QApplication::setStyle("Fusion");
 
   tarnwick::qt::QtSettingsStore store;
