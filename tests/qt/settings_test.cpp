@@ -72,10 +72,15 @@ class SettingsTest : public QObject {
     std::memcpy(&installed, install.data(), 8);
     QVERIFY(installed >= before - 1.0 / 86400 && installed <= localDateTimeNow() + 1.0 / 86400);
 
+    // A stored extension longer than typing allows is taken whole.
+    QSettings(file(), QSettings::IniFormat).setValue("AudioExt", "eac3x7");
     {
       // The next start restores it; a maximized close keeps the placement.
       ShownWindow w(&store);
       QVERIFY(!w.box("cbFastCheck")->isChecked());
+      QCOMPARE(w.edit("eAudioExt")->text(), QString("eac3x7"));
+      QTest::keyClicks(w.edit("eVideoExt"), "abcdef");
+      QCOMPARE(w.edit("eVideoExt")->text(), QString("mpvab"));
       QCOMPARE(w.edit("eWorkdir")->text(), QString("/srv/out"));
       QCOMPARE(w.form->size(), QSize(500, 400));
       QCOMPARE(w.form->frameGeometry().size(), outer);
@@ -88,6 +93,8 @@ class SettingsTest : public QObject {
     QCOMPARE(stored("Width").toInt(), outer.width());
     QCOMPARE(stored("Left").toInt(), 30);
     QCOMPARE(stored("Install").toByteArray(), install);
+    QCOMPARE(stored("AudioExt").toString(), QString("eac3x7"));
+    QCOMPARE(stored("VideoExt").toString(), QString("mpvab"));
 
     {
       ShownWindow w(&store);

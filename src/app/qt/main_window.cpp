@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
+#include <QValidator>
 #include <exception>
 #include <vector>
 
@@ -131,6 +132,21 @@ QString tooltipOf(const std::string& hint) { return fromUtf8(hint.substr(0, hint
 // "&" in a caption is a character, not a keyboard accelerator.
 QString captionText(const std::string& caption) { return fromUtf8(caption).replace("&", "&&"); }
 
+// Typing stops at `max` characters, but a longer text that the program puts
+// in (a stored setting) stays whole and can still be shortened: a length
+// limit on the line edit itself would cut it.
+class TypedLength : public QValidator {
+ public:
+  TypedLength(QLineEdit* edit, int max) : QValidator(edit), edit_(edit), max_(max) {}
+  State validate(QString& input, int&) const override {
+    return input.size() <= max_ || input.size() < edit_->text().size() ? Acceptable : Invalid;
+  }
+
+ private:
+  QLineEdit* edit_;
+  int max_;
+};
+
 // A label that stays within its room: where the font here is wider than the
 // one the form was drawn for, the label's font is made smaller, never the
 // text cut or run under the control beside it.
@@ -176,8 +192,8 @@ class MainWindow::Widgets : public Window {
   void setText(ControlId id, std::string value) override {
     if (auto* edit = qobject_cast<QLineEdit*>(at(id))) {
       edit->setText(fromUtf8(value));
-      // A long path shows from its start.
-      edit->setCursorPosition(0);
+      // A long path in a file box shows from its start.
+      if (edit->isReadOnly()) edit->setCursorPosition(0);
     } else
       setCaption(id, std::move(value));
   }
@@ -294,7 +310,7 @@ void MainWindow::build() {
     switch (spec.kind) {
       case Kind::Edit: {
         auto* edit = new QLineEdit(fromUtf8(spec.text), parentWidget);
-        if (spec.maxLength > 0) edit->setMaxLength(spec.maxLength);
+        if (spec.maxLength > 0) edit->setValidator(new TypedLength(edit, spec.maxLength));
         widget = edit;
         break;
       }
