@@ -43,7 +43,7 @@ enum class Kind { Edit, Button, FolderButton, CheckBox, Label, GroupBox };
 // Where a control sits: on the form, on a page of PageControl, or in gbFile.
 enum class Parent { Form, Page0, Page1, Page2, Page3, Page5, File };
 
-struct ControlSpec {
+struct ControlRow {
   std::string name;
   Kind kind;
   Parent parent;
@@ -60,8 +60,8 @@ constexpr unsigned kLT = kLeft | kTop;
 
 // Every control of the window with its design place, anchors, caption, hint
 // and initial state.
-std::vector<ControlSpec> controlTable() {
-  std::vector<ControlSpec> t = {
+std::vector<ControlRow> controlTable() {
+  std::vector<ControlRow> t = {
       {"eEVOfile", Kind::Edit, Parent::Form, {8, 8, 249, 21}, kLT | kRight, "",
        "Drop here the source EVO file|You cannot write here directly"},
       {"bbEVO", Kind::FolderButton, Parent::Form, {263, 6, 25, 25}, kTop | kRight, "", "Browse an EVO file"},
@@ -110,12 +110,12 @@ std::vector<ControlSpec> controlTable() {
   return t;
 }
 
-struct PageSpec {
+struct PageRow {
   const char* name;
   const char* caption;
   const char* hint;
 };
-constexpr PageSpec kPages[kPageCount] = {
+constexpr PageRow kPages[kPageCount] = {
     {"tsStatus", "Status", ""},
     {"tsVideo", "Video", "Check the desired video stream"},
     {"tsAudio", "Audio", "Check the desired audio streams"},
@@ -295,9 +295,9 @@ void MainWindow::build() {
   auto* statusPage = new Anchors(w_->pages[kStatusPage], kPageDesign);
 
   auto* gbFile = static_cast<QGroupBox*>(nullptr);
-  for (const ControlSpec& spec : controlTable()) {
+  for (const ControlRow& row : controlTable()) {
     QWidget* parentWidget = this;
-    switch (spec.parent) {
+    switch (row.parent) {
       case Parent::Form: break;
       case Parent::Page0: parentWidget = w_->pages[0]; break;
       case Parent::Page1: parentWidget = w_->pages[1]; break;
@@ -307,43 +307,43 @@ void MainWindow::build() {
       case Parent::File: parentWidget = gbFile; break;
     }
     QWidget* widget = nullptr;
-    switch (spec.kind) {
+    switch (row.kind) {
       case Kind::Edit: {
-        auto* edit = new QLineEdit(fromUtf8(spec.text), parentWidget);
-        if (spec.maxLength > 0) edit->setValidator(new TypedLength(edit, spec.maxLength));
+        auto* edit = new QLineEdit(fromUtf8(row.text), parentWidget);
+        if (row.maxLength > 0) edit->setValidator(new TypedLength(edit, row.maxLength));
         widget = edit;
         break;
       }
-      case Kind::Button: widget = new QPushButton(fromUtf8(spec.text), parentWidget); break;
+      case Kind::Button: widget = new QPushButton(fromUtf8(row.text), parentWidget); break;
       case Kind::FolderButton: {
         auto* button = new QPushButton(parentWidget);
         button->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
         widget = button;
         break;
       }
-      case Kind::CheckBox: widget = new QCheckBox(fromUtf8(spec.text), parentWidget); break;
-      case Kind::Label: widget = fittedLabel(fromUtf8(spec.text), spec.rect.width(), parentWidget); break;
+      case Kind::CheckBox: widget = new QCheckBox(fromUtf8(row.text), parentWidget); break;
+      case Kind::Label: widget = fittedLabel(fromUtf8(row.text), row.rect.width(), parentWidget); break;
       case Kind::GroupBox: widget = gbFile = new QGroupBox(parentWidget); break;
     }
-    widget->setObjectName(fromUtf8(spec.name));
-    widget->setToolTip(tooltipOf(spec.hint));
+    widget->setObjectName(fromUtf8(row.name));
+    widget->setToolTip(tooltipOf(row.hint));
     widget->setAcceptDrops(false);
-    QRect rect = spec.rect;
+    QRect rect = row.rect;
     if (rect.width() == 0) rect.setWidth(widget->sizeHint().width());
-    if (spec.parent == Parent::Form)
-      form->add(widget, rect, spec.anchors);
-    else if (spec.parent == Parent::Page0)
-      statusPage->add(widget, rect, spec.anchors);
+    if (row.parent == Parent::Form)
+      form->add(widget, rect, row.anchors);
+    else if (row.parent == Parent::Page0)
+      statusPage->add(widget, rect, row.anchors);
     else
       widget->setGeometry(rect);
 
     for (int id = 0; id < kControlCount; ++id) {
-      if (controlName(static_cast<ControlId>(id)) != spec.name) continue;
+      if (controlName(static_cast<ControlId>(id)) != row.name) continue;
       w_->controls[static_cast<std::size_t>(id)] = widget;
-      w_->captions[static_cast<std::size_t>(id)] = spec.kind == Kind::Edit ? "" : spec.text;
-      w_->hints[static_cast<std::size_t>(id)] = spec.hint;
-      if (auto* box = qobject_cast<QCheckBox*>(widget)) box->setChecked(spec.checked);
-      widget->setEnabled(spec.enabled);
+      w_->captions[static_cast<std::size_t>(id)] = row.kind == Kind::Edit ? "" : row.text;
+      w_->hints[static_cast<std::size_t>(id)] = row.hint;
+      if (auto* box = qobject_cast<QCheckBox*>(widget)) box->setChecked(row.checked);
+      widget->setEnabled(row.enabled);
     }
   }
 
