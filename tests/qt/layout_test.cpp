@@ -3,9 +3,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QProgressBar>
 #include <QTest>
 
 #include "app/qt/logo.h"
+#include "app/qt/status_bar.h"
 #include "window_fixture.h"
 
 namespace tarnwick::test {
@@ -55,6 +57,34 @@ class LayoutTest : public QObject {
     QCOMPARE(w.find("reMessage")->width(), w.find("tsStatus")->width() - 2);
     w.form->resize(300, 300);
     QCOMPARE(w.form->size(), QSize(362, 346));
+  }
+
+  // Progress texts close together are shown at most ten times a second, the
+  // latest winning; a state text ends the progress at once, and a progress
+  // text still waiting never overwrites it.
+  void statusBarProgress() {
+    qt::StatusBar bar;
+    bar.resize(362, 21);
+    bar.setPanel(0, " Reading FEATURE_1.EVO");
+    QCOMPARE(bar.panelText(0), QString(" Reading FEATURE_1.EVO"));
+    QCOMPARE(bar.panelWidth(0), bar.fontMetrics().horizontalAdvance(" Reading FEATURE_1.EVOa"));
+    bar.setPanel(1, " 4/20 Mbytes, Remaining time: 0:00:04");
+    QCOMPARE(bar.panelText(1), QString(" 4/20 Mbytes, Remaining time: 0:00:04"));
+    QCOMPARE(bar.progressBar()->value(), 4);
+    QCOMPARE(bar.progressBar()->format(), QString("%p%, 0:00:04 left"));
+    bar.setPanel(1, " 8/20 Mbytes, Remaining time: 0:00:03");
+    bar.setPanel(1, " 12/20 Mbytes, Remaining time: 0:00:02");
+    QCOMPARE(bar.panelText(1), QString(" 4/20 Mbytes, Remaining time: 0:00:04"));
+    QTRY_COMPARE(bar.panelText(1), QString(" 12/20 Mbytes, Remaining time: 0:00:02"));
+    QCOMPARE(bar.progressBar()->value(), 12);
+
+    bar.setPanel(1, " 16/20 Mbytes, Remaining time: 0:00:01");
+    bar.setPanel(1, " ");
+    QCOMPARE(bar.panelText(1), QString(" "));
+    QVERIFY(bar.progressBar()->isHidden());
+    QTest::qWait(200);
+    QCOMPARE(bar.panelText(1), QString(" "));
+    QVERIFY(bar.progressBar()->isHidden());
   }
 
   // Tab walks the buttons, then the page control and what it holds, then
