@@ -48,12 +48,13 @@ bool QtSettingsStore::contains(std::string_view name) const { return settings_ &
 
 // An INI file keeps every value as text: an integer is text that reads as
 // one 32-bit number, a string any text; a byte array or a list is neither.
+// The registry keeps kinds, and a string is never an integer there.
 StoredRead QtSettingsStore::readInteger(std::string_view name, std::int32_t& value) const {
   if (!contains(name)) return StoredRead::Absent;
   const QVariant v = settings_->value(key(name));
   bool ok = false;
   qlonglong n = 0;
-  if (v.typeId() == QMetaType::QString) {
+  if (v.typeId() == QMetaType::QString && settings_->format() == QSettings::IniFormat) {
     n = v.toString().trimmed().toLongLong(&ok);
   } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::UInt) {
     n = v.toLongLong(&ok);
