@@ -1,6 +1,8 @@
 // The logo and the form's geometry as the window is resized.
 
+#include <QCheckBox>
 #include <QLabel>
+#include <QTabWidget>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QProgressBar>
@@ -57,6 +59,41 @@ class LayoutTest : public QObject {
     QCOMPARE(w.find("reMessage")->width(), w.find("tsStatus")->width() - 2);
     w.form->resize(300, 300);
     QCOMPARE(w.form->size(), QSize(362, 346));
+  }
+
+  // At the design size no two controls of one parent overlap and every
+  // caption fits its control, whatever fonts this machine has.
+  void nothingOverlapsNothingIsCut() {
+    ShownWindow w;
+    for (QCheckBox* stream : w.form->findChildren<QCheckBox*>()) {
+      // The longest captions Read EVO gives.
+      if (stream->objectName().startsWith("cbAudio")) stream->setText("DTSHD.stream.15");
+      if (stream->objectName().startsWith("cbSub")) stream->setText("Ext.Subpicture.15");
+    }
+    QList<QWidget*> named;
+    for (QWidget* widget : w.form->findChildren<QWidget*>())
+      if (!widget->objectName().isEmpty() && !widget->objectName().startsWith("qt_") && !widget->isHidden() &&
+          widget->parentWidget() != nullptr && !qobject_cast<QTabWidget*>(widget->parentWidget()->parentWidget()))
+        named << widget;
+    QVERIFY(named.size() > 60);  // the controls of the form, the pages and gbFile
+    for (QWidget* widget : named) {
+      QString text;
+      int room = widget->width();
+      if (auto* label = qobject_cast<QLabel*>(widget); label != nullptr && label->pixmap().isNull()) {
+        text = label->text();
+      } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        text = button->text();
+        if (qobject_cast<QCheckBox*>(widget)) room -= 20;  // the box itself
+        else if (!text.isEmpty()) room -= 8;  // the button's frame
+      }
+      QVERIFY2(widget->fontMetrics().horizontalAdvance(text) <= room, qPrintable(widget->objectName()));
+      for (QWidget* other : named) {
+        if (other == widget || other->parentWidget() != widget->parentWidget()) continue;
+        if (widget->isAncestorOf(other) || other->isAncestorOf(widget)) continue;
+        QVERIFY2(!widget->geometry().intersects(other->geometry()),
+                 qPrintable(widget->objectName() + " / " + other->objectName()));
+      }
+    }
   }
 
   // Progress texts close together are shown at most ten times a second, the
