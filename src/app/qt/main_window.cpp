@@ -84,7 +84,7 @@ std::vector<ControlRow> controlTable() {
       {"eAudioExt", Kind::Edit, Parent::File, {226, 16, 38, 21}, kLT, "mpa", "", true, false, 5},
       {"eSubExt", Kind::Edit, Parent::File, {270, 16, 38, 21}, kLT, "sup", "This is real .sup format, don't change!",
        true, false, 5},
-      {"lWorkdir", Kind::Label, Parent::File, {12, 48, 0, 13}, kLT, "Output folder", ""},
+      {"lWorkdir", Kind::Label, Parent::File, {12, 48, 69, 13}, kLT, "Output folder", ""},
       {"eWorkdir", Kind::Edit, Parent::File, {84, 45, 224, 21}, kLT, "", "Destination directory for the demuxed streams"},
       {"cbContinue", Kind::CheckBox, Parent::Page5, {3, 84, 0, 17}, kLT, "Continue with second  EVO",
        "Demux continues with FEATURE_2.EVO (if it exists) after finishing FEATURE_1.EVO", true, true},
