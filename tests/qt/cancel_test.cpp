@@ -127,6 +127,28 @@ class CancelTest : public QObject {
     QCOMPARE(std::count(store.writes().begin(), store.writes().end(), std::string("WindowState")), 1);
     QVERIFY(store.contains("Install"));
   }
+
+  // Closing during Read EVO stops the read without a question, as Cancel
+  // does there, and closes the window when the read has ended.
+  void closeDuringARead() {
+    MemorySettingsStore store;
+    ShownWindow w(&store);
+    w.drop({feature1()});
+    bool closedAtOnce = true;
+    bool asked = false;
+    w.form->onProgressPoint = [&] {
+      if (!w.form->isVisible()) return;
+      closedAtOnce = w.form->close();
+      asked = QApplication::activeModalWidget() != nullptr;
+    };
+    QTest::mouseClick(w.button("bCheck"), Qt::LeftButton);
+    QVERIFY(!closedAtOnce);
+    QVERIFY(!asked);
+    QVERIFY(!w.form->isVisible());
+    const QStringList log = w.find<QPlainTextEdit>("reMessage")->toPlainText().split('\n');
+    QVERIFY(!log.contains("Continue on FEATURE_2.EVO"));
+    QVERIFY(store.contains("Install"));
+  }
 };
 
 }  // namespace tarnwick::test
