@@ -360,7 +360,6 @@ void MainWindow::build() {
 
   w_->reMessage = new LogView(w_->pages[kStatusPage]);
   w_->reMessage->setObjectName("reMessage");
-  w_->reMessage->setAcceptDrops(false);
   statusPage->add(w_->reMessage, {0, 27, 336, 161}, kLT | kRight | kBottom);
 
   // The XPL page: the tree at the left, the splitter, the memo filling the rest.
@@ -391,8 +390,12 @@ void MainWindow::build() {
   w_->splXPL->setStretchFactor(1, 1);
   auto* xplPage = new Anchors(w_->pages[kXplPage], kPageDesign);
   xplPage->add(w_->splXPL, {0, 0, kPageDesign.width(), kPageDesign.height()}, kLT | kRight | kBottom);
-  for (QWidget* widget : {static_cast<QWidget*>(w_->tvXPL), static_cast<QWidget*>(w_->mXPL)})
-    widget->setAcceptDrops(false);
+  // Files dropped anywhere on the window reach WMDropFiles, never a view's
+  // own text or item drop.
+  for (QAbstractScrollArea* view : std::initializer_list<QAbstractScrollArea*>{w_->reMessage, w_->tvXPL, w_->mXPL}) {
+    view->setAcceptDrops(false);
+    view->viewport()->setAcceptDrops(false);
+  }
 
   w_->imLogo = new QLabel(this);
   w_->imLogo->setObjectName("imLogo");
