@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 
 #include "app/file_names.h"
+#include "app/settings.h"
 
 namespace tarnwick {
 
@@ -11,10 +13,35 @@ TfMain::TfMain(Window& window) : window_(window) {}
 
 // Settings and the list reset happen once, at start: the window taking the
 // focus back from a confirmation must not undo choices in the middle of a run.
+// A value of the wrong kind is reported after the lists are reset, so the
+// window is still usable.
 void TfMain::FormActivate() {
   if (activated_) return;
   activated_ = true;
+  std::exception_ptr error;
+  if (settings_ != nullptr) {
+    Placement placement = settings_->placement();
+    try {
+      RegRead(settings_->store(), window_, files_, placement);
+    } catch (const SettingsError&) {
+      error = std::current_exception();
+    }
+    settings_->setPlacement(placement);
+  }
   Resetcbs();
+  if (error) std::rethrow_exception(error);
+}
+
+void TfMain::FormClose() {
+  if (closed_ || settings_ == nullptr) return;
+  closed_ = true;
+  RegWrite(settings_->store(), window_, files_, settings_->placement(), localDateTimeNow());
+}
+
+TfMain::CloseAnswer TfMain::FormCloseQuery() {
+  if (!busy_) return CloseAnswer::Close;
+  bCancelClick();
+  return scan_.CancelRequested ? CloseAnswer::AfterRun : CloseAnswer::Stay;
 }
 
 void TfMain::WMDropFiles(const std::vector<std::string>& paths) {

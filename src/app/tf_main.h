@@ -11,6 +11,8 @@
 
 namespace tarnwick {
 
+class SettingsHost;
+
 struct FileSelection {
   std::string EvoFileName;
   std::string EvoFolder;  // ends in the separator, or empty
@@ -45,8 +47,17 @@ class TfMain {
   // boxes are refused until it ends.
   bool busy() const { return busy_; }
 
+  // Where the settings are kept; without a host (the CLI) none are.
+  void setSettingsHost(SettingsHost* host) { settings_ = host; }
+
   // Window events.
   void FormActivate();
+  // Saves the settings, once.
+  void FormClose();
+  // Asked before the window closes. While a command runs the question is
+  // Cancel's: after a stop request the window closes when the command ends.
+  enum class CloseAnswer { Close, AfterRun, Stay };
+  CloseAnswer FormCloseQuery();
   void WMDropFiles(const std::vector<std::string>& paths);
   void bbEVOClick(const std::string& chosenPath);  // the dialog's answer
   void bbXPLClick(const std::string& chosenPath);
@@ -84,6 +95,8 @@ class TfMain {
   XplTitle playlistTitle_;
   bool busy_ = false;
   bool activated_ = false;
+  bool closed_ = false;
+  SettingsHost* settings_ = nullptr;
 };
 
 }  // namespace tarnwick

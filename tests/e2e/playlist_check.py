@@ -53,6 +53,13 @@ def main():
         check(len(data["tracks"]) == 6, "six tracks, the second file's repeats not listed again")
         check([c["startMs"] for c in data["chapters"]] == [0, 1000, 2250], "chapter starts in ms")
 
+        shown = run([cli, "xpl", xpl, evo]).stdout.split("\n")
+        memo = shown[shown.index("Done.") + 2:]
+        memo = memo[:memo.index("")]
+        check(memo[0].startswith('    <Title id="Feature"') and memo[-1] == "    </Title>"
+              and not any("Trailer" in line for line in memo),
+              "the listing is cut to the feature's title: %s ... %s" % (memo[0][:30], memo[-1]))
+
         listing = run([cli, "xpl", xpl])
         check(listing.returncode == 0 and "Trailer" in listing.stdout and "found!" not in listing.stdout,
               "xpl without an EVO lists the whole playlist and labels nothing")

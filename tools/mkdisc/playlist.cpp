@@ -38,7 +38,7 @@ std::string samplePlaylist(double secondsPerFile, const std::array<std::uint8_t,
   x += "    <SubpictureAttributeItem index=\"2\" codec=\"8bitRLC\"/>\n";
   x += "  </MediaAttributeList>\n";
   x += "  <TitleSet timeBase=\"60fps\" defaultLanguage=\"en\">\n";
-  x += "    <!-- The feature: FEATURE_1 then FEATURE_2 -->\n";
+  x += "    <!-- The feature, in two parts -->\n";
   x += "    <Title id=\"Feature\" titleNumber=\"1\" type=\"Original\" displayName=\"The Sample Feature\"\n";
   x += "           titleDuration=\"" + total + "\" onEnd=\"Extras\">\n";
   x += "      <PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/FEATURE_1.MAP\" titleTimeBegin=\"00:00:00:00\"\n";

@@ -1,0 +1,46 @@
+#include "app/qt/anchors.h"
+
+#include <QEvent>
+
+namespace tarnwick::qt {
+
+QRect anchoredRect(QRect design, unsigned anchors, QSize designSize, QSize now) {
+  const int dx = now.width() - designSize.width();
+  const int dy = now.height() - designSize.height();
+  QRect r = design;
+  if ((anchors & kRight) != 0) {
+    if ((anchors & kLeft) != 0)
+      r.setWidth(design.width() + dx);
+    else
+      r.moveLeft(design.left() + dx);
+  }
+  if ((anchors & kBottom) != 0) {
+    if ((anchors & kTop) != 0)
+      r.setHeight(design.height() + dy);
+    else
+      r.moveTop(design.top() + dy);
+  }
+  return r;
+}
+
+Anchors::Anchors(QWidget* container, QSize designSize)
+    : QObject(container), container_(container), designSize_(designSize) {
+  container->installEventFilter(this);
+}
+
+void Anchors::add(QWidget* widget, QRect designRect, unsigned anchors) {
+  entries_.push_back({widget, designRect, anchors});
+  widget->setGeometry(anchoredRect(designRect, anchors, designSize_, container_->size()));
+}
+
+void Anchors::apply() {
+  for (const Entry& e : entries_)
+    if (e.widget) e.widget->setGeometry(anchoredRect(e.design, e.anchors, designSize_, container_->size()));
+}
+
+bool Anchors::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == container_ && event->type() == QEvent::Resize) apply();
+  return QObject::eventFilter(watched, event);
+}
+
+}  // namespace tarnwick::qt

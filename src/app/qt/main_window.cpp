@@ -1,0 +1,634 @@
+#include "app/qt/main_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QValidator>
+#include <exception>
+#include <vector>
+
+#include "app/qt/anchors.h"
+#include "app/qt/log_view.h"
+#include "app/qt/logo.h"
+#include "app/qt/status_bar.h"
+
+namespace tarnwick::qt {
+namespace {
+
+// The client size of a page of PageControl at the design size.
+constexpr QSize kPageDesign{338, 191};
+constexpr int kPageCount = 6;
+constexpr int kStatusPage = 0;
+constexpr int kXplPage = 4;
+constexpr int kOptionPage = 5;
+
+enum class Kind { Edit, Button, FolderButton, CheckBox, Label, GroupBox };
+// Where a control sits: on the form, on a page of PageControl, or in gbFile.
+enum class Parent { Form, Page0, Page1, Page2, Page3, Page5, File };
+
+struct ControlRow {
+  std::string name;
+  Kind kind;
+  Parent parent;
+  QRect rect;  // a width of 0: as wide as the text needs; for a label, the room it has
+  unsigned anchors;
+  std::string text;
+  std::string hint;
+  bool enabled = true;
+  bool checked = false;
+  int maxLength = 0;
+};
+
+constexpr unsigned kLT = kLeft | kTop;
+
+// Every control of the window with its design place, anchors, caption, hint
+// and initial state.
+std::vector<ControlRow> controlTable() {
+  std::vector<ControlRow> t = {
+      {"eEVOfile", Kind::Edit, Parent::Form, {8, 8, 249, 21}, kLT | kRight, "",
+       "Drop here the source EVO file|You cannot write here directly"},
+      {"bbEVO", Kind::FolderButton, Parent::Form, {263, 6, 25, 25}, kTop | kRight, "", "Browse an EVO file"},
+      {"bCheck", Kind::Button, Parent::Form, {294, 7, 60, 25}, kTop | kRight, "Read EVO",
+       "Read the source EVO file to detect streams", false},
+      {"eXPLfile", Kind::Edit, Parent::Form, {8, 40, 249, 21}, kLT | kRight, "", "Drop here the VPLST000.XPL"},
+      {"bbXPL", Kind::FolderButton, Parent::Form, {263, 38, 25, 25}, kTop | kRight, "",
+       "Browse the HD DVD disc's VPLST000.XPL"},
+      {"bReadXPL", Kind::Button, Parent::Form, {294, 38, 60, 25}, kTop | kRight, "Read XPL",
+       "Read the XPL file to detect stream infos", false},
+      {"bDemux", Kind::Button, Parent::Form, {8, 294, 60, 25}, kLeft | kBottom, "Demux",
+       "Demux the source EVO to streams", false},
+      {"bRebuild", Kind::Button, Parent::Form, {74, 294, 60, 25}, kLeft | kBottom, "Rebuild", "", false},
+      {"bCancel", Kind::Button, Parent::Form, {294, 294, 60, 25}, kRight | kBottom, "Cancel",
+       "You can stop the actual process", false},
+      {"bClear", Kind::Button, Parent::Page0, {299, 3, 36, 18}, kTop | kRight, "Clear", ""},
+      {"gbFile", Kind::GroupBox, Parent::Page5, {3, 0, 320, 78}, kLT, "", ""},
+      {"lVideoExt", Kind::Label, Parent::File, {13, 19, 166, 13}, kLT, "Extensions (video, audio, subtitle)", ""},
+      {"eVideoExt", Kind::Edit, Parent::File, {182, 16, 38, 21}, kLT, "mpv", "", true, false, 5},
+      {"eAudioExt", Kind::Edit, Parent::File, {226, 16, 38, 21}, kLT, "mpa", "", true, false, 5},
+      {"eSubExt", Kind::Edit, Parent::File, {270, 16, 38, 21}, kLT, "sup", "This is real .sup format, don't change!",
+       true, false, 5},
+      {"lWorkdir", Kind::Label, Parent::File, {12, 48, 69, 13}, kLT, "Output folder", ""},
+      {"eWorkdir", Kind::Edit, Parent::File, {84, 45, 224, 21}, kLT, "", "Destination directory for the demuxed streams"},
+      {"cbContinue", Kind::CheckBox, Parent::Page5, {3, 84, 0, 17}, kLT, "Continue with second  EVO",
+       "Demux continues with FEATURE_2.EVO (if it exists) after finishing FEATURE_1.EVO", true, true},
+      {"cbFastCheck", Kind::CheckBox, Parent::Page5, {3, 107, 0, 17}, kLT, "Fast EVO checking",
+       "Read EVO checks only the first ~300 MB of the file", true, true},
+      {"cbCountFr", Kind::CheckBox, Parent::Page5, {3, 130, 0, 17}, kLT, "Count frames",
+       "Works only if the process hasn't cancelled by Fast EVO checking", true, true},
+      {"cbDetails", Kind::CheckBox, Parent::Page5, {3, 153, 0, 17}, kLT, "Detailed info",
+       "Detailed information about streams", true, true},
+  };
+  // The stream boxes: eight rows, a second column for boxes 8 to 15.
+  constexpr int kTops[8] = {9, 31, 53, 75, 98, 120, 142, 165};
+  const auto boxes = [&](ControlId first, int count, Parent page, const char* caption, const char* hint) {
+    for (int n = 0; n < count; ++n) {
+      const ControlId id = static_cast<ControlId>(static_cast<int>(first) + n);
+      t.push_back({controlName(id), Kind::CheckBox, page, {n < 8 ? 9 : 165, kTops[n % 8], 140, 17}, kLT, caption,
+                   n == 0 ? "" : hint, false});
+    }
+  };
+  boxes(ControlId::cbVideo0, 8, Parent::Page1, "Video stream", "");
+  boxes(ControlId::cbAudio00, 16, Parent::Page2, "Audio stream", "");
+  boxes(ControlId::cbSub00, 16, Parent::Page3, "Subpicture", "Check the desired subpicture streams");
+  return t;
+}
+
+struct PageRow {
+  const char* name;
+  const char* caption;
+  const char* hint;
+};
+constexpr PageRow kPages[kPageCount] = {
+    {"tsStatus", "Status", ""},
+    {"tsVideo", "Video", "Check the desired video stream"},
+    {"tsAudio", "Audio", "Check the desired audio streams"},
+    {"tsSubpicture", "Subpicture", "Check the desired subpicture streams"},
+    {"tsXPL", "XPL", ""},
+    {"tsOption", "Options", ""},
+};
+
+QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// A hint's tooltip is its text before a "|".
+QString tooltipOf(const std::string& hint) { return fromUtf8(hint.substr(0, hint.find('|'))); }
+
+// "&" in a caption is a character, not a keyboard accelerator.
+QString captionText(const std::string& caption) { return fromUtf8(caption).replace("&", "&&"); }
+
+// Typing stops at `max` characters, but a longer text that the program puts
+// in (a stored setting) stays whole and can still be shortened: a length
+// limit on the line edit itself would cut it.
+class TypedLength : public QValidator {
+ public:
+  TypedLength(QLineEdit* edit, int max) : QValidator(edit), edit_(edit), max_(max) {}
+  State validate(QString& input, int&) const override {
+    return input.size() <= max_ || input.size() < edit_->text().size() ? Acceptable : Invalid;
+  }
+
+ private:
+  QLineEdit* edit_;
+  int max_;
+};
+
+// A label that stays within its room: where the font here is wider than the
+// one the form was drawn for, the label's font is made smaller, never the
+// text cut or run under the control beside it.
+QLabel* fittedLabel(const QString& text, int room, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  if (room <= 0) return label;
+  QFont font = label->font();
+  while (QFontMetrics(font).horizontalAdvance(text) > room && font.pointSizeF() > 6) {
+    font.setPointSizeF(font.pointSizeF() - 0.25);
+    label->setFont(font);
+  }
+  return label;
+}
+
+}  // namespace
+
+QString windowCaption() { return QStringLiteral("Tarnwick " TARNWICK_VERSION); }
+
+// The controls, and the Window operations TfMain uses on them.
+class MainWindow::Widgets : public Window {
+ public:
+  explicit Widgets(MainWindow& form) : form_(form) {}
+
+  std::array<QWidget*, kControlCount> controls{};
+  std::array<std::string, kControlCount> captions;
+  std::array<std::string, kControlCount> hints;
+  QTabWidget* PageControl = nullptr;
+  std::array<QWidget*, kPageCount> pages{};
+  LogView* reMessage = nullptr;
+  QTreeWidget* tvXPL = nullptr;
+  QSplitter* splXPL = nullptr;
+  QPlainTextEdit* mXPL = nullptr;
+  QLabel* imLogo = nullptr;
+  StatusBar* statusBar = nullptr;
+
+  QWidget* at(ControlId id) const { return controls[static_cast<std::size_t>(id)]; }
+  QPushButton* button(ControlId id) const { return static_cast<QPushButton*>(at(id)); }
+
+  std::string text(ControlId id) const override {
+    if (auto* edit = qobject_cast<QLineEdit*>(at(id))) return edit->text().toStdString();
+    return caption(id);
+  }
+  void setText(ControlId id, std::string value) override {
+    if (auto* edit = qobject_cast<QLineEdit*>(at(id))) {
+      edit->setText(fromUtf8(value));
+      // A long path in a file box shows from its start.
+      if (edit->isReadOnly()) edit->setCursorPosition(0);
+    } else
+      setCaption(id, std::move(value));
+  }
+  bool checked(ControlId id) const override {
+    auto* box = qobject_cast<QAbstractButton*>(at(id));
+    return box != nullptr && box->isChecked();
+  }
+  void setChecked(ControlId id, bool value) override {
+    if (auto* box = qobject_cast<QAbstractButton*>(at(id))) box->setChecked(value);
+  }
+  // The control's own state: a page disabled around it does not count.
+  bool enabled(ControlId id) const override { return !at(id)->testAttribute(Qt::WA_ForceDisabled); }
+  void setEnabled(ControlId id, bool value) override { at(id)->setEnabled(value); }
+  std::string caption(ControlId id) const override { return captions[static_cast<std::size_t>(id)]; }
+  void setCaption(ControlId id, std::string value) override {
+    if (auto* button = qobject_cast<QAbstractButton*>(at(id))) button->setText(captionText(value));
+    captions[static_cast<std::size_t>(id)] = std::move(value);
+  }
+  std::string hint(ControlId id) const override { return hints[static_cast<std::size_t>(id)]; }
+  void setHint(ControlId id, std::string value) override {
+    at(id)->setToolTip(tooltipOf(value));
+    hints[static_cast<std::size_t>(id)] = std::move(value);
+  }
+  void showPage(int index) override { PageControl->setCurrentIndex(index); }
+  void appendLogLine(const LogLine& line) override { reMessage->appendLine(line); }
+  void clearLog() override { reMessage->clearLines(); }
+  void setStatusPanel(int panel, const std::string& shownText) override {
+    statusBar->setPanel(panel, fromUtf8(shownText));
+  }
+  void setStatusHint(const std::string& hint) override { statusBar->setToolTip(fromUtf8(hint)); }
+  void processMessages() override {
+    if (form_.onProgressPoint) form_.onProgressPoint();
+    QCoreApplication::processEvents();
+  }
+  // Painted at the next progress point, with whatever else changed by then.
+  void repaint() override { form_.update(); }
+  bool confirm(const std::string& question) override {
+    QMessageBox box(QMessageBox::Question, "Confirm", fromUtf8(question), QMessageBox::Yes | QMessageBox::No, &form_);
+    box.setObjectName("confirmation");
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+  }
+  void setPlaylistTree(const std::vector<TreeNode>& roots) override {
+    tvXPL->clear();
+    for (const TreeNode& node : roots) {
+      auto* root = new QTreeWidgetItem(tvXPL, QStringList(fromUtf8(node.text)));
+      for (const std::string& child : node.children) new QTreeWidgetItem(root, QStringList(fromUtf8(child)));
+    }
+  }
+  void setPlaylistMemo(const std::vector<std::string>& lines) override {
+    QString text;
+    for (const std::string& line : lines) {
+      if (!text.isEmpty()) text += '\n';
+      text += fromUtf8(line);
+    }
+    mXPL->setPlainText(text);
+  }
+  void setMemoVisible(bool visible) override { mXPL->setVisible(visible); }
+
+ private:
+  MainWindow& form_;
+};
+
+MainWindow::MainWindow(SettingsStore& store, QWidget* parent)
+    : QWidget(parent), store_(store), w_(std::make_unique<Widgets>(*this)), main_(*w_) {
+  build();
+  connectControls();
+  main_.setSettingsHost(this);
+}
+
+MainWindow::~MainWindow() = default;
+
+Window& MainWindow::window() { return *w_; }
+
+void MainWindow::build() {
+  setObjectName("fMain");
+  setWindowTitle(windowCaption());
+  QFont font;
+  font.setFamilies({"Tahoma", "DejaVu Sans Condensed", "DejaVu Sans"});
+  font.setPointSize(8);
+  setFont(font);
+  resize(kDesignWidth, kDesignHeight);
+  // 370 x 380 outside: the design client area inside a classic frame.
+  setMinimumSize(kDesignWidth, kDesignHeight);
+  setAcceptDrops(true);
+
+  auto* form = new Anchors(this, {kDesignWidth, kDesignHeight});
+
+  w_->PageControl = new QTabWidget(this);
+  w_->PageControl->setObjectName("PageControl");
+  form->add(w_->PageControl, {8, 69, 346, 219}, kLT | kRight | kBottom);
+  for (int k = 0; k < kPageCount; ++k) {
+    auto* page = new QWidget;
+    page->setObjectName(kPages[k].name);
+    page->setToolTip(kPages[k].hint);
+    w_->PageControl->addTab(page, kPages[k].caption);
+    w_->pages[static_cast<std::size_t>(k)] = page;
+  }
+  auto* statusPage = new Anchors(w_->pages[kStatusPage], kPageDesign);
+
+  auto* gbFile = static_cast<QGroupBox*>(nullptr);
+  for (const ControlRow& row : controlTable()) {
+    QWidget* parentWidget = this;
+    switch (row.parent) {
+      case Parent::Form: break;
+      case Parent::Page0: parentWidget = w_->pages[0]; break;
+      case Parent::Page1: parentWidget = w_->pages[1]; break;
+      case Parent::Page2: parentWidget = w_->pages[2]; break;
+      case Parent::Page3: parentWidget = w_->pages[3]; break;
+      case Parent::Page5: parentWidget = w_->pages[kOptionPage]; break;
+      case Parent::File: parentWidget = gbFile; break;
+    }
+    QWidget* widget = nullptr;
+    switch (row.kind) {
+      case Kind::Edit: {
+        auto* edit = new QLineEdit(fromUtf8(row.text), parentWidget);
+        if (row.maxLength > 0) edit->setValidator(new TypedLength(edit, row.maxLength));
+        widget = edit;
+        break;
+      }
+      case Kind::Button: widget = new QPushButton(fromUtf8(row.text), parentWidget); break;
+      case Kind::FolderButton: {
+        auto* button = new QPushButton(parentWidget);
+        button->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+        widget = button;
+        break;
+      }
+      case Kind::CheckBox: widget = new QCheckBox(fromUtf8(row.text), parentWidget); break;
+      case Kind::Label: widget = fittedLabel(fromUtf8(row.text), row.rect.width(), parentWidget); break;
+      case Kind::GroupBox: widget = gbFile = new QGroupBox(parentWidget); break;
+    }
+    widget->setObjectName(fromUtf8(row.name));
+    widget->setToolTip(tooltipOf(row.hint));
+    widget->setAcceptDrops(false);
+    QRect rect = row.rect;
+    if (rect.width() == 0) rect.setWidth(widget->sizeHint().width());
+    if (row.parent == Parent::Form)
+      form->add(widget, rect, row.anchors);
+    else if (row.parent == Parent::Page0)
+      statusPage->add(widget, rect, row.anchors);
+    else
+      widget->setGeometry(rect);
+
+    for (int id = 0; id < kControlCount; ++id) {
+      if (controlName(static_cast<ControlId>(id)) != row.name) continue;
+      w_->controls[static_cast<std::size_t>(id)] = widget;
+      w_->captions[static_cast<std::size_t>(id)] = row.kind == Kind::Edit ? "" : row.text;
+      w_->hints[static_cast<std::size_t>(id)] = row.hint;
+      if (auto* box = qobject_cast<QCheckBox*>(widget)) box->setChecked(row.checked);
+      widget->setEnabled(row.enabled);
+    }
+  }
+
+  // The file boxes change only through a dialog, a drop or the adjusters.
+  for (ControlId id : {ControlId::eEVOfile, ControlId::eXPLfile}) {
+    auto* edit = static_cast<QLineEdit*>(w_->at(id));
+    edit->setReadOnly(true);
+    edit->setFocusPolicy(Qt::ClickFocus);
+  }
+  QFont bold = font;
+  bold.setBold(true);
+  w_->at(ControlId::bDemux)->setFont(bold);
+  w_->button(ControlId::bCheck)->setDefault(true);
+
+  w_->reMessage = new LogView(w_->pages[kStatusPage]);
+  w_->reMessage->setObjectName("reMessage");
+  statusPage->add(w_->reMessage, {0, 27, 336, 161}, kLT | kRight | kBottom);
+
+  // The XPL page: the tree at the left, the splitter, the memo filling the rest.
+  w_->splXPL = new QSplitter(Qt::Horizontal, w_->pages[kXplPage]);
+  w_->splXPL->setObjectName("splXPL");
+  w_->splXPL->setChildrenCollapsible(false);
+  w_->tvXPL = new QTreeWidget(w_->splXPL);
+  w_->tvXPL->setObjectName("tvXPL");
+  w_->tvXPL->setHeaderHidden(true);
+  w_->tvXPL->setIndentation(19);
+  w_->tvXPL->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  w_->tvXPL->setToolTip("Infos from your XPL file");
+  w_->tvXPL->setMinimumWidth(50);
+  w_->setPlaylistTree({{"Video", {}}, {"Audio", {}}, {"Subpicture", {}}, {"Chapter", {}}});
+  w_->mXPL = new QPlainTextEdit(w_->splXPL);
+  w_->mXPL->setObjectName("mXPL");
+  w_->mXPL->setMinimumWidth(50);
+  w_->mXPL->setLineWrapMode(QPlainTextEdit::NoWrap);
+  w_->mXPL->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  w_->mXPL->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  w_->mXPL->setToolTip("This is your XPL file (part of it)");
+  QFont courier;
+  courier.setFamilies({"Courier New", "DejaVu Sans Mono"});
+  courier.setStyleHint(QFont::Monospace);
+  courier.setPointSize(8);
+  w_->mXPL->setFont(courier);
+  w_->splXPL->setStretchFactor(0, 0);
+  w_->splXPL->setStretchFactor(1, 1);
+  auto* xplPage = new Anchors(w_->pages[kXplPage], kPageDesign);
+  xplPage->add(w_->splXPL, {0, 0, kPageDesign.width(), kPageDesign.height()}, kLT | kRight | kBottom);
+  // Files dropped anywhere on the window reach WMDropFiles, never a view's
+  // own text or item drop.
+  for (QAbstractScrollArea* view : std::initializer_list<QAbstractScrollArea*>{w_->reMessage, w_->tvXPL, w_->mXPL}) {
+    view->setAcceptDrops(false);
+    view->viewport()->setAcceptDrops(false);
+  }
+
+  w_->imLogo = new QLabel(this);
+  w_->imLogo->setObjectName("imLogo");
+  w_->imLogo->setPixmap(logoPixmap());
+  w_->imLogo->setToolTip("HD DVD logo :-)");
+  form->add(w_->imLogo, {153, 292, 125, 31}, kBottom);
+
+  w_->statusBar = new StatusBar(this);
+  w_->statusBar->setObjectName("StatusBar");
+  w_->statusBar->setToolTip(" Select or drop an EVO file to demux");
+  form->add(w_->statusBar, {0, kDesignHeight - 21, kDesignWidth, 21}, kLeft | kRight | kBottom);
+
+  // Tab order; the two file boxes are not tab stops.
+  QWidget* order[] = {w_->at(ControlId::bbEVO),  w_->at(ControlId::bCheck),   w_->at(ControlId::bbXPL),
+                      w_->at(ControlId::bReadXPL), w_->at(ControlId::bDemux),   w_->at(ControlId::bRebuild),
+                      w_->PageControl,            w_->at(ControlId::bCancel)};
+  for (std::size_t k = 0; k + 1 < std::size(order); ++k) setTabOrder(order[k], order[k + 1]);
+  // What the pages hold comes between the page control and Cancel.
+  std::vector<QWidget*> inPages;
+  for (QWidget* at = w_->PageControl->nextInFocusChain(); at != w_->PageControl; at = at->nextInFocusChain())
+    if (w_->PageControl->isAncestorOf(at) && (at->focusPolicy() & Qt::TabFocus) == Qt::TabFocus) inPages.push_back(at);
+  QWidget* previous = w_->PageControl;
+  for (QWidget* widget : inPages) {
+    setTabOrder(previous, widget);
+    previous = widget;
+  }
+  setTabOrder(previous, w_->at(ControlId::bCancel));
+  w_->PageControl->setCurrentIndex(kStatusPage);
+}
+
+void MainWindow::connectControls() {
+  const auto onClick = [this](ControlId id, auto handler) {
+    connect(w_->button(id), &QPushButton::clicked, this, handler);
+  };
+  onClick(ControlId::bbEVO, [this] { onEvoBrowse(); });
+  onClick(ControlId::bbXPL, [this] { onXplBrowse(); });
+  onClick(ControlId::bCheck, [this] { runCommand([this] { main_.bCheckClick(); }); });
+  onClick(ControlId::bReadXPL, [this] { onReadXplClicked(); });
+  onClick(ControlId::bDemux, [this] { runCommand([this] { main_.bDemuxClick(); }); });
+  onClick(ControlId::bRebuild, [this] { onRebuildClicked(); });
+  onClick(ControlId::bCancel, [this] { guarded([this] { main_.bCancelClick(); }); });
+  onClick(ControlId::bClear, [this] { main_.bClearClick(); });
+  for (ControlId box : outputBoxes()) {
+    auto* widget = static_cast<QCheckBox*>(w_->at(box));
+    connect(widget, &QCheckBox::clicked, this, [this, box](bool ticked) { onStreamBoxClicked(box, ticked); });
+  }
+  for (int n = 2; n < 8; ++n) {
+    auto* widget = static_cast<QCheckBox*>(w_->at(videoBox(n)));
+    connect(widget, &QCheckBox::clicked, this, [this, n](bool ticked) { onStreamBoxClicked(videoBox(n), ticked); });
+  }
+  connect(w_->splXPL, &QSplitter::splitterMoved, this, [this] { treeWidth_ = w_->tvXPL->width(); });
+}
+
+// Read XPL and Rebuild: the commands come from their own branches.
+void MainWindow::onReadXplClicked() {
+  runCommand([this] { main_.bReadXPLClick(); });
+}
+
+void MainWindow::onRebuildClicked() {
+  runCommand([] {});  // MERGE: becomes runCommand([this] { main_.bRebuildClick(); });
+}
+
+// The box already shows the new state; TfMain decides whether it stands.
+void MainWindow::onStreamBoxClicked(ControlId box, bool ticked) {
+  w_->setChecked(box, !ticked);
+  main_.toggleBox(box, ticked);
+}
+
+void MainWindow::onEvoBrowse() {
+  if (main_.busy()) return;
+  QFileDialog dialog(this, "Choose the EVO file to demux", fromUtf8(main_.files().EvoFolder));
+  dialog.setObjectName("odEVOfile");
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  // File systems here tell ".evo" from ".EVO"; the dialog should not.
+  dialog.setNameFilters({"EVOB files (HD DVD) (*.evo *.EVO *.Evo)", "VOB files (DVD) (*.vob *.VOB *.Vob)"});
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
+  dialog.setOption(QFileDialog::DontResolveSymlinks);
+  dialog.setDefaultSuffix("EVO");
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  const std::string path = dialog.selectedFiles().front().toStdString();
+  guarded([&] { main_.bbEVOClick(path); });
+  // So that Enter starts "Read EVO".
+  if (w_->at(ControlId::bCheck)->isEnabled()) w_->at(ControlId::bCheck)->setFocus();
+}
+
+void MainWindow::onXplBrowse() {
+  if (main_.busy()) return;
+  const FileSelection& files = main_.files();
+  QFileDialog dialog(this, QString(), fromUtf8(files.XplFolder));
+  dialog.setObjectName("odXPL");
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilters({"XPL (VPLST000.XPL vplst000.xpl)"});
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
+  dialog.setDefaultSuffix("xpl");
+  if (!files.XplFileName.empty()) dialog.selectFile(fromUtf8(files.XplFileName));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  const std::string path = dialog.selectedFiles().front().toStdString();
+  guarded([&] { main_.bbXPLClick(path); });
+}
+
+void MainWindow::runCommand(const std::function<void()>& command) {
+  if (main_.busy()) return;
+  // Nothing the run depends on may change under it.
+  QWidget* options = w_->pages[kOptionPage];
+  options->setEnabled(false);
+  setAcceptDrops(false);
+  guarded(command);
+  options->setEnabled(true);
+  setAcceptDrops(true);
+  w_->statusBar->endProgress();
+  if (closeAfterRun_) {
+    closeAfterRun_ = false;
+    close();
+  }
+}
+
+void MainWindow::guarded(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::exception& e) {
+    showError(QString::fromUtf8(e.what()));
+  }
+}
+
+void MainWindow::showError(const QString& message) {
+  QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), message, QMessageBox::Ok, this);
+  box.setObjectName("error");
+  box.exec();
+}
+
+void MainWindow::dropAtStart(const QStringList& paths) { startFiles_ = paths; }
+
+void MainWindow::firstActivation() {
+  if (activated_) return;
+  activated_ = true;
+  guarded([this] { main_.FormActivate(); });
+  if (!startFiles_.isEmpty()) {
+    std::vector<std::string> paths;
+    for (const QString& path : startFiles_) paths.push_back(path.toStdString());
+    startFiles_.clear();
+    guarded([&] { main_.WMDropFiles(paths); });
+  }
+}
+
+bool MainWindow::event(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::WindowActivate: firstActivation(); break;
+    // Where no window manager activates the window, the settings still load
+    // as soon as it is shown.
+    case QEvent::Show:
+      if (!activated_) QTimer::singleShot(0, this, [this] { firstActivation(); });
+      break;
+    default: break;
+  }
+  return QWidget::event(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  switch (main_.FormCloseQuery()) {
+    case TfMain::CloseAnswer::Close:
+      guarded([this] { main_.FormClose(); });
+      event->accept();
+      return;
+    case TfMain::CloseAnswer::AfterRun: closeAfterRun_ = true; break;
+    case TfMain::CloseAnswer::Stay: break;
+  }
+  event->ignore();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  placeLogo();
+}
+
+// About centred in wider windows, never left of 153.
+void MainWindow::placeLogo() {
+  const int outerWidth = frameGeometry().width();
+  const int left = outerWidth <= 432 ? 153 : outerWidth / 2 - 63;
+  w_->imLogo->move(left, w_->imLogo->y());
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!main_.busy() && event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  std::vector<std::string> paths;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+  event->acceptProposedAction();
+  guarded([&] { main_.WMDropFiles(paths); });
+}
+
+// Enter presses the focused button, else the default button "Read EVO".
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    auto* focused = qobject_cast<QPushButton*>(focusWidget());
+    QPushButton* target = focused != nullptr ? focused : w_->button(ControlId::bCheck);
+    if (target->isEnabled()) target->click();
+    event->accept();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+Placement MainWindow::placement() const {
+  Placement p;
+  const Qt::WindowStates state = windowState();
+  p.WindowState = (state & Qt::WindowMaximized) != 0   ? Placement::kMaximized
+                  : (state & Qt::WindowMinimized) != 0 ? Placement::kMinimized
+                                                       : Placement::kNormal;
+  const QRect frame = frameGeometry();
+  p.Top = frame.top();
+  p.Left = frame.left();
+  p.Width = frame.width();
+  p.Height = frame.height();
+  p.TreeWidth = treeWidth_;
+  return p;
+}
+
+void MainWindow::setPlacement(const Placement& p) {
+  const QSize frameExtra = frameGeometry().size() - size();
+  if (p.Width > 0 && p.Height > 0) resize(p.Width - frameExtra.width(), p.Height - frameExtra.height());
+  move(p.Left, p.Top);
+  treeWidth_ = std::max(50, p.TreeWidth);
+  const int rest = std::max(50, w_->splXPL->width() - treeWidth_ - w_->splXPL->handleWidth());
+  w_->splXPL->setSizes({treeWidth_, rest});
+  if (p.WindowState == Placement::kMaximized)
+    setWindowState(windowState() | Qt::WindowMaximized);
+  else if (p.WindowState == Placement::kMinimized)
+    setWindowState(windowState() | Qt::WindowMinimized);
+}
+
+}  // namespace tarnwick::qt

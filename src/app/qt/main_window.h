@@ -1,0 +1,98 @@
+#pragma once
+// The window fMain: the controls at their design places with their anchors,
+// the pages, the dialogs, drag and drop, the log and the status bar. It
+// implements Window for TfMain and turns every user action into a TfMain
+// call; what happens then is TfMain's business.
+
+#include <QFileDialog>
+#include <QStringList>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/settings.h"
+#include "app/tf_main.h"
+#include "app/window.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QSplitter;
+class QTabWidget;
+class QTreeWidget;
+
+namespace tarnwick::qt {
+
+class LogView;
+class StatusBar;
+
+// "Tarnwick" and the version: the window's caption.
+QString windowCaption();
+
+class MainWindow : public QWidget, public SettingsHost {
+ public:
+  static constexpr int kDesignWidth = 362;
+  static constexpr int kDesignHeight = 346;
+
+  explicit MainWindow(SettingsStore& store, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  TfMain& tfMain() { return main_; }
+  Window& window();
+
+  // Files named on the command line: taken as a drop once the window has
+  // been activated and its settings loaded.
+  void dropAtStart(const QStringList& paths);
+
+  // SettingsHost
+  SettingsStore& store() override { return store_; }
+  Placement placement() const override;
+  void setPlacement(const Placement& placement) override;
+
+  // Called at every progress point of a running command, before pending
+  // input is let through (tests and the benchmark act there).
+  std::function<void()> onProgressPoint;
+
+ protected:
+  bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  class Widgets;
+
+  void build();
+  void connectControls();
+  void firstActivation();
+  void placeLogo();
+  // Runs a command: the Options page and dropping are off while it runs; a
+  // file error is shown in a message box; a close asked for meanwhile
+  // happens after it.
+  void runCommand(const std::function<void()>& command);
+  // Shows what an action threw in a message box; the program goes on.
+  void guarded(const std::function<void()>& action);
+  void showError(const QString& message);
+
+  void onEvoBrowse();
+  void onXplBrowse();
+  void onReadXplClicked();
+  void onRebuildClicked();
+  void onStreamBoxClicked(ControlId box, bool ticked);
+
+  SettingsStore& store_;
+  std::unique_ptr<Widgets> w_;
+  TfMain main_;
+  QStringList startFiles_;
+  bool activated_ = false;
+  bool closeAfterRun_ = false;
+  int treeWidth_ = 96;
+};
+
+}  // namespace tarnwick::qt

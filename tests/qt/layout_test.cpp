@@ -1,0 +1,150 @@
+// The logo and the form's geometry as the window is resized.
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QTabWidget>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QTest>
+
+#include "app/qt/logo.h"
+#include "app/qt/status_bar.h"
+#include "window_fixture.h"
+
+namespace tarnwick::test {
+
+class LayoutTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void logoDecodes() {
+    const QImage logo = qt::decodeJpeg(qt::logoJpeg());
+    QCOMPARE(logo.size(), QSize(125, 31));
+    // The ring at the left is dark blue, the corner white.
+    const QColor ring = logo.pixelColor(15, 4);
+    QVERIFY2(ring.blue() > 90 && ring.red() < 80, qPrintable(ring.name()));
+    QVERIFY(logo.pixelColor(124, 0).lightness() > 240);
+
+    const unsigned char notJpeg[] = {0xFF, 0xD8, 0xFF, 0x00, 0x12, 0x34};
+    QVERIFY(qt::decodeJpeg(notJpeg).isNull());
+
+    const QPixmap shown = qt::logoPixmap();
+    QCOMPARE(shown.size(), QSize(125, 31));
+    const QImage image = shown.toImage();
+    QCOMPARE(qAlpha(image.pixel(124, 0)), 0);
+    QCOMPARE(qAlpha(image.pixel(15, 4)), 255);
+  }
+
+  // The logo at 153 up to 432 pixels, then about centred; the controls
+  // keep their anchors.
+  void resizing() {
+    ShownWindow w;
+    auto* logo = w.find<QLabel>("imLogo");
+    QCOMPARE(logo->pixmap().size(), QSize(125, 31));
+    QCOMPARE(logo->pos(), QPoint(153, 292));
+    // The rule counts the outer width, frame included.
+    const int frame = w.form->frameGeometry().width() - w.form->width();
+    w.form->resize(432 - frame, 400);
+    QCOMPARE(logo->pos(), QPoint(153, 346));
+    w.form->resize(433 - frame, 400);
+    QCOMPARE(logo->pos(), QPoint(433 / 2 - 63, 346));
+    w.form->resize(600 - frame, 500);
+    QCOMPARE(logo->pos(), QPoint(237, 446));
+    w.form->resize(600, 500);
+    QCOMPARE(w.edit("eEVOfile")->geometry(), QRect(8, 8, 249 + 238, 21));
+    QCOMPARE(w.button("bCancel")->pos(), QPoint(294 + 238, 294 + 154));
+    QCOMPARE(w.button("bDemux")->pos(), QPoint(8, 294 + 154));
+    QCOMPARE(w.find("PageControl")->geometry(), QRect(8, 69, 346 + 238, 219 + 154));
+    QCOMPARE(w.find("reMessage")->width(), w.find("tsStatus")->width() - 2);
+    w.form->resize(300, 300);
+    QCOMPARE(w.form->size(), QSize(362, 346));
+  }
+
+  // At the design size no two controls of one parent overlap and every
+  // caption fits its control, whatever fonts this machine has.
+  void nothingOverlapsNothingIsCut() {
+    ShownWindow w;
+    for (QCheckBox* stream : w.form->findChildren<QCheckBox*>()) {
+      // The longest captions Read EVO gives.
+      if (stream->objectName().startsWith("cbAudio")) stream->setText("DTSHD.stream.15");
+      if (stream->objectName().startsWith("cbSub")) stream->setText("Ext.Subpicture.15");
+    }
+    QList<QWidget*> named;
+    for (QWidget* widget : w.form->findChildren<QWidget*>())
+      if (!widget->objectName().isEmpty() && !widget->objectName().startsWith("qt_") && !widget->isHidden() &&
+          widget->parentWidget() != nullptr && !qobject_cast<QTabWidget*>(widget->parentWidget()->parentWidget()))
+        named << widget;
+    QVERIFY(named.size() > 60);  // the controls of the form, the pages and gbFile
+    for (QWidget* widget : named) {
+      QString text;
+      int room = widget->width();
+      if (auto* label = qobject_cast<QLabel*>(widget); label != nullptr && label->pixmap().isNull()) {
+        text = label->text();
+      } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        text = button->text();
+        if (qobject_cast<QCheckBox*>(widget)) room -= 20;  // the box itself
+        else if (!text.isEmpty()) room -= 8;  // the button's frame
+      }
+      QVERIFY2(widget->fontMetrics().horizontalAdvance(text) <= room, qPrintable(widget->objectName()));
+      for (QWidget* other : named) {
+        if (other == widget || other->parentWidget() != widget->parentWidget()) continue;
+        if (widget->isAncestorOf(other) || other->isAncestorOf(widget)) continue;
+        QVERIFY2(!widget->geometry().intersects(other->geometry()),
+                 qPrintable(widget->objectName() + " / " + other->objectName()));
+      }
+    }
+  }
+
+  // Progress texts close together are shown at most ten times a second, the
+  // latest winning; a state text ends the progress at once, and a progress
+  // text still waiting never overwrites it.
+  void statusBarProgress() {
+    qt::StatusBar bar;
+    bar.resize(362, 21);
+    bar.setPanel(0, " Reading FEATURE_1.EVO");
+    QCOMPARE(bar.panelText(0), QString(" Reading FEATURE_1.EVO"));
+    QCOMPARE(bar.panelWidth(0), bar.fontMetrics().horizontalAdvance(" Reading FEATURE_1.EVOa"));
+    bar.setPanel(1, " 4/20 Mbytes, Remaining time: 0:00:04");
+    QCOMPARE(bar.panelText(1), QString(" 4/20 Mbytes, Remaining time: 0:00:04"));
+    QCOMPARE(bar.progressBar()->value(), 4);
+    QCOMPARE(bar.progressBar()->format(), QString("%p%, 0:00:04 left"));
+    bar.setPanel(1, " 8/20 Mbytes, Remaining time: 0:00:03");
+    bar.setPanel(1, " 12/20 Mbytes, Remaining time: 0:00:02");
+    QCOMPARE(bar.panelText(1), QString(" 4/20 Mbytes, Remaining time: 0:00:04"));
+    QTRY_COMPARE(bar.panelText(1), QString(" 12/20 Mbytes, Remaining time: 0:00:02"));
+    QCOMPARE(bar.progressBar()->value(), 12);
+
+    bar.setPanel(1, " 16/20 Mbytes, Remaining time: 0:00:01");
+    bar.setPanel(1, " ");
+    QCOMPARE(bar.panelText(1), QString(" "));
+    QVERIFY(bar.progressBar()->isHidden());
+    QTest::qWait(200);
+    QCOMPARE(bar.panelText(1), QString(" "));
+    QVERIFY(bar.progressBar()->isHidden());
+  }
+
+  // Tab walks the buttons, then the page control and what it holds, then
+  // Cancel; the two file boxes are skipped.
+  void tabOrder() {
+    ShownWindow w;
+    QWidget* pages = w.find("PageControl");
+    QStringList order;
+    QWidget* start = w.find("bbEVO");
+    QWidget* at = start;
+    do {
+      if ((at->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && at->isVisibleTo(w.form.get())) {
+        const QString name = at == pages || pages->isAncestorOf(at) ? "PageControl" : at->objectName();
+        if (order.isEmpty() || order.back() != name) order << name;
+      }
+      at = at->nextInFocusChain();
+    } while (at != start);
+    QCOMPARE(order, QStringList({"bbEVO", "bCheck", "bbXPL", "bReadXPL", "bDemux", "bRebuild", "PageControl",
+                                 "bCancel"}));
+  }
+};
+
+}  // namespace tarnwick::test
+
+QTEST_MAIN(tarnwick::test::LayoutTest)
+#include "layout_test.moc"
