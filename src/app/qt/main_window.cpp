@@ -242,6 +242,8 @@ class MainWindow::Widgets : public Window {
       auto* root = new QTreeWidgetItem(tvXPL, QStringList(fromUtf8(node.text)));
       for (const std::string& child : node.children) new QTreeWidgetItem(root, QStringList(fromUtf8(child)));
     }
+    // The title's tracks and chapters are what the user reads the playlist for.
+    tvXPL->expandAll();
   }
   void setPlaylistMemo(const std::vector<std::string>& lines) override {
     QString text;

@@ -1,5 +1,5 @@
 // tarnwick-screenshot EVO_FILE OUT.png [PAGE]: the window after Read EVO on
-// EVO_FILE, written as a PNG. Runs without a display (QT_QPA_PLATFORM
+// EVO_FILE (and Read XPL for the XPL page, 4), written as a PNG. Runs without a display (QT_QPA_PLATFORM
 // offscreen) and with settings of its own, so a user's settings neither
 // change the picture nor are changed by it.
 
@@ -34,7 +34,17 @@ int main(int argc, char** argv) {
     return 1;
   }
   readEvo->click();
-  if (argc > 3) window.findChild<QTabWidget*>("PageControl")->setCurrentIndex(QString(argv[3]).toInt());
+  const int page = argc > 3 ? QString(argv[3]).toInt() : 0;
+  if (page == 4) {
+    for (int k = 0; k < 5; ++k) QCoreApplication::processEvents();
+    auto* readXpl = window.findChild<QPushButton*>("bReadXPL");
+    if (readXpl == nullptr || !readXpl->isEnabled()) {
+      std::fprintf(stderr, "tarnwick-screenshot: \"Read XPL\" is not enabled for %s\n", argv[1]);
+      return 1;
+    }
+    readXpl->click();
+  }
+  window.findChild<QTabWidget*>("PageControl")->setCurrentIndex(page);
   for (int k = 0; k < 5; ++k) QCoreApplication::processEvents();
   if (!window.grab().save(QString::fromLocal8Bit(argv[2]))) {
     std::fprintf(stderr, "tarnwick-screenshot: cannot write %s\n", argv[2]);
