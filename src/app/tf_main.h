@@ -55,6 +55,7 @@ class TfMain {
   // Commands.
   void bCheckClick();
   void bDemuxClick();
+  void bRebuildClick();
 
   // File selection.
   void EVOadj();

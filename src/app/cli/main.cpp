@@ -1,9 +1,10 @@
-// tarnwick-cli: the window's Read EVO and Demux from the command line. Each
+// tarnwick-cli: the window's Read EVO, Demux and Rebuild from the command line. Each
 // option sets one control of the window; the commands are the window's own.
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -151,9 +152,29 @@ int runDemux(const Options& o) {
   return finished(w);
 }
 
+// The window offers Rebuild only for an ".EVO" input with a stream ticked.
+int runRebuild(const Options& o) {
+  std::string ext = extensionOf(o.input);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::toupper(c); });
+  if (ext != ".EVO") throw UsageError("rebuild: the input must be an .EVO file: " + o.input);
+  ConsoleWindow w(processStreams());
+  TfMain tf(w);
+  readEvo(tf, w, o);
+  if (!w.sawDone()) return finished(w);
+  selectStreams(tf, w, o);
+  if (!w.enabled(ControlId::bRebuild)) {
+    w.endProgress();
+    std::fprintf(stderr, "Nothing to rebuild: the read found no stream.\n");
+    return kExitFailed;
+  }
+  w.forgetDone();
+  tf.bRebuildClick();
+  return finished(w);
+}
+
 int run(int argc, char** argv) {
   CLI::App app("Reads HD DVD EVO and DVD VOB files (MPEG-2 program streams): lists their streams and demuxes "
-               "them into elementary-stream files.",
+               "them into elementary-stream files or rebuilds an EVO with fewer streams.",
                "tarnwick-cli");
   app.set_version_flag("--version", std::string("tarnwick-cli ") + TARNWICK_VERSION);
   app.require_subcommand(1);
@@ -167,6 +188,9 @@ int run(int argc, char** argv) {
   read->add_flag("--json", o.json, "Print a machine-readable report instead of the log");
   CLI::App* demux = app.add_subcommand("demux", "Read EVO, then Demux the ticked streams");
   addWindowOptions(*demux, o);
+  CLI::App* rebuild =
+      app.add_subcommand("rebuild", "Read EVO, then Rebuild: a new EVO file (NAME.rebuilt.EVO) with the ticked streams only");
+  addWindowOptions(*rebuild, o);
 
   try {
     app.parse(argc, argv);
@@ -175,6 +199,7 @@ int run(int argc, char** argv) {
   }
 
   try {
+    if (rebuild->parsed()) return runRebuild(o);
     return read->parsed() ? runRead(o) : runDemux(o);
   } catch (const UsageError& e) {
     std::fflush(stdout);
