@@ -11,6 +11,9 @@ namespace tarnwick {
 namespace {
 
 constexpr std::int64_t kProgressInterval = 0x400000;  // 4 MiB
+// A kernel copy first waits for the output's buffer to be written, so it
+// pays only for long runs of unchanged packs, such as a chunk kept whole.
+constexpr std::size_t kKernelCopyRun = kPackBufferSize / 2;
 
 // Stream ids, ISO/IEC 13818-1 Table 2-18.
 constexpr std::uint8_t kSystemHeader = 0xBB;
@@ -285,19 +288,33 @@ void Rebuild(ScanState& state, RebuildState& rebuild, const RebuildSelection& se
       window.slog(rebuildProgressText(name, position, in.size(), elapsed), 1);
       window.processMessages();
     }
+    const std::int64_t chunkStart = position - static_cast<std::int64_t>(got);
+    // A long run of packs kept as they were read is copied by the kernel
+    // from the input file; the rest goes through the output's buffer.
+    const auto put = [&](std::size_t from, std::size_t to, bool asRead) {
+      if (asRead && to - from >= kKernelCopyRun)
+        out.writeCopyOf(buf + from, to - from, in, chunkStart + static_cast<std::int64_t>(from));
+      else
+        out.write(buf + from, to - from);
+    };
     std::size_t runStart = 0;
     std::size_t runEnd = 0;
+    bool runAsRead = true;
     for (std::size_t at = 0; at < got; at += kPackSize) {
       const PackResult result = packs.pack(buf + at, std::min(kPackSize, got - at));
       if (result != PackResult::Keep && result != PackResult::Changed) continue;
       if (at != runEnd) {
-        out.write(buf + runStart, runEnd - runStart);
+        put(runStart, runEnd, runAsRead);
         runStart = at;
+        runAsRead = true;
       }
       runEnd = at + kPackSize;
+      runAsRead = runAsRead && result == PackResult::Keep;
     }
-    out.write(buf + runStart, runEnd - runStart);
+    put(runStart, runEnd, runAsRead);
   }
+  // The kernel copies read the input: they are done before it is closed.
+  out.flush();
 }
 
 }  // namespace tarnwick
