@@ -204,6 +204,13 @@ TEST_F(RebuildTest, SplitFeatureGoesIntoOneFileWithTheNumbersCarriedOn) {
   EXPECT_EQ(window.logText().at(2), "Creating " + input("FEATURE_1_FEATURE_2.rebuilt.EVO"));
 }
 
+TEST_F(RebuildTest, OutputNameFollowsTheSafeNameRule) {
+  writeFile(input("A:B..C.EVO"), packs({nav(1, 0), ps1(0x80)}));
+  read(input("A:B..C.EVO"));
+  rebuildInto((dir.path() / "out").string());
+  expectOutput(out("A_B_C.rebuilt.EVO"), packs({nav(1, 0), ps1(0x80)}));
+}
+
 TEST_F(RebuildTest, KindsWithoutARenumberingRuleFollowTheirBoxes) {
   // Slots after the read: audio 0 LPCM A0, 4 DD 84, 3 TrueHD B3, 9 DD+ C9;
   // subpicture 1 extended 61, 0 subpicture 20. DD 80 finds slot 0 taken and
