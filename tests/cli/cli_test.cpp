@@ -302,12 +302,8 @@ TEST_F(CliTest, RebuildKeepsTheNamedStreams) {
   EXPECT_EQ(filesIn(out), (std::set<std::string>{"t.rebuilt.EVO"}));
   // Dolby Digital 80 and the subpicture are gone; Dolby Digital Plus C3, the
   // only audio stream kept, is now C0.
-  auto f = parseJson(cli({"read", "--json", out + "/t.rebuilt.EVO"}).out);
-  ASSERT_EQ(f["streams.length"], "2");
-  EXPECT_EQ(f["streams[0].box"], "video0");
-  EXPECT_EQ(f["streams[0].streamId"], std::to_string(0xE0));
-  EXPECT_EQ(f["streams[1].box"], "audio00");
-  EXPECT_EQ(f["streams[1].streamId"], std::to_string(0xC0));
+  const ProcessResult read = cli({"read", "--no-details", out + "/t.rebuilt.EVO"});
+  EXPECT_THAT(read.out, HasSubstr("\nMPEG-2 video stream 0 found!\nDolby Digital Plus audio stream 0 found!\nDone.\n"));
 }
 
 TEST_F(CliTest, RebuildTakesAnEvoWithStreams) {

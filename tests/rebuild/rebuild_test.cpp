@@ -304,13 +304,6 @@ const PackRow kPackRows[] = {
        return b.packHeader().dts(0x8F, pattern(100)).finishPack().bytes();
      },
      [](ScanState&, RebuildSelection&, RebuildState& r) { r.NextAudioNumber = 8; }, PackResult::Keep},
-    {"LpcmInNoSlot",
-     // No box, no rule: the table's rewrite would make it FF.
-     [] {
-       PsBuilder b;
-       return b.packHeader().lpcm(0xA3, pattern(100)).finishPack().bytes();
-     },
-     [](ScanState&, RebuildSelection&, RebuildState&) {}, PackResult::Keep},
     {"ShortBlockAtTheEnd",
      [] {
        PsBuilder b;
