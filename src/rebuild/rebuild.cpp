@@ -277,7 +277,7 @@ void Rebuild(ScanState& state, RebuildState& rebuild, const RebuildSelection& se
   PackRebuilder packs(rebuild, state, selection);
 
   // Packs are decided one by one inside each chunk; each run of kept packs
-  // goes to the output in one write.
+  // goes to the output at once.
   while (in.position() < in.size() && !state.CancelRequested) {
     const std::size_t got = in.read(buf, kPackBufferSize);
     if (got == 0) break;  // the file shrank under us
@@ -313,8 +313,6 @@ void Rebuild(ScanState& state, RebuildState& rebuild, const RebuildSelection& se
     }
     put(runStart, runEnd, runAsRead);
   }
-  // The kernel copies read the input: they are done before it is closed.
-  out.flush();
 }
 
 }  // namespace tarnwick
