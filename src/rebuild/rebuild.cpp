@@ -38,10 +38,11 @@ enum class StreamClass : std::uint8_t { Video, Audio, Subpicture };
 // its class becomes first + n, while n < count.
 struct Kind {
   bool known = false;
-  // One of the kinds the copy's table names: a stream of it in no slot counts
-  // as ticked and is renumbered. Other kinds are renumbered only when a box
-  // holds them, and only onto an id no other kept stream carries.
-  bool tabled = false;
+  // Dolby Digital Plus C0-C8, DTS, subpicture 20-2F, VC-1, MPEG video and
+  // audio: a stream of these in no slot counts as ticked and is renumbered.
+  // Other kinds are renumbered only when a box holds them, and only onto an
+  // id no other kept stream carries.
+  bool unboxedRenumbered = false;
   StreamClass streamClass = StreamClass::Audio;
   std::uint8_t first = 0;
   std::uint8_t count = 0;
@@ -49,32 +50,32 @@ struct Kind {
   bool boxed = true;
 };
 
-constexpr Kind tabled(StreamClass c, std::uint8_t first, std::uint8_t count, bool boxed = true) {
+constexpr Kind renumbered(StreamClass c, std::uint8_t first, std::uint8_t count, bool boxed = true) {
   return {true, true, c, first, count, boxed};
 }
-constexpr Kind other(StreamClass c, std::uint8_t first, std::uint8_t count) { return {true, false, c, first, count, true}; }
+constexpr Kind byBoxOnly(StreamClass c, std::uint8_t first, std::uint8_t count) { return {true, false, c, first, count, true}; }
 
 Kind substreamKind(std::uint8_t id) {
-  if (id >= 0xC0 && id <= 0xC8) return tabled(StreamClass::Audio, 0xC0, 16);       // Dolby Digital Plus
-  if (id >= 0x88 && id <= 0x8F) return tabled(StreamClass::Audio, 0x88, 8);        // DTS
-  if (id >= 0x20 && id <= 0x2F) return tabled(StreamClass::Subpicture, 0x20, 32);  // subpicture
-  if (id >= 0x80 && id <= 0x87) return other(StreamClass::Audio, 0x80, 8);         // Dolby Digital
-  if (id >= 0xA0 && id <= 0xA7) return other(StreamClass::Audio, 0xA0, 8);         // LPCM
-  if (id >= 0xB0 && id <= 0xB7) return other(StreamClass::Audio, 0xB0, 8);         // Dolby TrueHD
-  if (id >= 0xC9 && id <= 0xCF) return other(StreamClass::Audio, 0xC0, 16);        // Dolby Digital Plus
-  if (id >= 0x30 && id <= 0x3F) return other(StreamClass::Subpicture, 0x20, 32);   // subpicture, no box
-  if (id >= 0x60 && id <= 0x7F) return other(StreamClass::Subpicture, 0x60, 32);   // extended subpicture
+  if (id >= 0xC0 && id <= 0xC8) return renumbered(StreamClass::Audio, 0xC0, 16);       // Dolby Digital Plus
+  if (id >= 0x88 && id <= 0x8F) return renumbered(StreamClass::Audio, 0x88, 8);        // DTS
+  if (id >= 0x20 && id <= 0x2F) return renumbered(StreamClass::Subpicture, 0x20, 32);  // subpicture
+  if (id >= 0x80 && id <= 0x87) return byBoxOnly(StreamClass::Audio, 0x80, 8);         // Dolby Digital
+  if (id >= 0xA0 && id <= 0xA7) return byBoxOnly(StreamClass::Audio, 0xA0, 8);         // LPCM
+  if (id >= 0xB0 && id <= 0xB7) return byBoxOnly(StreamClass::Audio, 0xB0, 8);         // Dolby TrueHD
+  if (id >= 0xC9 && id <= 0xCF) return byBoxOnly(StreamClass::Audio, 0xC0, 16);        // Dolby Digital Plus
+  if (id >= 0x30 && id <= 0x3F) return byBoxOnly(StreamClass::Subpicture, 0x20, 32);   // subpicture, no box
+  if (id >= 0x60 && id <= 0x7F) return byBoxOnly(StreamClass::Subpicture, 0x60, 32);   // extended subpicture
   return {};
 }
 
 Kind streamKind(std::uint8_t id) {
-  if (id >= 0xE0 && id <= 0xE3) return tabled(StreamClass::Video, id & 0xFE, 2);  // MPEG-2, H.264
-  if (id >= 0xC0 && id <= 0xCF) return tabled(StreamClass::Audio, 0xC0, 32, false);
-  if (id >= 0xD0 && id <= 0xDF) return tabled(StreamClass::Audio, id & 0xF8, 8, false);
+  if (id >= 0xE0 && id <= 0xE3) return renumbered(StreamClass::Video, id & 0xFE, 2);  // MPEG-2, H.264
+  if (id >= 0xC0 && id <= 0xCF) return renumbered(StreamClass::Audio, 0xC0, 32, false);
+  if (id >= 0xD0 && id <= 0xDF) return renumbered(StreamClass::Audio, id & 0xF8, 8, false);
   return {};
 }
 
-constexpr Kind kVc1 = tabled(StreamClass::Video, 0x55, 2);
+constexpr Kind kVc1 = renumbered(StreamClass::Video, 0x55, 2);
 
 // The ids of one id space and what became of them.
 struct IdSpace {
@@ -146,7 +147,7 @@ void PackRebuilder::decide(std::uint8_t id, const Kind& kind, IdSpace space) {
     return;
   }
   space.fate[id] = Fate::Keep;
-  if (slot < 0 && !kind.tabled) {
+  if (slot < 0 && !kind.unboxedRenumbered) {
     // No box and no rule: copied as it is, id included.
     space.held[id] = true;
     return;
@@ -158,7 +159,7 @@ void PackRebuilder::decide(std::uint8_t id, const Kind& kind, IdSpace space) {
   // stream already carries the new one.
   if (n < kind.count) {
     const auto candidate = static_cast<std::uint8_t>(kind.first + n);
-    if (kind.tabled || !space.held[candidate]) newId = candidate;
+    if (kind.unboxedRenumbered || !space.held[candidate]) newId = candidate;
   }
   space.map[id] = newId;
   space.held[newId] = true;

@@ -247,8 +247,8 @@ TEST(RebuildProgress, RemainingTimeAfterATenthInTenSeconds) {
 }
 
 // Single packs that the id rules must leave alone, decided against slot
-// tables set by hand. Each row names what is wrong with the pack or what the
-// plain table would have written.
+// tables set by hand. Each row names what is wrong with the pack or what a
+// plain renumbering would have written.
 struct PackRow {
   const char* name;
   std::function<Bytes()> make;
@@ -291,7 +291,7 @@ const PackRow kPackRows[] = {
      },
      [](ScanState& s, RebuildSelection&, RebuildState&) { s.VideoSlots[0] = 0x55; }, PackResult::Keep},
     {"NumberPastTheRangeWouldMakeFF",
-     // After 63 audio streams the table's C0 | 3F is FF.
+     // After 63 audio streams C0 | 3F would be FF.
      [] {
        PsBuilder b;
        return b.packHeader().ac3(0xC0, pattern(100)).finishPack().bytes();
