@@ -53,7 +53,9 @@ struct Kind {
 constexpr Kind renumbered(StreamClass c, std::uint8_t first, std::uint8_t count, bool boxed = true) {
   return {true, true, c, first, count, boxed};
 }
-constexpr Kind byBoxOnly(StreamClass c, std::uint8_t first, std::uint8_t count) { return {true, false, c, first, count, true}; }
+constexpr Kind byBoxOnly(StreamClass c, std::uint8_t first, std::uint8_t count) {
+  return {true, false, c, first, count, true};
+}
 
 Kind substreamKind(std::uint8_t id) {
   if (id >= 0xC0 && id <= 0xC8) return renumbered(StreamClass::Audio, 0xC0, 16);       // Dolby Digital Plus
