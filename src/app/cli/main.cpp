@@ -188,8 +188,8 @@ int run(int argc, char** argv) {
   read->add_flag("--json", o.json, "Print a machine-readable report instead of the log");
   CLI::App* demux = app.add_subcommand("demux", "Read EVO, then Demux the ticked streams");
   addWindowOptions(*demux, o);
-  CLI::App* rebuild =
-      app.add_subcommand("rebuild", "Read EVO, then Rebuild: a new EVO file (NAME.rebuilt.EVO) with the ticked streams only");
+  CLI::App* rebuild = app.add_subcommand(
+      "rebuild", "Read EVO, then Rebuild: a new EVO file (NAME.rebuilt.EVO) with the ticked streams only");
   addWindowOptions(*rebuild, o);
 
   try {
