@@ -70,6 +70,7 @@ class TfMain {
   void bCheckClick();
   void bDemuxClick();
   void bReadXPLClick();
+  void bRebuildClick();
 
   // File selection.
   void EVOadj();

@@ -233,6 +233,33 @@ void OutputFile::handOver() {
   s.work.notify_one();
 }
 
+void OutputFile::writeCopyOf(const std::uint8_t* data, std::size_t count, const InputFile& source,
+                             std::int64_t offset) {
+  if (!kernelCopy_) return write(data, count);
+  // What is buffered or queued goes first, so that the bytes keep their order.
+  flush();
+  const int fd = shared_->fd;
+  auto from = static_cast<off_t>(offset);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t put = ::copy_file_range(source.descriptor(), &from, fd, nullptr, count - done, 0);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0 && done == 0 &&
+        (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF)) {
+      // Not between these two files (or not on this system): copy by hand from now on.
+      kernelCopy_ = false;
+      return write(data, count);
+    }
+    if (put <= 0) {
+      const std::string why = "Stream write error \"" + path_ + "\". " + reason(put < 0 ? errno : ENOSPC);
+      std::lock_guard lock(shared_->mutex);
+      shared_->error = why;
+      throw FileError(why);
+    }
+    done += static_cast<std::size_t>(put);
+  }
+}
+
 void OutputFile::flush() {
   if (!shared_ || shared_->fd < 0) return;
   Shared& s = *shared_;

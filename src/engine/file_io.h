@@ -36,6 +36,8 @@ class InputFile {
   // Reads up to count bytes; returns how many were read (0 only at the end).
   std::size_t read(std::uint8_t* buffer, std::size_t count);
   void close();
+  // The open file's descriptor, for kernel copies out of it.
+  int descriptor() const { return fd_; }
 
  private:
   std::string path_;
@@ -63,6 +65,11 @@ class OutputFile {
 
   const std::string& path() const { return path_; }
   void write(const std::uint8_t* data, std::size_t count);
+  // Appends count bytes that are also the bytes of `source` from `offset`
+  // on: the kernel copies them from that file where it can
+  // (copy_file_range), without a pass through this buffer; where it refuses,
+  // `data` is written as by write().
+  void writeCopyOf(const std::uint8_t* data, std::size_t count, const InputFile& source, std::int64_t offset);
   // Returns once everything written so far is in the file.
   void flush();
   // Flushes and closes; throws FileError on a write or close failure.
@@ -79,6 +86,7 @@ class OutputFile {
   std::unique_ptr<Shared> shared_;
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::size_t used_ = 0;
+  bool kernelCopy_ = true;  // copy_file_range not refused yet
 };
 
 // True when both paths name the same existing file.

@@ -345,5 +345,38 @@ TEST_F(CliTest, JsonDelaysFromAVideoStreamInSlotOne) {
   }
 }
 
+TEST_F(CliTest, RebuildKeepsTheNamedStreams) {
+  // One packet per pack, as on a disc: the first packet decides a pack.
+  const std::string evo = dir / "t.EVO";
+  PsBuilder b;
+  b.packHeader().systemHeader(2, 1).pes(0xE0, pictures(2, 1), {.pts = 9000}).finishPack();
+  b.packHeader().ac3(0x80, pattern(300, 2), 9000).finishPack();
+  b.packHeader().ac3(0xC3, pattern(300, 3), 9000).finishPack();
+  b.packHeader().subpicture(0x21, pattern(64, 4), 9000).finishPack();
+  b.writeTo(evo);
+  const ProcessResult r = cli({"rebuild", "-o", out, "--streams", "video0,audio03", evo});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("\nOpening file t.EVO\nFile size: 0 Mbytes.\nCreating " + out + "/t.rebuilt.EVO\nDone.\n"));
+  EXPECT_EQ(filesIn(out), (std::set<std::string>{"t.rebuilt.EVO"}));
+  // Dolby Digital 80 and the subpicture are gone; Dolby Digital Plus C3, the
+  // only audio stream kept, is now C0.
+  const ProcessResult read = cli({"read", "--no-details", out + "/t.rebuilt.EVO"});
+  EXPECT_THAT(read.out, HasSubstr("\nMPEG-2 video stream 0 found!\nDolby Digital Plus audio stream 0 found!\nDone.\n"));
+}
+
+TEST_F(CliTest, RebuildTakesAnEvoWithStreams) {
+  const ProcessResult vob = cli({"rebuild", "-o", out, input});
+  EXPECT_EQ(vob.status, 2);
+  EXPECT_THAT(vob.err, HasSubstr(".EVO"));
+  writeFile(dir / "empty.evo", {});
+  const ProcessResult empty = cli({"rebuild", "-o", out, dir / "empty.evo"});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_THAT(empty.err, HasSubstr("Nothing to rebuild"));
+  EXPECT_THAT(filesIn(out), IsEmpty());
+  const ProcessResult help = cli({"rebuild", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_THAT(help.out, HasSubstr("--no-continue"));
+}
+
 }  // namespace
 }  // namespace tarnwick::test

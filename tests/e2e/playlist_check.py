@@ -84,6 +84,18 @@ def main():
         check(os.listdir(chosen) == [base + PLAIN["DTSHD.stream.01.mpa"]],
               "--streams after --xpl picks among the playlist's boxes: %s" % os.listdir(chosen))
 
+        # The playlist names the boxes but leaves the scan's stream table as
+        # the read left it, so a rebuild after it still drops what is unticked.
+        rebuilt_dir = os.path.join(tmp, "rebuilt")
+        os.mkdir(rebuilt_dir)
+        made = run([cli, "rebuild", "-o", rebuilt_dir, "--xpl", xpl, "--streams", "video0,audio01,sub01", evo])
+        check(made.returncode == 0, "rebuild --xpl --streams exits 0: " + made.stderr.strip())
+        rebuilt = os.path.join(rebuilt_dir, "FEATURE_1_FEATURE_2.rebuilt.EVO")
+        kept = json.loads(run([cli, "read", "--json", "--no-continue", rebuilt]).stdout)["streams"]
+        check([(k["box"], k["streamId"]) for k in kept] == [("video0", 0x55), ("audio00", 0x88), ("sub00", 0x20)],
+              "the rebuilt file keeps the video, the DTS track and the second subtitle, renumbered: %s"
+              % [(k["box"], hex(k["streamId"])) for k in kept])
+
         if not shutil.which("mkvmerge"):
             check(False, "mkvmerge is installed (Debian's mkvtoolnix)")
         else:

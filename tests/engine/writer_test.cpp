@@ -208,6 +208,36 @@ TEST(OutputFileTest, FlushLeavesEverythingInTheFile) {
   out.close();
 }
 
+TEST(OutputFileTest, KernelCopiesKeepTheirPlaceAmongBufferedWrites) {
+  TempDir dir;
+  const Bytes source = manyBuffers(3);
+  writeFile(dir / "in", source);
+  InputFile in(dir / "in");
+  const Bytes head = pattern(1000, 1), tail = manyBuffers(2);
+  const std::size_t from = 4096, count = source.size() - 3 * 4096;
+  // Once before the background writer starts, once while it holds buffers.
+  OutputFile out(dir / "out");
+  out.write(head.data(), head.size());
+  out.writeCopyOf(source.data() + from, count, in, static_cast<std::int64_t>(from));
+  out.write(tail.data(), tail.size());
+  out.writeCopyOf(source.data(), 4096, in, 0);
+  out.close();
+  Bytes expected = head;
+  expected.insert(expected.end(), source.begin() + from, source.begin() + static_cast<std::ptrdiff_t>(from + count));
+  expected.insert(expected.end(), tail.begin(), tail.end());
+  expected.insert(expected.end(), source.begin(), source.begin() + 4096);
+  EXPECT_TRUE(readFile(dir / "out") == expected);
+
+  // Where the kernel will not copy (a device), the bytes in hand are written.
+  OutputFile full("/dev/full");
+  EXPECT_THROW(
+      {
+        full.writeCopyOf(source.data(), source.size(), in, 0);
+        full.close();
+      },
+      FileError);
+}
+
 TEST(OutputFileTest, ABackgroundWriteErrorReachesWriteAndClose) {
   OutputFile out("/dev/full");
   const Bytes data = manyBuffers(4);

@@ -91,6 +91,38 @@ class CancelTest : public QObject {
     QVERIFY(w.button("bbEVO")->isEnabled());
   }
 
+  // Rebuild from its button: unticked streams left out, and Cancel answered
+  // Yes in the first file stops it there with the output closed.
+  void rebuildAndItsCancel() {
+    ShownWindow w;
+    const QString out = dir_.filePath("out-rebuild");
+    readFeature(w, out);
+    w.box("cbAudio01")->click();
+    w.box("cbSub00")->click();
+    QVERIFY(w.button("bRebuild")->isEnabled());
+    QString question;
+    w.form->onProgressPoint = [&] {
+      answerMessageBox(QMessageBox::Yes, &question);
+      QTest::mouseClick(w.button("bCancel"), Qt::LeftButton);
+    };
+    QTest::mouseClick(w.button("bRebuild"), Qt::LeftButton);
+    w.form->onProgressPoint = nullptr;
+    QCOMPARE(question, QString("Are you sure to stop demuxing?"));
+    const QString rebuilt = out + "/FEATURE_1_FEATURE_2.rebuilt.EVO";
+    QVERIFY(QFileInfo(rebuilt).size() > 0);
+    QVERIFY(QFileInfo(rebuilt).size() < QFileInfo(feature1()).size());
+    QVERIFY(!w.form->tfMain().scan().videoOutputs[0].has_value());
+    QVERIFY(!w.button("bCancel")->isEnabled());
+
+    // Read back in the same window: the two unticked streams are gone.
+    w.drop({rebuilt});
+    QTest::mouseClick(w.button("bCheck"), Qt::LeftButton);
+    QVERIFY(w.box("cbAudio00")->isChecked() && w.box("cbAudio01")->isChecked());
+    QVERIFY(!w.box("cbAudio02")->isEnabled());
+    QVERIFY(w.box("cbSub00")->isChecked() && !w.box("cbSub01")->isEnabled());
+    QCOMPARE(w.box("cbAudio01")->text(), QString("LPCM.stream.01"));
+  }
+
   // Closing during a Demux asks the same question; No keeps the window and
   // the run, Yes stops the run, closes its files and then the window, which
   // saves its settings once.

@@ -1,10 +1,12 @@
-// tarnwick-cli: the window's Read EVO, Read XPL and Demux from the command line. Each
+// tarnwick-cli: the window's Read EVO, Read XPL, Demux and Rebuild from the command line. Each
 // option sets one control of the window; the commands are the window's own.
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -79,6 +81,16 @@ void addWindowOptions(CLI::App& command, Options& o) {
   command.add_option("--video-ext", o.videoExt, "Video file extension")->type_name("EXT")->capture_default_str()->check(extension);
   command.add_option("--audio-ext", o.audioExt, "Audio file extension")->type_name("EXT")->capture_default_str()->check(extension);
   command.add_option("--sub-ext", o.subExt, "Subpicture file extension")->type_name("EXT")->capture_default_str()->check(extension);
+}
+
+// Demux and Rebuild can name their streams after the disc's playlist.
+void addPlaylistOptions(CLI::App& command, Options& o) {
+  CLI::Option* xpl = command.add_option("--xpl", o.xpl,
+                                        "Read this playlist after the read, so that its track names label the "
+                                        "boxes and name the outputs")->type_name("XPL_FILE");
+  command.add_option("--chapters", o.chapters, "With --xpl: write the title's chapters to FILE")
+      ->type_name("FILE")
+      ->needs(xpl);
 }
 
 // The controls as the user would set them, then Read EVO.
@@ -198,9 +210,13 @@ int runXpl(const Options& o) {
   return o.chapters.empty() ? kExitDone : writeChapters(tf, o, {o.xpl, o.input});
 }
 
-int runDemux(const Options& o) {
-  ConsoleWindow w(processStreams());
-  TfMain tf(w);
+// Read EVO, then Read XPL when a playlist is given, then --streams: the boxes
+// as the user leaves them before pressing `command`. An exit status when
+// the command cannot run: the window offers it only with a stream ticked,
+// and --streams names found streams only, so the read (or the playlist,
+// which resets the lists before it labels them) left none.
+std::optional<int> chooseStreams(TfMain& tf, ConsoleWindow& w, const Options& o, ControlId command,
+                                 const char* verb) {
   readEvo(tf, w, o);
   if (!w.sawDone()) return finished(w);
   if (!o.xpl.empty()) {
@@ -208,26 +224,47 @@ int runDemux(const Options& o) {
     if (!w.sawDone()) return finished(w);
   }
   selectStreams(tf, w, o);
-  // The window offers Demux only with a stream ticked, and --streams names
-  // found streams only: the read (or the playlist, which resets the lists
-  // before it labels them) left none.
-  if (!w.enabled(ControlId::bDemux)) {
-    w.endProgress();
-    std::fprintf(stderr, o.xpl.empty() ? "Nothing to demux: the read found no stream.\n"
-                                       : "Nothing to demux: the playlist lists no track of this EVO.\n");
-    return kExitFailed;
-  }
-  w.forgetDone();
-  tf.bDemuxClick();
+  if (w.enabled(command)) return std::nullopt;
+  w.endProgress();
+  std::fprintf(stderr, "Nothing to %s: %s\n", verb,
+               o.xpl.empty() ? "the read found no stream." : "the playlist lists no track of this EVO.");
+  return kExitFailed;
+}
+
+// Chapters are written once the command is done, so a failed run leaves none.
+int afterCommand(ConsoleWindow& w, const TfMain& tf, const Options& o) {
   const int status = finished(w);
   if (status != kExitDone || o.chapters.empty()) return status;
   std::fflush(stdout);
   return writeChapters(tf, o, {o.input, o.xpl, getsecond(o.input)});
 }
 
+int runDemux(const Options& o) {
+  ConsoleWindow w(processStreams());
+  TfMain tf(w);
+  if (const std::optional<int> status = chooseStreams(tf, w, o, ControlId::bDemux, "demux")) return *status;
+  w.forgetDone();
+  tf.bDemuxClick();
+  return afterCommand(w, tf, o);
+}
+
+// The window offers Rebuild only for an ".EVO" input.
+int runRebuild(const Options& o) {
+  std::string ext = extensionOf(o.input);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::toupper(c); });
+  if (ext != ".EVO") throw UsageError("rebuild: the input must be an .EVO file: " + o.input);
+  ConsoleWindow w(processStreams());
+  TfMain tf(w);
+  if (const std::optional<int> status = chooseStreams(tf, w, o, ControlId::bRebuild, "rebuild")) return *status;
+  w.forgetDone();
+  tf.bRebuildClick();
+  return afterCommand(w, tf, o);
+}
+
 int run(int argc, char** argv) {
   CLI::App app("Reads HD DVD EVO and DVD VOB files (MPEG-2 program streams): lists their streams and demuxes "
-               "them into elementary-stream files, named after the disc's playlist when it is read.",
+               "them into elementary-stream files, named after the disc's playlist when it is read, or "
+               "rebuilds an EVO with fewer streams.",
                "tarnwick-cli");
   app.set_version_flag("--version", std::string("tarnwick-cli ") + TARNWICK_VERSION);
   app.require_subcommand(1);
@@ -241,18 +278,17 @@ int run(int argc, char** argv) {
   read->add_flag("--json", o.json, "Print a machine-readable report instead of the log");
   CLI::App* demux = app.add_subcommand("demux", "Read EVO, then Demux the ticked streams");
   addWindowOptions(*demux, o);
-  CLI::Option* demuxXpl = demux->add_option("--xpl", o.xpl,
-                                            "Read this playlist after the read, so that its track names label "
-                                            "the boxes and name the outputs")->type_name("XPL_FILE");
-  demux->add_option("--chapters", o.chapters, "With --xpl: write the title's chapters to FILE")
-      ->type_name("FILE")
-      ->needs(demuxXpl);
+  addPlaylistOptions(*demux, o);
   CLI::App* xpl = app.add_subcommand("xpl", "Read XPL: print the playlist's listing and the tree of the title "
                                             "that plays EVO_FILE");
   xpl->add_option("XPL_FILE", o.xpl, "The playlist (VPLST000.XPL)")->required()->type_name("");
   xpl->add_option("EVO_FILE", o.input, "The EVO whose title is shown, chosen as a drop chooses it")->type_name("");
   xpl->add_flag("--json", o.json, "Print the title, its tracks with their labels and its chapters instead");
   xpl->add_option("--chapters", o.chapters, "Write the title's chapters to FILE")->type_name("FILE");
+  CLI::App* rebuild = app.add_subcommand(
+      "rebuild", "Read EVO, then Rebuild: a new EVO file (NAME.rebuilt.EVO) with the ticked streams only");
+  addWindowOptions(*rebuild, o);
+  addPlaylistOptions(*rebuild, o);
 
   try {
     app.parse(argc, argv);
@@ -263,6 +299,7 @@ int run(int argc, char** argv) {
   try {
     if (read->parsed()) return runRead(o);
     if (xpl->parsed()) return runXpl(o);
+    if (rebuild->parsed()) return runRebuild(o);
     return runDemux(o);
   } catch (const UsageError& e) {
     std::fflush(stdout);

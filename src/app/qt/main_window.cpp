@@ -451,13 +451,12 @@ void MainWindow::connectControls() {
   connect(w_->splXPL, &QSplitter::splitterMoved, this, [this] { treeWidth_ = w_->tvXPL->width(); });
 }
 
-// Read XPL and Rebuild: the commands come from their own branches.
 void MainWindow::onReadXplClicked() {
   runCommand([this] { main_.bReadXPLClick(); });
 }
 
 void MainWindow::onRebuildClicked() {
-  runCommand([] {});  // MERGE: becomes runCommand([this] { main_.bRebuildClick(); });
+  runCommand([this] { main_.bRebuildClick(); });
 }
 
 // The box already shows the new state; TfMain decides whether it stands.

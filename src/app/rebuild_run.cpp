@@ -1,0 +1,89 @@
+#include <string>
+#include <vector>
+
+#include "app/busy_scope.h"
+#include "app/file_names.h"
+#include "app/input_scope.h"
+#include "app/tf_main.h"
+#include "rebuild/rebuild.h"
+
+namespace tarnwick {
+namespace {
+
+// Closes what a failed run created; the first error is the one reported.
+void closeQuietly(ScanState& state) {
+  try {
+    state.closeOutputs();
+  } catch (const FileError&) {
+  }
+}
+
+RebuildSelection takeSelection(const Window& window) {
+  RebuildSelection selection;
+  for (int n = 0; n < 2; ++n) selection.video[static_cast<std::size_t>(n)] = window.checked(videoBox(n));
+  for (int n = 0; n < 16; ++n) {
+    selection.audio[static_cast<std::size_t>(n)] = window.checked(audioBox(n));
+    selection.subpicture[static_cast<std::size_t>(n)] = window.checked(subBox(n));
+  }
+  return selection;
+}
+
+}  // namespace
+
+void TfMain::bRebuildClick() {
+  if (busy_) return;
+  std::vector<ControlId> guarded = {ControlId::bbEVO, ControlId::bbXPL, ControlId::bCheck, ControlId::bReadXPL};
+  for (int n = static_cast<int>(ControlId::cbVideo0); n < kControlCount; ++n)
+    guarded.push_back(static_cast<ControlId>(n));
+  BusyScope busy(*this, guarded);
+
+  window_.setEnabled(ControlId::bDemux, false);
+  window_.setEnabled(ControlId::bRebuild, false);
+  window_.showPage(0);
+  const std::string workdir = window_.text(ControlId::eWorkdir);
+  RebuildState rebuild;
+  const RebuildSelection selection = takeSelection(window_);
+  const Continuation second = continuationSetUp();
+  const std::string inputPath = window_.text(ControlId::eEVOfile);
+  // No output folder: write beside the input.
+  std::string folder = workdir.empty() ? files_.EvoFolder : workdir;
+  if (!folder.empty() && !folder.ends_with(kSeparator)) folder += kSeparator;
+  const std::string outputPath = folder + safeNamePart(files_.OutputBaseName) + ".rebuilt.EVO";
+
+  window_.log("Opening file " + files_.EvoFileName);
+  window_.slog("Opening", 0);
+  InputScope inputScope(scan_);
+  scan_.InputStream.emplace(inputPath);
+  window_.log("File size: " + std::to_string(scan_.InputStream->size() / 1048576) + " Mbytes.");
+
+  // Never write over an input of this run: creating the output truncates it.
+  if (sameFile(outputPath, inputPath) || (second.hasSecond && sameFile(outputPath, second.secondPath)))
+    throw cannotCreate(outputPath, "It is an input file of this command");
+  try {
+    scan_.videoOutputs[0].emplace(outputPath);
+    window_.log("Creating " + outputPath);
+    window_.slog("Rebuilding " + namePart(inputPath), 0);
+    Rebuild(scan_, rebuild, selection, window_);
+    if (window_.checked(ControlId::cbContinue) && !scan_.CancelRequested && second.hasSecond) {
+      scan_.InputStream.reset();
+      scan_.InputStream.emplace(second.secondPath);
+      window_.log("Continue on " + namePart(second.secondPath));
+      window_.slog("Rebuilding " + namePart(second.secondPath), 0);
+      Rebuild(scan_, rebuild, selection, window_);
+    }
+    scan_.InputStream.reset();
+    scan_.closeOutputs();
+  } catch (...) {
+    closeQuietly(scan_);
+    throw;
+  }
+
+  window_.log("Done.");
+  window_.log("");
+  window_.slog("Ready", 0);
+  window_.slog("", 1);
+  window_.setEnabled(ControlId::bRebuild, true);
+  window_.setEnabled(ControlId::bDemux, true);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,81 @@
+#pragma once
+// The EVO rebuild: a copy of the open input, pack by pack, that leaves out the
+// packs of unticked streams, gives the kept streams new consecutive numbers
+// per class in the order they first occur, and sets the system header's
+// stream bounds from the ticked boxes.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "engine/scan_state.h"
+
+namespace tarnwick {
+
+class Window;
+
+constexpr std::size_t kPackSize = 2048;
+// A map entry with no new id yet. It is never written into a pack.
+constexpr std::uint8_t kNoId = 0xFF;
+
+// The stream boxes as they were ticked when the command began: the rebuild
+// follows them for its whole run, never the live boxes.
+struct RebuildSelection {
+  std::array<bool, 2> video{};
+  std::array<bool, 16> audio{};
+  std::array<bool, 16> subpicture{};
+};
+
+// Reset once per command and carried across both files of a split feature,
+// so that a stream keeps its new id in the second file.
+struct RebuildState {
+  RebuildState() { reset(); }
+  void reset();
+
+  // New id by source id, kNoId while none is assigned. Stream ids (byte 17 of
+  // the pack, and the VC-1 stream_id_extension, whose values never meet the
+  // stream ids') and private-stream-1 substream ids are separate id spaces:
+  // MPEG audio stream 0xC0 and Dolby Digital Plus substream 0xC0 are two
+  // streams.
+  std::array<std::uint8_t, 256> StreamIdMap{};
+  std::array<std::uint8_t, 256> SubstreamIdMap{};
+  std::uint8_t NextVideoNumber = 0;
+  std::uint8_t NextAudioNumber = 0;
+  std::uint8_t NextSubpictureNumber = 0;
+
+  // What became of each source id once its first pack was seen, and which
+  // ids the output already carries (for the collision test of the kinds
+  // renumbered within their own range).
+  enum class Fate : std::uint8_t { Undecided, Drop, Keep };
+  std::array<Fate, 256> streamFate{};
+  std::array<Fate, 256> substreamFate{};
+  std::array<bool, 256> streamHeld{};
+  std::array<bool, 256> substreamHeld{};
+};
+
+// What one pack became.
+enum class PackResult : std::uint8_t {
+  Skip,     // not a pack (no pack start code, or a short block): not written
+  Drop,     // the first packet belongs to an unticked stream
+  Keep,     // written as read
+  Changed,  // written with an id or a bound rewritten
+};
+
+// Decides one 2048-byte pack and rewrites its ids and bounds in place. The
+// slot tables are those of `state` as the last Read EVO left them.
+PackResult rebuildPack(std::uint8_t* pack, std::size_t length, RebuildState& rebuild, const ScanState& state,
+                       const RebuildSelection& selection);
+
+// Copies state.InputStream from its position to its end (or to a cancel
+// request, seen at the 4 MiB progress points) into state.videoOutputs[0].
+void Rebuild(ScanState& state, RebuildState& rebuild, const RebuildSelection& selection, Window& window);
+
+// The remaining time, as a fraction of a day, after `position` of `size`
+// bytes in `elapsedDays`: the elapsed time scaled by the part still to read,
+// plus one second.
+double remainingDays(double elapsedDays, std::int64_t position, std::int64_t size);
+// "Rebuilding NAME P/S Mbytes, Remaining time: h:mm:ss"
+std::string rebuildProgressText(const std::string& fileName, std::int64_t position, std::int64_t size,
+                                double elapsedDays);
+
+}  // namespace tarnwick

@@ -1,0 +1,410 @@
+// Rebuild on the window model: which packs stay, the ids they carry, the
+// system header's bounds, the split feature, Cancel and the failures. Inputs
+// are one packet per pack, written with the program-stream builder; each
+// expected output is the same list of packs with the new ids.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+#include "app/model_window.h"
+#include "app/tf_main.h"
+#include "engine/file_io.h"
+#include "rebuild/rebuild.h"
+#include "support/ps_builder.h"
+#include "support/temp_dir.h"
+
+namespace tarnwick::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+// The first packet of one 2048-byte pack. `seed` makes the payload, so a
+// renumbered pack is still told from the others.
+struct Pack {
+  enum Type { Nav, Private2, Padding, Video, Vc1, Substream, MpegAudio } type;
+  std::uint8_t id = 0;
+  std::uint8_t seed = 0;
+  int audioBound = 0;
+  int videoBound = 0;
+};
+
+Pack nav(int audioBound, int videoBound) { return {Pack::Nav, 0xBB, 0, audioBound, videoBound}; }
+Pack private2() { return {Pack::Private2, 0xBF, 0xBF}; }
+Pack padding() { return {Pack::Padding, 0xBE, 0}; }
+Pack video(std::uint8_t id, int seed = -1) { return {Pack::Video, id, static_cast<std::uint8_t>(seed < 0 ? id : seed)}; }
+Pack vc1(std::uint8_t ext, int seed = -1) { return {Pack::Vc1, ext, static_cast<std::uint8_t>(seed < 0 ? ext : seed)}; }
+// A private-stream-1 substream, with the header bytes of its kind.
+Pack ps1(std::uint8_t id, int seed = -1) { return {Pack::Substream, id, static_cast<std::uint8_t>(seed < 0 ? id : seed)}; }
+Pack mpa(std::uint8_t id, int seed = -1) { return {Pack::MpegAudio, id, static_cast<std::uint8_t>(seed < 0 ? id : seed)}; }
+
+Bytes packs(const std::vector<Pack>& list) {
+  PsBuilder b;
+  for (const Pack& p : list) {
+    b.packHeader();
+    const Bytes payload = pattern(1500, p.seed);
+    switch (p.type) {
+      case Pack::Nav: b.systemHeader(p.audioBound, p.videoBound, {0xBD, 0xFD}).privateStream2(pattern(980, 1)); break;
+      case Pack::Private2: b.privateStream2(pattern(1000, 2)); break;
+      case Pack::Padding: b.padding(2048 - 14); break;
+      case Pack::Video: b.pes(p.id, payload); break;
+      case Pack::Vc1: b.vc1(payload, {}, {}, p.id); break;
+      case Pack::MpegAudio: b.pes(p.id, payload); break;
+      case Pack::Substream:
+        if (p.id >= 0xA0 && p.id <= 0xA7)
+          b.lpcm(p.id, payload);
+        else if (p.id >= 0xB0 && p.id <= 0xB7)
+          b.trueHd(p.id, payload);
+        else if ((p.id & 0xC0) == 0)
+          b.subpicture(p.id, payload);
+        else
+          b.ac3(p.id, payload);
+        break;
+    }
+    b.finishPack();
+  }
+  return b.bytes();
+}
+
+Bytes join(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// One line per pack, for readable failures: "BB a3 v1", "BD C1", "FD 55", "E0".
+std::vector<std::string> describe(const Bytes& bytes) {
+  std::vector<std::string> out;
+  for (std::size_t at = 0; at + 2048 <= bytes.size(); at += 2048) {
+    const std::uint8_t* p = bytes.data() + at;
+    char line[32];
+    if (p[17] == 0xBB)
+      std::snprintf(line, sizeof line, "BB a%d v%d", p[23] >> 2, p[24] & 0x1F);
+    else if (p[17] == 0xBD)
+      std::snprintf(line, sizeof line, "BD %02X", p[23 + p[22]]);
+    else if (p[17] == 0xFD)
+      std::snprintf(line, sizeof line, "FD %02X", p[25]);
+    else
+      std::snprintf(line, sizeof line, "%02X", p[17]);
+    out.emplace_back(line);
+  }
+  return out;
+}
+
+class RebuildTest : public ::testing::Test {
+ protected:
+  RebuildTest() : main(window) {
+    main.FormActivate();
+    fs::create_directories(dir.path() / "HVDVD_TS");
+    fs::create_directories(dir.path() / "out");
+  }
+  std::string input(const std::string& name) const { return (dir.path() / "HVDVD_TS" / name).string(); }
+  std::string out(const std::string& name) const { return (dir.path() / "out" / name).string(); }
+  // Read EVO of the file, as the user chose it.
+  void read(const std::string& path) {
+    main.WMDropFiles({path});
+    main.bCheckClick();
+  }
+  void rebuildInto(const std::string& folder) {
+    window.setText(ControlId::eWorkdir, folder);
+    window.clearLog();
+    main.bRebuildClick();
+  }
+  // The controls a finished or failed run leaves to the user.
+  void expectIdle() {
+    EXPECT_FALSE(main.busy());
+    EXPECT_FALSE(window.enabled(ControlId::bCancel));
+    EXPECT_TRUE(window.enabled(ControlId::bCheck));
+    EXPECT_TRUE(window.enabled(ControlId::bbEVO));
+    EXPECT_FALSE(main.scan().InputStream.has_value());
+    EXPECT_FALSE(main.scan().videoOutputs[0].has_value());
+  }
+  void expectOutput(const std::string& path, const Bytes& expected) {
+    const Bytes got = readFile(path);
+    EXPECT_EQ(describe(got), describe(expected));
+    EXPECT_TRUE(got == expected) << got.size() << " bytes, expected " << expected.size();
+  }
+
+  TempDir dir;
+  ModelWindow window;
+  TfMain main;
+};
+
+TEST_F(RebuildTest, UntickedSecondOfThreeAudioStreams) {
+  // C0, C1, C2 ticked by the read; C1 unticked: its packs go, C2 becomes C1
+  // and the system header counts two audio streams.
+  writeFile(input("MOVIE.EVO"),
+            packs({nav(3, 1), video(0xE0), ps1(0xC0), ps1(0xC1), ps1(0xC2), ps1(0xC2), ps1(0xC1), ps1(0xC0)}));
+  read(input("MOVIE.EVO"));
+  main.toggleBox(audioBox(1), false);
+  rebuildInto((dir.path() / "out").string());
+
+  const std::string output = out("MOVIE.rebuilt.EVO");
+  expectOutput(output, packs({nav(2, 1), video(0xE0), ps1(0xC0), ps1(0xC1, 0xC2), ps1(0xC1, 0xC2), ps1(0xC0)}));
+  EXPECT_THAT(window.logText(),
+              ElementsAre("Opening file MOVIE.EVO", "File size: 0 Mbytes.", "Creating " + output, "Done.", ""));
+  EXPECT_EQ(window.statusPanel(0), " Ready");
+  EXPECT_EQ(window.statusPanel(1), " ");
+  EXPECT_TRUE(window.enabled(ControlId::bRebuild));
+  EXPECT_TRUE(window.enabled(ControlId::bDemux));
+  EXPECT_TRUE(window.enabled(audioBox(0)));
+  EXPECT_FALSE(window.checked(audioBox(1)));
+  expectIdle();
+
+  // The rebuilt file reads as two Dolby Digital Plus streams in slots 0 and 1.
+  window.setChecked(ControlId::cbDetails, false);
+  window.setChecked(ControlId::cbCountFr, false);
+  window.clearLog();
+  read(output);
+  EXPECT_THAT(window.logText(), ElementsAre("Opening file MOVIE.rebuilt.EVO", "File size: 0 Mbytes.",
+                                            "MPEG-2 video stream 0 found!", "Dolby Digital Plus audio stream 0 found!",
+                                            "Dolby Digital Plus audio stream 1 found!", "Done.", ""));
+}
+
+TEST_F(RebuildTest, StreamsTheReadDidNotListAndNavigationPacksAreKept) {
+  writeFile(input("MOVIE.EVO"), packs({nav(3, 1), video(0xE0), ps1(0xC2)}));
+  read(input("MOVIE.EVO"));
+  // The file grows after the read: DTS 0x8B and MPEG audio 0xC0 are in no
+  // slot, so they count as ticked and take the next numbers. Private stream
+  // 2 and padding packs pass as they are.
+  writeFile(input("MOVIE.EVO"), packs({nav(3, 1), private2(), padding(), video(0xE0), ps1(0xC2), ps1(0x8B),
+                                       mpa(0xC0), ps1(0xC2), ps1(0x8B), nav(3, 1)}));
+  rebuildInto((dir.path() / "out").string());
+  expectOutput(out("MOVIE.rebuilt.EVO"),
+               packs({nav(1, 1), private2(), padding(), video(0xE0), ps1(0xC0, 0xC2), ps1(0x89, 0x8B),
+                      mpa(0xC2, 0xC0), ps1(0xC0, 0xC2), ps1(0x89, 0x8B), nav(1, 1)}));
+}
+
+TEST_F(RebuildTest, SplitFeatureGoesIntoOneFileWithTheNumbersCarriedOn) {
+  // The read leaves the slots of FEATURE_2: C1, C3, C5. With C1 unticked, C3
+  // is the first kept audio stream (C0) in both files; C5, first seen in the
+  // second file, takes the next number.
+  const Bytes first = packs({nav(2, 1), video(0xE0), ps1(0xC1), ps1(0xC3), ps1(0xC1)});
+  const Bytes second = packs({nav(2, 1), video(0xE0), ps1(0xC3), ps1(0xC5), ps1(0xC1)});
+  writeFile(input("FEATURE_1.EVO"), first);
+  writeFile(input("FEATURE_2.EVO"), second);
+  read(input("FEATURE_1.EVO"));
+  main.toggleBox(audioBox(1), false);
+  rebuildInto((dir.path() / "out").string());
+
+  const std::string output = out("FEATURE_1_FEATURE_2.rebuilt.EVO");
+  const Bytes expected = join(packs({nav(2, 1), video(0xE0), ps1(0xC0, 0xC3)}),
+                              packs({nav(2, 1), video(0xE0), ps1(0xC0, 0xC3), ps1(0xC1, 0xC5)}));
+  expectOutput(output, expected);
+  EXPECT_THAT(window.logText(), ElementsAre("Opening file FEATURE_1.EVO", "File size: 0 Mbytes.", "Creating " + output,
+                                            "Continue on FEATURE_2.EVO", "Done.", ""));
+
+  // No output folder: beside the input, under the same name.
+  rebuildInto("");
+  expectOutput(input("FEATURE_1_FEATURE_2.rebuilt.EVO"), expected);
+  EXPECT_EQ(window.logText().at(2), "Creating " + input("FEATURE_1_FEATURE_2.rebuilt.EVO"));
+}
+
+TEST_F(RebuildTest, OutputNameFollowsTheSafeNameRule) {
+  writeFile(input("A:B..C.EVO"), packs({nav(1, 0), ps1(0x80)}));
+  read(input("A:B..C.EVO"));
+  rebuildInto((dir.path() / "out").string());
+  expectOutput(out("A_B_C.rebuilt.EVO"), packs({nav(1, 0), ps1(0x80)}));
+}
+
+TEST_F(RebuildTest, KindsWithoutARenumberingRuleFollowTheirBoxes) {
+  // Slots after the read: audio 0 LPCM A0, 4 DD 84, 3 TrueHD B3, 9 DD+ C9;
+  // subpicture 1 extended 61, 0 subpicture 20. DD 80 finds slot 0 taken and
+  // 32 lands in slot 18: neither has a box, so both pass as they are, and 80
+  // stays taken: DD 84, first kept audio stream, keeps its id rather than
+  // becoming 80 too. LPCM A0 is unticked.
+  writeFile(input("MOVIE.EVO"), packs({nav(5, 0), ps1(0xA0), ps1(0x80), ps1(0x84), ps1(0xB3), ps1(0xC9), ps1(0x61),
+                                       ps1(0x20), ps1(0x32), ps1(0x84), ps1(0x80), ps1(0xA0)}));
+  read(input("MOVIE.EVO"));
+  ASSERT_EQ(main.scan().AudioSlots[0], 0xA0);
+  ASSERT_EQ(main.scan().SubpictureSlots[18], 0x32);
+  main.toggleBox(audioBox(0), false);
+  rebuildInto((dir.path() / "out").string());
+  expectOutput(out("MOVIE.rebuilt.EVO"),
+               packs({nav(3, 0), ps1(0x80), ps1(0x84), ps1(0xB1, 0xB3), ps1(0xC2, 0xC9), ps1(0x60, 0x61),
+                      ps1(0x21, 0x20), ps1(0x32), ps1(0x84), ps1(0x80)}));
+}
+
+TEST_F(RebuildTest, MpegAudioStreamAndSubstreamOfTheSameNumberAreTwoStreams) {
+  // Substream C0 (Dolby Digital Plus, audio box 0) is unticked; MPEG audio
+  // stream C0 has no box and stays, numbered after the kept substream C1.
+  writeFile(input("MOVIE.EVO"), packs({nav(2, 0), ps1(0xC1), mpa(0xC0), ps1(0xC0), mpa(0xC0), ps1(0xC1)}));
+  read(input("MOVIE.EVO"));
+  main.toggleBox(audioBox(0), false);
+  rebuildInto((dir.path() / "out").string());
+  expectOutput(out("MOVIE.rebuilt.EVO"),
+               packs({nav(1, 0), ps1(0xC0, 0xC1), mpa(0xC1, 0xC0), mpa(0xC1, 0xC0), ps1(0xC0, 0xC1)}));
+}
+
+TEST(RebuildProgress, RemainingTimeAfterATenthInTenSeconds) {
+  // 10 s for 100 of 1000 MiB: 90 s to go, plus one second.
+  EXPECT_EQ(rebuildProgressText("FEATURE_1.EVO", 100LL << 20, 1000LL << 20, 10.0 / 86400),
+            "Rebuilding FEATURE_1.EVO 100/1000 Mbytes, Remaining time: 0:01:31");
+}
+
+// Single packs that the id rules must leave alone, decided against slot
+// tables set by hand. Each row names what is wrong with the pack or what a
+// plain renumbering would have written.
+struct PackRow {
+  const char* name;
+  std::function<Bytes()> make;
+  std::function<void(ScanState&, RebuildSelection&, RebuildState&)> setUp;
+  PackResult result;
+};
+
+void PrintTo(const PackRow& row, std::ostream* os) { *os << row.name; }
+
+class RebuildPackTest : public ::testing::TestWithParam<PackRow> {};
+
+TEST_P(RebuildPackTest, PackPassesUnchanged) {
+  const PackRow& row = GetParam();
+  ScanState state;
+  RebuildSelection selection;
+  RebuildState rebuild;
+  row.setUp(state, selection, rebuild);
+  const Bytes original = row.make();
+  Bytes pack = original;
+  EXPECT_EQ(rebuildPack(pack.data(), pack.size(), rebuild, state, selection), row.result);
+  EXPECT_TRUE(pack == original);
+  for (const std::uint8_t id : rebuild.SubstreamIdMap) EXPECT_TRUE(id == kNoId || id == original[23 + original[22]]);
+}
+
+const PackRow kPackRows[] = {
+    {"SubstreamIdPastItsPacket",
+     // PES_header_data_length 200 in a packet of 8 bytes: offset 223 lies in
+     // the padding after it, where an unticked id C0 sits.
+     [] {
+       PsBuilder b;
+       b.packHeader().raw({0x00, 0x00, 0x01, 0xBD, 0x00, 0x08, 0x81, 0x00, 200, 1, 2, 3, 4, 5}).padTo(223);
+       return b.raw({0xC0}).finishPack().bytes();
+     },
+     [](ScanState& s, RebuildSelection&, RebuildState&) { s.AudioSlots[0] = 0xC0; }, PackResult::Keep},
+    {"Vc1PacketWithoutPesExtension",
+     // Where the extension would be, the payload holds 55 of an unticked box.
+     [] {
+       PsBuilder b;
+       return b.packHeader().pes(0xFD, {0x01, 0x02, 0x55, 0x55}).finishPack().bytes();
+     },
+     [](ScanState& s, RebuildSelection&, RebuildState&) { s.VideoSlots[0] = 0x55; }, PackResult::Keep},
+    {"NumberPastTheRangeWouldMakeFF",
+     // After 63 audio streams C0 | 3F would be FF.
+     [] {
+       PsBuilder b;
+       return b.packHeader().ac3(0xC0, pattern(100)).finishPack().bytes();
+     },
+     [](ScanState&, RebuildSelection&, RebuildState& r) { r.NextAudioNumber = 0x3F; }, PackResult::Keep},
+    {"NinthAudioStreamOnDts",
+     // 88 | 8 is 88 again: another stream's id.
+     [] {
+       PsBuilder b;
+       return b.packHeader().dts(0x8F, pattern(100)).finishPack().bytes();
+     },
+     [](ScanState&, RebuildSelection&, RebuildState& r) { r.NextAudioNumber = 8; }, PackResult::Keep},
+    {"ShortBlockAtTheEnd",
+     [] {
+       PsBuilder b;
+       Bytes pack = b.packHeader().ac3(0xC0, pattern(100)).finishPack().bytes();
+       pack.resize(1000);
+       return pack;
+     },
+     [](ScanState&, RebuildSelection&, RebuildState&) {}, PackResult::Skip},
+    {"NoPackStartCode",
+     [] {
+       PsBuilder b;
+       Bytes pack = b.packHeader().ac3(0xC0, pattern(100)).finishPack().bytes();
+       pack[3] = 0xBB;
+       return pack;
+     },
+     [](ScanState&, RebuildSelection&, RebuildState&) {}, PackResult::Skip},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, RebuildPackTest, ::testing::ValuesIn(kPackRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A feature whose first file passes a 4 MiB progress point.
+class LongRebuildTest : public RebuildTest {
+ protected:
+  LongRebuildTest() {
+    std::vector<Pack> list;
+    for (int i = 0; i < 3 * 1024; ++i) list.push_back(i % 256 == 0 ? nav(0, 1) : vc1(0x55, i));
+    first = packs(list);
+    writeFile(input("FEATURE_1.EVO"), first);
+    writeFile(input("FEATURE_2.EVO"), packs({nav(0, 1), vc1(0x55)}));
+    window.setChecked(ControlId::cbFastCheck, false);
+    read(input("FEATURE_1.EVO"));
+  }
+  Bytes first;
+};
+
+TEST_F(LongRebuildTest, CancelInTheFirstFileSkipsTheSecond) {
+  std::vector<std::string> progress;
+  bool guarded = false;
+  window.onProcessMessages = [&] {
+    progress.push_back(window.statusPanel(1));
+    guarded = main.busy() && window.enabled(ControlId::bCancel) && !window.enabled(videoBox(0)) &&
+              !window.enabled(ControlId::bCheck) && !window.enabled(ControlId::bRebuild);
+    main.bCancelClick();
+  };
+  window.onConfirm = [](const std::string&) { return true; };
+  rebuildInto((dir.path() / "out").string());
+
+  EXPECT_TRUE(guarded);
+  ASSERT_EQ(progress.size(), 1u);
+  EXPECT_THAT(progress[0], ::testing::StartsWith(" Rebuilding FEATURE_1.EVO 4/6 Mbytes, Remaining time: 0:00:"));
+  EXPECT_THAT(window.questions(), ElementsAre("Are you sure to stop demuxing?"));
+  // Everything up to the progress point, nothing after it.
+  const Bytes expected(first.begin(), first.begin() + 4 * 1048576);
+  EXPECT_TRUE(readFile(out("FEATURE_1_FEATURE_2.rebuilt.EVO")) == expected);
+  EXPECT_THAT(window.logText(), ::testing::Not(::testing::Contains(HasSubstr("Continue on"))));
+  EXPECT_THAT(window.logText(), ::testing::Contains("Done."));
+  expectIdle();
+}
+
+TEST_F(LongRebuildTest, OutputOverAnInputIsRefused) {
+  for (const std::string& target : {input("FEATURE_1.EVO"), input("FEATURE_2.EVO")}) {
+    const std::string output = out("FEATURE_1_FEATURE_2.rebuilt.EVO");
+    fs::remove(output);
+    fs::create_symlink(target, output);
+    try {
+      rebuildInto((dir.path() / "out").string());
+      FAIL() << "an output over " << target << " was not refused";
+    } catch (const FileError& error) {
+      EXPECT_STREQ(error.what(), ("Cannot create file \"" + output + "\". It is an input file of this command").c_str());
+    }
+    EXPECT_THAT(window.logText(), ElementsAre("Opening file FEATURE_1.EVO", "File size: 6 Mbytes."));
+    EXPECT_FALSE(window.enabled(ControlId::bRebuild));
+    expectIdle();
+  }
+  EXPECT_TRUE(readFile(input("FEATURE_1.EVO")) == first);
+  EXPECT_EQ(fs::file_size(input("FEATURE_2.EVO")), 2 * 2048u);
+}
+
+TEST_F(LongRebuildTest, WriteFailureEndsTheRunAndLeavesTheProgramUsable) {
+  // /dev/full refuses every write with "No space left on device".
+  fs::create_symlink("/dev/full", out("FEATURE_1_FEATURE_2.rebuilt.EVO"));
+  try {
+    rebuildInto((dir.path() / "out").string());
+    FAIL() << "a full disk went unnoticed";
+  } catch (const FileError& error) {
+    EXPECT_THAT(error.what(), ::testing::StartsWith("Stream write error"));
+  }
+  EXPECT_THAT(window.logText(), ::testing::Not(::testing::Contains("Done.")));
+  EXPECT_FALSE(window.enabled(ControlId::bRebuild));
+  expectIdle();
+
+  // A change to the lists offers Rebuild again, and it runs.
+  main.toggleBox(videoBox(0), false);
+  main.toggleBox(videoBox(0), true);
+  ASSERT_TRUE(window.enabled(ControlId::bRebuild));
+  window.setChecked(ControlId::cbContinue, false);
+  rebuildInto(dir.path().string());
+  EXPECT_TRUE(readFile(dir / "FEATURE_1.rebuilt.EVO") == first);
+  EXPECT_EQ(window.logText().back(), "");
+}
+
+}  // namespace
+}  // namespace tarnwick::test
