@@ -283,7 +283,10 @@ void Rebuild(ScanState& state, RebuildState& rebuild, const RebuildSelection& se
   // goes to the output at once.
   while (in.position() < in.size() && !state.CancelRequested) {
     const std::size_t got = in.read(buf, kPackBufferSize);
-    if (got == 0) break;  // the file shrank under us
+    // The file shrank under us: the copy would end short as if it were whole.
+    if (got == 0)
+      throw FileError("Cannot read file \"" + in.path() + "\". It ended after " + std::to_string(in.position()) +
+                      " bytes; it had " + std::to_string(in.size()) + " when it was opened");
     const std::int64_t position = in.position();
     if (position % kProgressInterval == 0) {
       const double elapsed =

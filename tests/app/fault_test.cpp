@@ -98,6 +98,23 @@ TEST_F(FaultTest, DiskFullDuringDemux) {
   EXPECT_GT(fs::file_size((dir.path() / "out" / "FEATURE_1.VC-1.stream.0.mpv").string()), 0x100000u);
 }
 
+TEST_F(FaultTest, DiskFullDuringRebuild) {
+  if (!mountDisk("size=1m")) GTEST_SKIP() << "cannot mount a small tmpfs here: " << lastError_;
+  const int descriptors = openDescriptors();
+  window.setText(ControlId::eWorkdir, disk());
+  try {
+    main.bRebuildClick();
+    FAIL() << "a full disk went unnoticed";
+  } catch (const FileError& error) {
+    EXPECT_THAT(error.what(), StartsWith("Stream write error \"" + disk() + "/FEATURE_1.rebuilt.EVO\". "));
+  }
+  EXPECT_EQ(openDescriptors(), descriptors);
+  EXPECT_GT(fs::file_size(disk() + "/FEATURE_1.rebuilt.EVO"), 0u);
+  EXPECT_FALSE(main.scan().videoOutputs[0].has_value());
+  EXPECT_FALSE(window.enabled(ControlId::bCancel));
+  EXPECT_FALSE(main.busy());
+}
+
 TEST_F(FaultTest, ReadOnlyOutputFolder) {
   if (!mountDisk("size=1m", MS_RDONLY)) GTEST_SKIP() << "cannot mount a read-only tmpfs here: " << lastError_;
   window.setText(ControlId::eWorkdir, disk());

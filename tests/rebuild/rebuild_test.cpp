@@ -406,5 +406,19 @@ TEST_F(LongRebuildTest, WriteFailureEndsTheRunAndLeavesTheProgramUsable) {
   EXPECT_EQ(window.logText().back(), "");
 }
 
+// The input shrinks during the run: a clear error instead of a short copy
+// that looks whole.
+TEST_F(LongRebuildTest, InputThatShrinksDuringTheRun) {
+  window.onProcessMessages = [&] { fs::resize_file(input("FEATURE_1.EVO"), 5 * 0x100000); };
+  try {
+    rebuildInto((dir.path() / "out").string());
+    FAIL() << "no error for a file that shrank";
+  } catch (const FileError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("Cannot read file \"" + input("FEATURE_1.EVO") + "\". It ended after"));
+  }
+  EXPECT_THAT(window.logText(), ::testing::Not(::testing::Contains("Done.")));
+  expectIdle();
+}
+
 }  // namespace
 }  // namespace tarnwick::test
