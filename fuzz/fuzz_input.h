@@ -10,6 +10,9 @@
 #include <filesystem>
 #include <string>
 
+#include "app/model_window.h"
+#include "app/tf_main.h"
+
 namespace tarnwick::fuzz {
 
 inline const std::filesystem::path& scratchFolder() {
@@ -31,5 +34,26 @@ inline void writeInput(const std::string& path, const std::uint8_t* data, std::s
   if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();
   std::fclose(file);
 }
+
+// The window after Read EVO of the input as FEATURE_1.EVO, without the
+// continuation and the fast check, so that every byte is scanned; outputs go
+// to the scratch folder.
+struct ReadInput {
+  ModelWindow window;
+  TfMain main{window};
+
+  ReadInput(const std::uint8_t* data, std::size_t size, bool details) {
+    const std::string path = (scratchFolder() / "HVDVD_TS" / "FEATURE_1.EVO").string();
+    writeInput(path, data, size);
+    main.FormActivate();
+    window.setChecked(ControlId::cbContinue, false);
+    window.setChecked(ControlId::cbFastCheck, false);
+    window.setChecked(ControlId::cbDetails, details);
+    window.setChecked(ControlId::cbCountFr, true);
+    window.setText(ControlId::eWorkdir, (scratchFolder() / "out").string());
+    main.WMDropFiles({path});
+    main.bCheckClick();
+  }
+};
 
 }  // namespace tarnwick::fuzz

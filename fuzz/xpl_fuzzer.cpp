@@ -1,8 +1,6 @@
 // Read XPL over arbitrary bytes, with FEATURE_1.EVO chosen so that a title
 // naming it is cut out, listed and labelled.
 
-#include "app/model_window.h"
-#include "app/tf_main.h"
 #include "engine/file_io.h"
 #include "fuzz_input.h"
 #include "playlist/chapters.h"

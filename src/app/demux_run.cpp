@@ -43,10 +43,22 @@ void closeQuietly(ScanState& state) {
 
 }  // namespace
 
-std::string TfMain::outputFileName(ControlId box, const std::string& workdir) const {
+std::vector<ControlId> TfMain::runGuard() {
+  std::vector<ControlId> guarded = {ControlId::bbEVO, ControlId::bbXPL, ControlId::bCheck, ControlId::bReadXPL};
+  for (int n = static_cast<int>(ControlId::cbVideo0); n < kControlCount; ++n)
+    guarded.push_back(static_cast<ControlId>(n));
+  return guarded;
+}
+
+std::string TfMain::outputFolder(const std::string& workdir) const {
   // No output folder: write beside the input.
   std::string folder = workdir.empty() ? files_.EvoFolder : workdir;
   if (!folder.empty() && !folder.ends_with(kSeparator)) folder += kSeparator;
+  return folder;
+}
+
+std::string TfMain::outputFileName(ControlId box, const std::string& workdir) const {
+  const std::string folder = outputFolder(workdir);
   const StreamClass streamClass = boxSlot(box).streamClass;
   const ControlId extBox = streamClass == StreamClass::Video   ? ControlId::eVideoExt
                            : streamClass == StreamClass::Audio ? ControlId::eAudioExt
@@ -57,10 +69,7 @@ std::string TfMain::outputFileName(ControlId box, const std::string& workdir) co
 
 void TfMain::bDemuxClick() {
   if (busy_) return;
-  std::vector<ControlId> guarded = {ControlId::bbEVO, ControlId::bbXPL, ControlId::bCheck, ControlId::bReadXPL};
-  for (int n = static_cast<int>(ControlId::cbVideo0); n < kControlCount; ++n)
-    guarded.push_back(static_cast<ControlId>(n));
-  BusyScope busy(*this, guarded);
+  BusyScope busy(*this, runGuard());
 
   window_.setEnabled(ControlId::bDemux, false);
   window_.setEnabled(ControlId::bRebuild, false);

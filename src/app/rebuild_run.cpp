@@ -32,10 +32,7 @@ RebuildSelection takeSelection(const Window& window) {
 
 void TfMain::bRebuildClick() {
   if (busy_) return;
-  std::vector<ControlId> guarded = {ControlId::bbEVO, ControlId::bbXPL, ControlId::bCheck, ControlId::bReadXPL};
-  for (int n = static_cast<int>(ControlId::cbVideo0); n < kControlCount; ++n)
-    guarded.push_back(static_cast<ControlId>(n));
-  BusyScope busy(*this, guarded);
+  BusyScope busy(*this, runGuard());
 
   window_.setEnabled(ControlId::bDemux, false);
   window_.setEnabled(ControlId::bRebuild, false);
@@ -45,10 +42,7 @@ void TfMain::bRebuildClick() {
   const RebuildSelection selection = takeSelection(window_);
   const Continuation second = continuationSetUp();
   const std::string inputPath = window_.text(ControlId::eEVOfile);
-  // No output folder: write beside the input.
-  std::string folder = workdir.empty() ? files_.EvoFolder : workdir;
-  if (!folder.empty() && !folder.ends_with(kSeparator)) folder += kSeparator;
-  const std::string outputPath = folder + safeNamePart(files_.OutputBaseName) + ".rebuilt.EVO";
+  const std::string outputPath = outputFolder(workdir) + safeNamePart(files_.OutputBaseName) + ".rebuilt.EVO";
 
   window_.log("Opening file " + files_.EvoFileName);
   window_.slog("Opening", 0);

@@ -87,6 +87,11 @@ class TfMain {
 
  private:
   class BusyScope;
+  // What a Demux or Rebuild run locks: the other commands, the browse
+  // buttons and every stream box.
+  static std::vector<ControlId> runGuard();
+  // The output folder with its separator: the one typed, else the input's.
+  std::string outputFolder(const std::string& workdir) const;
   void setBox(ControlId box, bool ticked);
 
   Window& window_;
