@@ -105,13 +105,7 @@ void TfMain::bDemuxClick() {
 
     window_.slog("Demuxing " + namePart(inputPath), 0);
     demux(scan_, window_, ScanMode::Extraction);
-    if (window_.checked(ControlId::cbContinue) && !scan_.CancelRequested && second.hasSecond) {
-      scan_.InputStream.reset();
-      scan_.InputStream.emplace(second.secondPath);
-      window_.log("Continue on " + namePart(second.secondPath));
-      window_.slog("Demuxing " + namePart(second.secondPath), 0);
-      demux(scan_, window_, ScanMode::Extraction);
-    }
+    continueOnSecond(second, "Demuxing", [&] { demux(scan_, window_, ScanMode::Extraction); });
     scan_.InputStream.reset();
     scan_.closeOutputs();
   } catch (...) {
@@ -119,10 +113,7 @@ void TfMain::bDemuxClick() {
     throw;
   }
 
-  window_.log("Done.");
-  window_.log("");
-  window_.slog("Ready", 0);
-  window_.slog("", 1);
+  logDone();
   for (int n = 0; n < 2; ++n) {
     const std::int32_t count = scan_.VideoFrameCounts[n];
     if (count <= 0) continue;

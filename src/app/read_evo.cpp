@@ -29,20 +29,11 @@ void TfMain::bCheckClick() {
   window_.log("File size: " + std::to_string(scan_.InputStream->size() / 1048576) + " Mbytes.");
   demux(scan_, window_, ScanMode::Analysis);
 
-  if (window_.checked(ControlId::cbContinue) && !scan_.CancelRequested && second.hasSecond) {
-    scan_.InputStream.reset();
-    scan_.InputStream.emplace(second.secondPath);
-    window_.log("Continue on " + namePart(second.secondPath));
-    window_.slog("Reading " + namePart(second.secondPath), 0);
-    demux(scan_, window_, ScanMode::Analysis);
-  }
+  continueOnSecond(second, "Reading", [&] { demux(scan_, window_, ScanMode::Analysis); });
   scan_.InputStream.reset();
 
   Fillcbs();
-  window_.log("Done.");
-  window_.log("");
-  window_.slog("Ready", 0);
-  window_.slog("", 1);
+  logDone();
   for (int n = 0; n < 2; ++n) {
     const std::int32_t count = scan_.VideoFrameCounts[n];
     if (count <= 0) continue;

@@ -58,13 +58,7 @@ void TfMain::bRebuildClick() {
     window_.log("Creating " + outputPath);
     window_.slog("Rebuilding " + namePart(inputPath), 0);
     Rebuild(scan_, rebuild, selection, window_);
-    if (window_.checked(ControlId::cbContinue) && !scan_.CancelRequested && second.hasSecond) {
-      scan_.InputStream.reset();
-      scan_.InputStream.emplace(second.secondPath);
-      window_.log("Continue on " + namePart(second.secondPath));
-      window_.slog("Rebuilding " + namePart(second.secondPath), 0);
-      Rebuild(scan_, rebuild, selection, window_);
-    }
+    continueOnSecond(second, "Rebuilding", [&] { Rebuild(scan_, rebuild, selection, window_); });
     scan_.InputStream.reset();
     scan_.closeOutputs();
   } catch (...) {
@@ -72,10 +66,7 @@ void TfMain::bRebuildClick() {
     throw;
   }
 
-  window_.log("Done.");
-  window_.log("");
-  window_.slog("Ready", 0);
-  window_.slog("", 1);
+  logDone();
   window_.setEnabled(ControlId::bRebuild, true);
   window_.setEnabled(ControlId::bDemux, true);
 }

@@ -132,4 +132,20 @@ Continuation TfMain::continuationSetUp() {
   return result;
 }
 
+void TfMain::continueOnSecond(const Continuation& second, const char* state, const std::function<void()>& run) {
+  if (!window_.checked(ControlId::cbContinue) || scan_.CancelRequested || !second.hasSecond) return;
+  scan_.InputStream.reset();
+  scan_.InputStream.emplace(second.secondPath);
+  window_.log("Continue on " + namePart(second.secondPath));
+  window_.slog(std::string(state) + " " + namePart(second.secondPath), 0);
+  run();
+}
+
+void TfMain::logDone() {
+  window_.log("Done.");
+  window_.log("");
+  window_.slog("Ready", 0);
+  window_.slog("", 1);
+}
+
 }  // namespace tarnwick

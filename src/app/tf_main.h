@@ -2,6 +2,7 @@
 // TfMain: the command hub. It owns the shared state and holds the handlers
 // that both front ends call; it reaches the window only through Window.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,11 @@ class TfMain {
   static std::vector<ControlId> runGuard();
   // The output folder with its separator: the one typed, else the input's.
   std::string outputFolder(const std::string& workdir) const;
+  // With "Continue with second  EVO" ticked and no cancel, the second file
+  // of the feature is opened, announced with `state` ("Reading", …) and run.
+  void continueOnSecond(const Continuation& second, const char* state, const std::function<void()>& run);
+  // "Done.", an empty line and the status bar at rest.
+  void logDone();
   void setBox(ControlId box, bool ticked);
 
   Window& window_;
