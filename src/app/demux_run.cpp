@@ -79,11 +79,8 @@ void TfMain::bDemuxClick() {
   const Continuation second = continuationSetUp();
   const std::string inputPath = window_.text(ControlId::eEVOfile);
 
-  window_.log("Opening file " + files_.EvoFileName);
-  window_.slog("Opening", 0);
   InputScope inputScope(scan_);
-  scan_.InputStream.emplace(inputPath);
-  window_.log("File size: " + std::to_string(scan_.InputStream->size() / 1048576) + " Mbytes.");
+  openRunInput(inputPath);
 
   scan_.clearSelection();
   try {
@@ -92,8 +89,7 @@ void TfMain::bDemuxClick() {
       if (!window_.checked(box)) continue;
       const std::string name = outputFileName(box, workdir);
       // Never write over an input of this run, nor over another output of it.
-      if (sameFile(name, inputPath) || (second.hasSecond && sameFile(name, second.secondPath)))
-        throw cannotCreate(name, "It is an input file of this command");
+      refuseInputAsOutput(name, inputPath, second);
       for (const std::string& earlier : created)
         if (earlier == name || sameFile(name, earlier))
           throw cannotCreate(name, "Another stream of this run is written to it");

@@ -44,15 +44,10 @@ void TfMain::bRebuildClick() {
   const std::string inputPath = window_.text(ControlId::eEVOfile);
   const std::string outputPath = outputFolder(workdir) + safeNamePart(files_.OutputBaseName) + ".rebuilt.EVO";
 
-  window_.log("Opening file " + files_.EvoFileName);
-  window_.slog("Opening", 0);
   InputScope inputScope(scan_);
-  scan_.InputStream.emplace(inputPath);
-  window_.log("File size: " + std::to_string(scan_.InputStream->size() / 1048576) + " Mbytes.");
+  openRunInput(inputPath);
 
-  // Never write over an input of this run: creating the output truncates it.
-  if (sameFile(outputPath, inputPath) || (second.hasSecond && sameFile(outputPath, second.secondPath)))
-    throw cannotCreate(outputPath, "It is an input file of this command");
+  refuseInputAsOutput(outputPath, inputPath, second);
   try {
     scan_.videoOutputs[0].emplace(outputPath);
     window_.log("Creating " + outputPath);

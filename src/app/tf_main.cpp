@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "app/file_names.h"
+#include "engine/file_io.h"
 #include "app/settings.h"
 
 namespace tarnwick {
@@ -146,6 +147,19 @@ void TfMain::logDone() {
   window_.log("");
   window_.slog("Ready", 0);
   window_.slog("", 1);
+}
+
+void TfMain::openRunInput(const std::string& inputPath) {
+  window_.log("Opening file " + files_.EvoFileName);
+  window_.slog("Opening", 0);
+  scan_.InputStream.emplace(inputPath);
+  window_.log("File size: " + std::to_string(scan_.InputStream->size() / 1048576) + " Mbytes.");
+}
+
+void TfMain::refuseInputAsOutput(const std::string& output, const std::string& inputPath,
+                                 const Continuation& second) {
+  if (sameFile(output, inputPath) || (second.hasSecond && sameFile(output, second.secondPath)))
+    throw cannotCreate(output, "It is an input file of this command");
 }
 
 }  // namespace tarnwick

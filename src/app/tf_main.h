@@ -98,6 +98,11 @@ class TfMain {
   void continueOnSecond(const Continuation& second, const char* state, const std::function<void()>& run);
   // "Done.", an empty line and the status bar at rest.
   void logDone();
+  // Opens the run's input with the "Opening file" and "File size" lines.
+  void openRunInput(const std::string& inputPath);
+  // No run writes over one of its inputs: creating an output truncates it.
+  static void refuseInputAsOutput(const std::string& output, const std::string& inputPath,
+                                  const Continuation& second);
   void setBox(ControlId box, bool ticked);
 
   Window& window_;
