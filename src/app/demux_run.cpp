@@ -53,7 +53,7 @@ std::vector<ControlId> TfMain::runGuard() {
 std::string TfMain::outputFolder(const std::string& workdir) const {
   // No output folder: write beside the input.
   std::string folder = workdir.empty() ? files_.EvoFolder : workdir;
-  if (!folder.empty() && !folder.ends_with(kSeparator)) folder += kSeparator;
+  if (!folder.empty() && !endsWithSeparator(folder)) folder += kSeparator;
   return folder;
 }
 

@@ -1,5 +1,7 @@
 #include "app/file_names.h"
 
+#include <string_view>
+
 #include "engine/file_io.h"
 
 namespace tarnwick {
@@ -12,19 +14,23 @@ std::string CutExt(const std::string& name) {
 std::string extensionOf(const std::string& name) {
   const auto dot = name.rfind('.');
   if (dot == std::string::npos) return {};
-  const auto sep = name.find_last_of(kSeparator);
+  const auto sep = name.find_last_of(kSeparators);
   if (sep != std::string::npos && sep > dot) return {};
   return name.substr(dot);
 }
 
 std::string folderPart(const std::string& path) {
-  const auto sep = path.rfind(kSeparator);
+  const auto sep = path.find_last_of(kSeparators);
   return sep == std::string::npos ? std::string() : path.substr(0, sep + 1);
 }
 
 std::string namePart(const std::string& path) {
-  const auto sep = path.rfind(kSeparator);
+  const auto sep = path.find_last_of(kSeparators);
   return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
+bool endsWithSeparator(const std::string& path) {
+  return !path.empty() && std::string_view(kSeparators).find(path.back()) != std::string_view::npos;
 }
 
 std::string secondCandidate(const std::string& path) {

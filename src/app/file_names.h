@@ -5,8 +5,15 @@
 
 namespace tarnwick {
 
-// The platform's folder separator.
+// The platform's folder separator, which the program writes, and every
+// separator it reads in a path: Windows takes "/" as well.
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+constexpr const char* kSeparators = "\\/";
+#else
 constexpr char kSeparator = '/';
+constexpr const char* kSeparators = "/";
+#endif
 
 // The name without its extension (the part from the last "." that follows
 // the last separator). "FEATURE_1.EVO" → "FEATURE_1", "a.b.c" → "a.b".
@@ -16,6 +23,8 @@ std::string extensionOf(const std::string& name);
 // Folder part (up to and including the last separator) and file name.
 std::string folderPart(const std::string& path);
 std::string namePart(const std::string& path);
+// Whether the path ends in a folder separator.
+bool endsWithSeparator(const std::string& path);
 
 // The name of the next file of a split feature, from the digit next to the
 // first "_" of the file name (FEATURE_1.EVO → FEATURE_2.EVO), or empty when

@@ -17,10 +17,32 @@
 #include <utility>
 #include <vector>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <io.h>
+#include <windows.h>
+#endif
+
 namespace tarnwick {
 namespace {
 
 std::string reason(int error) { return std::strerror(error); }
+
+#ifdef _WIN32
+// Windows opens files by UTF-16 names; the program's paths are UTF-8.
+std::wstring widePath(const std::string& path) {
+  if (path.empty()) return {};
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), wide.data(), n);
+  return wide;
+}
+#endif
 
 }  // namespace
 
@@ -32,6 +54,21 @@ FileError cannotCreate(const std::string& path, const std::string& why) {
   return FileError("Cannot create file \"" + path + "\". " + why);
 }
 
+#ifdef _WIN32
+InputFile::InputFile(const std::string& path) : path_(path) {
+  // Binary (no newline or Ctrl-Z handling), not inherited by child processes.
+  fd_ = ::_wopen(widePath(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT | _O_SEQUENTIAL);
+  if (fd_ < 0) throw cannotOpen(path, reason(errno));
+  struct _stati64 info {};
+  if (::_fstati64(fd_, &info) != 0 || (info.st_mode & _S_IFMT) == _S_IFDIR) {
+    const int error = (info.st_mode & _S_IFMT) == _S_IFDIR ? EISDIR : errno;
+    ::_close(fd_);
+    fd_ = -1;
+    throw cannotOpen(path, reason(error));
+  }
+  size_ = static_cast<std::int64_t>(info.st_size);
+}
+#else
 InputFile::InputFile(const std::string& path) : path_(path) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) throw cannotOpen(path, reason(errno));
@@ -47,6 +84,7 @@ InputFile::InputFile(const std::string& path) : path_(path) {
   ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
 }
+#endif
 
 InputFile::InputFile(InputFile&& other) noexcept
     : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), size_(other.size_),
@@ -145,11 +183,20 @@ struct OutputFile::Shared {
   bool stop = false;
 };
 
+#ifdef _WIN32
+OutputFile::OutputFile(const std::string& path) : path_(path), buffer_(new std::uint8_t[kBufferSize]) {
+  const int fd = ::_wopen(widePath(path).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
+                          _S_IREAD | _S_IWRITE);
+  if (fd < 0) throw cannotCreate(path, reason(errno));
+  shared_ = std::make_unique<Shared>(path, fd);
+}
+#else
 OutputFile::OutputFile(const std::string& path) : path_(path), buffer_(new std::uint8_t[kBufferSize]) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) throw cannotCreate(path, reason(errno));
   shared_ = std::make_unique<Shared>(path, fd);
 }
+#endif
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : path_(std::move(other.path_)), shared_(std::move(other.shared_)), buffer_(std::move(other.buffer_)),
@@ -233,6 +280,12 @@ void OutputFile::handOver() {
   s.work.notify_one();
 }
 
+#ifdef _WIN32
+// No copy between two files in the kernel here: the bytes go through the buffer.
+void OutputFile::writeCopyOf(const std::uint8_t* data, std::size_t count, const InputFile&, std::int64_t) {
+  write(data, count);
+}
+#else
 void OutputFile::writeCopyOf(const std::uint8_t* data, std::size_t count, const InputFile& source,
                              std::int64_t offset) {
   if (!kernelCopy_) return write(data, count);
@@ -259,6 +312,7 @@ void OutputFile::writeCopyOf(const std::uint8_t* data, std::size_t count, const 
     done += static_cast<std::size_t>(put);
   }
 }
+#endif
 
 void OutputFile::flush() {
   if (!shared_ || shared_->fd < 0) return;
@@ -293,14 +347,42 @@ void OutputFile::close() {
   if (closed != 0) throw FileError("Stream write error \"" + path_ + "\". " + reason(closeError));
 }
 
+std::filesystem::path pathFromUtf8(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string utf8FromPath(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+#ifdef _WIN32
+// The volume and the file index name one file, whatever the case, the
+// separators or the link that lead to it.
+bool sameFile(const std::string& a, const std::string& b) {
+  const auto identify = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+    const HANDLE h = ::CreateFileW(widePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool known = ::GetFileInformationByHandle(h, &info) != 0;
+    ::CloseHandle(h);
+    return known;
+  };
+  BY_HANDLE_FILE_INFORMATION x{};
+  BY_HANDLE_FILE_INFORMATION y{};
+  return identify(a, x) && identify(b, y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+         x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+#else
 bool sameFile(const std::string& a, const std::string& b) {
   std::error_code error;
   return std::filesystem::equivalent(a, b, error) && !error;
 }
+#endif
 
 bool fileExists(const std::string& path) {
   std::error_code error;
-  return std::filesystem::is_regular_file(path, error);
+  return std::filesystem::is_regular_file(pathFromUtf8(path), error);
 }
 
 }  // namespace tarnwick

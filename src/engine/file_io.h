@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -88,6 +89,11 @@ class OutputFile {
   std::size_t used_ = 0;
   bool kernelCopy_ = true;  // copy_file_range not refused yet
 };
+
+// A std::filesystem path from the program's UTF-8 text, and back. (A plain
+// std::string would be read in the ANSI code page on Windows.)
+std::filesystem::path pathFromUtf8(const std::string& utf8);
+std::string utf8FromPath(const std::filesystem::path& path);
 
 // True when both paths name the same existing file.
 bool sameFile(const std::string& a, const std::string& b);

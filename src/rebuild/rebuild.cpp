@@ -275,7 +275,7 @@ void Rebuild(ScanState& state, RebuildState& rebuild, const RebuildSelection& se
 
   InputFile& in = *state.InputStream;
   OutputFile& out = *state.videoOutputs[0];
-  const std::string name = std::filesystem::path(in.path()).filename().string();
+  const std::string name = utf8FromPath(pathFromUtf8(in.path()).filename());
   std::uint8_t* const buf = state.PackBuffer.get();
   PackRebuilder packs(rebuild, state, selection);
 

@@ -1,6 +1,16 @@
 #include "app/cli/cli_window.h"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "app/utf8.h"
 
@@ -11,14 +21,35 @@ constexpr const char* kBoldOn = "\033[1m";
 constexpr const char* kBoldOff = "\033[0m";
 constexpr const char* kClearToEnd = "\033[K";
 
+#ifdef _WIN32
+// A console, and one that takes the escapes for bold and for clearing the
+// progress line (Windows 10 on). isatty() would also say yes for NUL.
+bool escapeConsole(DWORD handle) {
+  const HANDLE h = ::GetStdHandle(handle);
+  DWORD mode = 0;
+  if (h == INVALID_HANDLE_VALUE || h == nullptr || ::GetConsoleMode(h, &mode) == 0) return false;
+  return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+         ::SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+#endif
+
 }  // namespace
 
+#ifdef _WIN32
+ConsoleStreams processStreams() {
+  ConsoleStreams streams;
+  streams.outIsTerminal = escapeConsole(STD_OUTPUT_HANDLE);
+  streams.errIsTerminal = escapeConsole(STD_ERROR_HANDLE);
+  return streams;
+}
+#else
 ConsoleStreams processStreams() {
   ConsoleStreams streams;
   streams.outIsTerminal = ::isatty(STDOUT_FILENO) == 1;
   streams.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
   return streams;
 }
+#endif
 
 void ConsoleWindow::appendLogLine(const LogLine& line) {
   ModelWindow::appendLogLine(line);

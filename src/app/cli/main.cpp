@@ -20,6 +20,17 @@
 #include "playlist/chapters.h"
 #include "engine/file_io.h"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
 namespace tarnwick::cli {
 namespace {
 
@@ -316,4 +327,33 @@ int run(int argc, char** argv) {
 }  // namespace
 }  // namespace tarnwick::cli
 
+#ifdef _WIN32
+// The arguments as Windows keeps them, in UTF-16, passed on as the UTF-8 that
+// the program's paths are; the console shows the UTF-8 log as such.
+int main() {
+  int argc = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+  if (wide == nullptr) return tarnwick::cli::kExitFailed;
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) {
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string arg(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
+    if (n > 1) ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), n, nullptr, nullptr);
+    args.push_back(std::move(arg));
+  }
+  ::LocalFree(wide);
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  // The console keeps its code page after the program: give it back.
+  const UINT codePage = ::GetConsoleOutputCP();
+  ::SetConsoleOutputCP(CP_UTF8);
+  const int status = tarnwick::cli::run(argc, argv.data());
+  std::fflush(stdout);
+  std::fflush(stderr);
+  if (codePage != 0) ::SetConsoleOutputCP(codePage);
+  return status;
+}
+#else
 int main(int argc, char** argv) { return tarnwick::cli::run(argc, argv); }
+#endif

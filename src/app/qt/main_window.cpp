@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFontMetrics>
@@ -125,6 +126,10 @@ constexpr PageRow kPages[kPageCount] = {
 };
 
 QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// Qt gives paths with "/" on every system; the commands' folder rules
+// ("HVDVD_TS\" → "ADV_OBJ\") and the log want the system's own separator.
+std::string nativePath(const QString& path) { return QDir::toNativeSeparators(path).toStdString(); }
 
 // A hint's tooltip is its text before a "|".
 QString tooltipOf(const std::string& hint) { return fromUtf8(hint.substr(0, hint.find('|'))); }
@@ -477,7 +482,7 @@ void MainWindow::onEvoBrowse() {
   dialog.setOption(QFileDialog::DontResolveSymlinks);
   dialog.setDefaultSuffix("EVO");
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  const std::string path = dialog.selectedFiles().front().toStdString();
+  const std::string path = nativePath(dialog.selectedFiles().front());
   guarded([&] { main_.bbEVOClick(path); });
   // So that Enter starts "Read EVO".
   if (w_->at(ControlId::bCheck)->isEnabled()) w_->at(ControlId::bCheck)->setFocus();
@@ -495,7 +500,7 @@ void MainWindow::onXplBrowse() {
   dialog.setDefaultSuffix("xpl");
   if (!files.XplFileName.empty()) dialog.selectFile(fromUtf8(files.XplFileName));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  const std::string path = dialog.selectedFiles().front().toStdString();
+  const std::string path = nativePath(dialog.selectedFiles().front());
   guarded([&] { main_.bbXPLClick(path); });
 }
 
@@ -537,7 +542,7 @@ void MainWindow::firstActivation() {
   guarded([this] { main_.FormActivate(); });
   if (!startFiles_.isEmpty()) {
     std::vector<std::string> paths;
-    for (const QString& path : startFiles_) paths.push_back(path.toStdString());
+    for (const QString& path : startFiles_) paths.push_back(nativePath(path));
     startFiles_.clear();
     guarded([&] { main_.WMDropFiles(paths); });
   }
@@ -587,7 +592,7 @@ void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
 void MainWindow::dropEvent(QDropEvent* event) {
   std::vector<std::string> paths;
   for (const QUrl& url : event->mimeData()->urls())
-    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+    if (url.isLocalFile()) paths.push_back(nativePath(url.toLocalFile()));
   event->acceptProposedAction();
   guarded([&] { main_.WMDropFiles(paths); });
 }
