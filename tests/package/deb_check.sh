@@ -67,7 +67,10 @@ before=$(installed)
 added=""
 cleanup() {
   added=$(comm -13 <(echo "$before") <(installed))
-  [ -z "$added" ] || DEBIAN_FRONTEND=noninteractive apt-get purge -y -q $added >"$out.purge.log" 2>&1
+  if [ -n "$added" ] && ! DEBIAN_FRONTEND=noninteractive apt-get purge -y -q $added >"$out.purge.log" 2>&1; then
+    tail -20 "$out.purge.log"
+    fail "apt-get purge $added failed"
+  fi
   rm -rf "$unpacked"
 }
 trap cleanup EXIT
