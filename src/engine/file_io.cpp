@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -131,9 +132,13 @@ struct OutputFile::Shared {
   // room beyond this, which bounds the memory of an output to three buffers.
   static constexpr std::size_t kInFlight = 2;
 
+  // Bytes to write, or, when copyFrom holds a descriptor, size bytes of that
+  // file from copyOffset on for the kernel to copy.
   struct Block {
     std::unique_ptr<std::uint8_t[]> data;
     std::size_t size = 0;
+    int copyFrom = -1;  // a duplicate the writer closes, so the input may close first
+    std::int64_t copyOffset = 0;
   };
 
   Shared(std::string p, int f) : path(std::move(p)), fd(f) {}
@@ -143,12 +148,49 @@ struct OutputFile::Shared {
     while (count > 0) {
       const ssize_t put = ::write(fd, data, count);
       if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) return "Stream write error \"" + path + "\". " + reason(put < 0 ? errno : ENOSPC);
+      if (put <= 0) return writeError(put < 0 ? errno : ENOSPC);
       data += put;
       count -= static_cast<std::size_t>(put);
     }
     return {};
   }
+
+  std::string writeError(int error) const { return "Stream write error \"" + path + "\". " + reason(error); }
+
+#ifdef _WIN32
+  // Never reached: writeCopyOf queues no copies on Windows.
+  std::string copy(const Block&) const { return writeError(ENOSYS); }
+#else
+  // The kernel copies from the input's page cache to the output's; where it
+  // refuses these two files, the bytes are read back and written.
+  std::string copy(const Block& block) {
+    auto from = static_cast<off_t>(block.copyOffset);
+    std::size_t left = block.size;
+    while (left > 0 && !kernelCopyRefused) {
+      const ssize_t put = ::copy_file_range(block.copyFrom, &from, fd, nullptr, left, 0);
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0 && left == block.size &&
+          (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF)) {
+        kernelCopyRefused = true;
+        break;
+      }
+      if (put <= 0) return writeError(put < 0 ? errno : ENOSPC);
+      left -= static_cast<std::size_t>(put);
+    }
+    if (left == 0) return {};
+    std::unique_ptr<std::uint8_t[]> bytes(new std::uint8_t[std::min(left, kBufferSize)]);
+    while (left > 0) {
+      const ssize_t got = ::pread(block.copyFrom, bytes.get(), std::min(left, kBufferSize), from);
+      if (got < 0 && errno == EINTR) continue;
+      // The input shrank since its bytes were examined: what was there is gone.
+      if (got <= 0) return writeError(got < 0 ? errno : EIO);
+      if (std::string why = writeAll(bytes.get(), static_cast<std::size_t>(got)); !why.empty()) return why;
+      from += got;
+      left -= static_cast<std::size_t>(got);
+    }
+    return {};
+  }
+#endif
 
   void run() {
     std::unique_lock lock(mutex);
@@ -161,10 +203,12 @@ struct OutputFile::Shared {
       // After an error the rest is dropped: the run ends with that error.
       const bool failed = !error.empty();
       lock.unlock();
-      std::string why = failed ? std::string() : writeAll(block.data.get(), block.size);
+      std::string why;
+      if (!failed) why = block.copyFrom >= 0 ? copy(block) : writeAll(block.data.get(), block.size);
+      if (block.copyFrom >= 0) ::close(block.copyFrom);
       lock.lock();
       if (!why.empty()) error = std::move(why);
-      spare.push_back(std::move(block.data));
+      if (block.data) spare.push_back(std::move(block.data));
       writing = false;
       room.notify_all();
     }
@@ -181,6 +225,7 @@ struct OutputFile::Shared {
   std::string error;  // the first write error
   bool writing = false;
   bool stop = false;
+  std::atomic<bool> kernelCopyRefused{false};
 };
 
 #ifdef _WIN32
@@ -248,18 +293,25 @@ void OutputFile::write(const std::uint8_t* data, std::size_t count) {
   }
 }
 
+bool OutputFile::startWriter() {
+  Shared& s = *shared_;
+  if (s.writer.joinable()) return true;
+  try {
+    s.writer = std::thread(&Shared::run, &s);
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
 void OutputFile::handOver() {
   Shared& s = *shared_;
-  if (!s.writer.joinable()) {
-    try {
-      s.writer = std::thread(&Shared::run, &s);
-    } catch (const std::system_error&) {
-      // No thread to be had: write here, as a plain buffered file would.
-      const std::size_t n = std::exchange(used_, 0);
-      if (s.error.empty()) s.error = s.writeAll(buffer_.get(), n);
-      if (!s.error.empty()) throw FileError(s.error);
-      return;
-    }
+  if (!startWriter()) {
+    // No thread to be had: write here, as a plain buffered file would.
+    const std::size_t n = std::exchange(used_, 0);
+    if (s.error.empty()) s.error = s.writeAll(buffer_.get(), n);
+    if (!s.error.empty()) throw FileError(s.error);
+    return;
   }
   std::unique_lock lock(s.mutex);
   s.room.wait(lock, [&s] { return s.queue.size() + (s.writing ? 1 : 0) < Shared::kInFlight || !s.error.empty(); });
@@ -288,29 +340,27 @@ void OutputFile::writeCopyOf(const std::uint8_t* data, std::size_t count, const 
 #else
 void OutputFile::writeCopyOf(const std::uint8_t* data, std::size_t count, const InputFile& source,
                              std::int64_t offset) {
-  if (!kernelCopy_) return write(data, count);
-  // What is buffered or queued goes first, so that the bytes keep their order.
-  flush();
-  const int fd = shared_->fd;
-  auto from = static_cast<off_t>(offset);
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t put = ::copy_file_range(source.descriptor(), &from, fd, nullptr, count - done, 0);
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0 && done == 0 &&
-        (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF)) {
-      // Not between these two files (or not on this system): copy by hand from now on.
-      kernelCopy_ = false;
-      return write(data, count);
-    }
-    if (put <= 0) {
-      const std::string why = "Stream write error \"" + path_ + "\". " + reason(put < 0 ? errno : ENOSPC);
-      std::lock_guard lock(shared_->mutex);
-      shared_->error = why;
-      throw FileError(why);
-    }
-    done += static_cast<std::size_t>(put);
+  if (count == 0) return;
+  Shared& s = *shared_;
+  if (s.kernelCopyRefused) return write(data, count);
+  // The copy is queued behind what is buffered, so that the bytes keep their
+  // order while the caller reads on; the writer owns a duplicate of the input.
+  const int from = ::fcntl(source.descriptor(), F_DUPFD_CLOEXEC, 0);
+  if (from < 0) return write(data, count);
+  if (used_ > 0) handOver();
+  if (!startWriter()) {
+    ::close(from);
+    return write(data, count);
   }
+  std::unique_lock lock(s.mutex);
+  s.room.wait(lock, [&s] { return s.queue.size() + (s.writing ? 1 : 0) < Shared::kInFlight || !s.error.empty(); });
+  if (!s.error.empty()) {
+    ::close(from);
+    throw FileError(s.error);
+  }
+  s.queue.push_back({nullptr, count, from, offset});
+  lock.unlock();
+  s.work.notify_one();
 }
 #endif
 

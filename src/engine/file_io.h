@@ -67,9 +67,11 @@ class OutputFile {
   const std::string& path() const { return path_; }
   void write(const std::uint8_t* data, std::size_t count);
   // Appends count bytes that are also the bytes of `source` from `offset`
-  // on: the kernel copies them from that file where it can
-  // (copy_file_range), without a pass through this buffer; where it refuses,
-  // `data` is written as by write().
+  // on: the background writer has the kernel copy them from that file
+  // (copy_file_range), without a pass through this buffer, while the caller
+  // goes on. Where the kernel refuses, the writer reads them back from the
+  // file, and later calls write `data` as by write(). The source may be
+  // closed before this file is.
   void writeCopyOf(const std::uint8_t* data, std::size_t count, const InputFile& source, std::int64_t offset);
   // Returns once everything written so far is in the file.
   void flush();
@@ -80,6 +82,7 @@ class OutputFile {
   struct Shared;
 
   void handOver();
+  bool startWriter();
   void stopWriter() noexcept;
   void abandon() noexcept;
 
@@ -87,7 +90,6 @@ class OutputFile {
   std::unique_ptr<Shared> shared_;
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::size_t used_ = 0;
-  bool kernelCopy_ = true;  // copy_file_range not refused yet
 };
 
 // A std::filesystem path from the program's UTF-8 text, and back. (A plain

@@ -11,8 +11,9 @@ namespace tarnwick {
 namespace {
 
 constexpr std::int64_t kProgressInterval = 0x400000;  // 4 MiB
-// A kernel copy first waits for the output's buffer to be written, so it
-// pays only for long runs of unchanged packs, such as a chunk kept whole.
+// Runs of unchanged packs at least this long are copied by the kernel. Each
+// copy hands over the output's partly filled buffer; shorter runs cost less
+// through that buffer (measured: 32 KiB runs double the CPU time).
 constexpr std::size_t kKernelCopyRun = kPackBufferSize / 2;
 
 // Stream ids, ISO/IEC 13818-1 Table 2-18.

@@ -80,6 +80,18 @@ TEST_F(LargeFileTest, PacksPastFourGibibytesAreReadAndDemuxed) {
   main.bDemuxClick();
   EXPECT_EQ(readFile((dir.path() / "out" / "BIG_1.VC-1.stream.0.mpv").string()), video);
   EXPECT_EQ(readFile((dir.path() / "out" / "BIG_1.DD+.stream.02.mpa").string()), audio);
+
+  // The rebuild keeps the pack after the mark (the hole holds no pack), and
+  // its progress counts past 4 GiB too.
+  progress.clear();
+  main.bRebuildClick();
+  const fs::path rebuilt = dir.path() / "out" / "BIG_1.rebuilt.EVO";
+  ASSERT_TRUE(fs::exists(rebuilt)) << ::testing::PrintToString(window.logText());
+  PsBuilder pack;
+  pack.packHeader().vc1(video, 900000).ac3(0xC2, audio, 903000).finishPack();
+  EXPECT_TRUE(readFile(rebuilt.string()) == pack.bytes());
+  ASSERT_FALSE(progress.empty());
+  EXPECT_THAT(progress.back(), HasSubstr("Rebuilding BIG_1.EVO 4100/4102 Mbytes, Remaining time: 0:00:"));
 }
 
 }  // namespace

@@ -32,12 +32,13 @@ constexpr double kToneSeconds = 8;    // encoded once, looped as long as needed
 constexpr std::uint64_t kVideoBytesPerSecond = 2240000;
 
 void usage(std::ostream& out) {
-  out << "usage: tarnwick-mkdisc DISC_DIR [--size BYTES] [--seconds N] [--audio-ids DDP,DTS,LPCM] [--es DIR]\n"
+  out << "usage: tarnwick-mkdisc DISC_DIR [--size BYTES] [--second-size BYTES] [--seconds N] [--audio-ids DDP,DTS,LPCM] [--es DIR]\n"
          "  Writes DISC_DIR/HVDVD_TS/FEATURE_1.EVO and FEATURE_2.EVO: one feature split in two\n"
          "  files, time stamps running on across the split; and DISC_DIR/ADV_OBJ/VPLST000.XPL,\n"
          "  the playlist that names their streams and chapters.\n"
          "  --seconds N   length of each file (default 2; FEATURE_2 only when --size is given)\n"
          "  --size BYTES  make FEATURE_1.EVO about BYTES long (K, M, G suffixes: powers of 1024)\n"
+         "  --second-size BYTES  make FEATURE_2.EVO about BYTES long instead of --seconds\n"
          "  --audio-ids C0,89,A2  substream ids of the DD+, DTS and LPCM streams (hex; default C0,89,A2).\n"
          "                The low bits are the audio stream number: C0,89,A2 numbers them 0, 1, 2\n"
          "  --es DIR      also write every elementary stream as muxed, for comparison\n"
@@ -118,7 +119,7 @@ std::string seconds(std::uint64_t ticks) {
 
 int main(int argc, char** argv) {
   std::string disc, esDir;
-  std::uint64_t size = 0;
+  std::uint64_t size = 0, secondSize = 0;
   double perFile = 2;
   // Distinct low bits: the audio slot of a stream comes from them.
   std::array<std::uint8_t, 3> audioIds = {0xC0, 0x89, 0xA2};
@@ -134,6 +135,8 @@ int main(int argc, char** argv) {
         return 0;
       } else if (a == "--size") {
         size = parseSize(value());
+      } else if (a == "--second-size") {
+        secondSize = parseSize(value());
       } else if (a == "--seconds") {
         perFile = std::stod(value());
         if (!(perFile > 0) || perFile > 36000) throw std::invalid_argument("--seconds must be in (0, 36000]");
@@ -195,6 +198,7 @@ int main(int argc, char** argv) {
     plan.firstFileBytes = size;
     plan.firstFileGroups = groups;
     plan.secondFileGroups = groups;
+    plan.secondFileBytes = secondSize;
     plan.esDir = esDir;
     plan.audioStreams = 3;
     const std::vector<FileTotals> files = muxFeature(std::move(plan), std::move(streams));

@@ -312,9 +312,15 @@ class Muxer {
       const bool split = plan_.firstFileBytes > 0 ? totals_[0].bytes >= plan_.firstFileBytes
                                                   : group >= plan_.firstFileGroups;
       if (split && group > 0) {
+        // The mux rate is steady from group to group, so FEATURE_1's bytes
+        // per group size FEATURE_2 in groups.
+        const std::uint64_t bytes = totals_[0].bytes;
+        const std::uint64_t groups = plan_.secondFileBytes > 0 && bytes > 0
+                                         ? std::max<std::uint64_t>(1, (plan_.secondFileBytes * group + bytes - 1) / bytes)
+                                         : plan_.secondFileGroups;
         closeFile();
         openFile(1);
-        end_ = plan_.t0 + (group + plan_.secondFileGroups) * kGopTicks;
+        end_ = plan_.t0 + (group + groups) * kGopTicks;
       }
     }
     const std::uint64_t start = plan_.t0 + group * kGopTicks;

@@ -28,6 +28,7 @@ struct MuxPlan {
   std::uint64_t firstFileBytes = 0;    // split once FEATURE_1 reaches this size (0: use groups)
   std::uint64_t firstFileGroups = 0;   // or once it holds this many groups of pictures
   std::uint64_t secondFileGroups = 0;  // length of FEATURE_2
+  std::uint64_t secondFileBytes = 0;   // or about this size (0: use groups)
   std::string esDir;                   // when set, each elementary stream is written there too
   int audioStreams = 0;
 };

@@ -250,6 +250,12 @@ def main():
         r = run([mkdisc, big, "--size", "12M", "--seconds", "1"])
         size = os.path.getsize(os.path.join(big, "HVDVD_TS", "FEATURE_1.EVO")) if r.returncode == 0 else 0
         check(12 << 20 <= size <= (12 << 20) + (2 << 20), "--size 12M gives a FEATURE_1 of %d bytes" % size)
+        second = os.path.join(tmp, "SECOND")
+        r = run([mkdisc, second, "--second-size", "9M"])
+        sizes = [os.path.getsize(os.path.join(second, "HVDVD_TS", n)) if r.returncode == 0 else 0
+                 for n in ("FEATURE_1.EVO", "FEATURE_2.EVO")]
+        check(sizes[0] < (6 << 20) and 9 << 20 <= sizes[1] <= (9 << 20) + (2 << 20),
+              "--second-size 9M gives a FEATURE_2 of %d bytes after a 2 s FEATURE_1 of %d" % (sizes[1], sizes[0]))
         numbered = os.path.join(tmp, "NUMBERED")
         r = run([mkdisc, numbered, "--seconds", "1", "--audio-ids", "C1,8A,A3"])
         ids = {}
