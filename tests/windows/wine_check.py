@@ -14,6 +14,7 @@ WORK_DIR keeps the wine prefix between runs (its first start takes seconds).
 """
 
 import difflib
+import itertools
 import json
 import os
 import shutil
@@ -59,10 +60,15 @@ def main():
     subprocess.run([server, "-p30"], env=env, check=True, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
+    run_number = itertools.count(1)
+
     def run_windows(args):
         # To files, not pipes: the services wine starts beside the program keep
         # its standard handles open, and a pipe would not end with the program.
-        out_path, err_path = os.path.join(work, "stdout"), os.path.join(work, "stderr")
+        # New files for each run: what those services print late (the prefix
+        # set-up's last line, on a busy machine) stays in the first run's.
+        n = next(run_number)
+        out_path, err_path = (os.path.join(work, "run", "%s.%d" % (name, n)) for name in ("stdout", "stderr"))
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
             status = subprocess.run([WINE, windows_cli] + args, env=env, stdin=subprocess.DEVNULL,
                                     stdout=out, stderr=err).returncode
