@@ -139,6 +139,7 @@ struct OutputFile::Shared {
     std::size_t size = 0;
     int copyFrom = -1;  // a duplicate the writer closes, so the input may close first
     std::int64_t copyOffset = 0;
+    std::string copyPath;  // the input's, for its errors
   };
 
   Shared(std::string p, int f) : path(std::move(p)), fd(f) {}
@@ -161,6 +162,13 @@ struct OutputFile::Shared {
   // Never reached: writeCopyOf queues no copies on Windows.
   std::string copy(const Block&) const { return writeError(ENOSYS); }
 #else
+  // The input shrank after its bytes were examined: what was there is gone,
+  // and the output must not end short as if it were whole.
+  static std::string inputEnded(const Block& block, off_t at) {
+    return "Cannot read file \"" + block.copyPath + "\". It ended after " + std::to_string(at) +
+           " bytes, while they were being copied";
+  }
+
   // The kernel copies from the input's page cache to the output's; where it
   // refuses these two files, the bytes are read back and written.
   std::string copy(const Block& block) {
@@ -174,7 +182,8 @@ struct OutputFile::Shared {
         kernelCopyRefused = true;
         break;
       }
-      if (put <= 0) return writeError(put < 0 ? errno : ENOSPC);
+      if (put == 0) return inputEnded(block, from);
+      if (put < 0) return writeError(errno);
       left -= static_cast<std::size_t>(put);
     }
     if (left == 0) return {};
@@ -182,8 +191,8 @@ struct OutputFile::Shared {
     while (left > 0) {
       const ssize_t got = ::pread(block.copyFrom, bytes.get(), std::min(left, kBufferSize), from);
       if (got < 0 && errno == EINTR) continue;
-      // The input shrank since its bytes were examined: what was there is gone.
-      if (got <= 0) return writeError(got < 0 ? errno : EIO);
+      if (got == 0) return inputEnded(block, from);
+      if (got < 0) return "Cannot read file \"" + block.copyPath + "\". " + reason(errno);
       if (std::string why = writeAll(bytes.get(), static_cast<std::size_t>(got)); !why.empty()) return why;
       from += got;
       left -= static_cast<std::size_t>(got);
@@ -326,7 +335,7 @@ void OutputFile::handOver() {
   } else {
     next.reset(new std::uint8_t[kBufferSize]);
   }
-  s.queue.push_back({std::move(buffer_), std::exchange(used_, 0)});
+  s.queue.push_back({std::move(buffer_), std::exchange(used_, 0), -1, 0, {}});
   buffer_ = std::move(next);
   lock.unlock();
   s.work.notify_one();
@@ -358,7 +367,7 @@ void OutputFile::writeCopyOf(const std::uint8_t* data, std::size_t count, const 
     ::close(from);
     throw FileError(s.error);
   }
-  s.queue.push_back({nullptr, count, from, offset});
+  s.queue.push_back({nullptr, count, from, offset, source.path()});
   lock.unlock();
   s.work.notify_one();
 }

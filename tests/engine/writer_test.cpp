@@ -246,6 +246,20 @@ TEST(OutputFileTest, KernelCopiesKeepTheirPlaceAmongBufferedWrites) {
     if (pipe) reader.join();
     EXPECT_TRUE((pipe ? received : readFile(path)) == expected);
   }
+  // A copy past the input's end (it shrank after its packs were read) is an
+  // error that names the input, not a short output.
+  {
+    InputFile in(dir / "in");
+    OutputFile out(dir / "short");
+    out.writeCopyOf(source.data(), source.size(), in, 4096);
+    try {
+      out.close();
+      ADD_FAILURE() << "a copy past the end passed";
+    } catch (const FileError& e) {
+      EXPECT_EQ(e.what(), "Cannot read file \"" + std::string(dir / "in") + "\". It ended after " +
+                              std::to_string(source.size()) + " bytes, while they were being copied");
+    }
+  }
   InputFile in(dir / "in");
 
   // Where the kernel will not copy (a device), the bytes in hand are written.
