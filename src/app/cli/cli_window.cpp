@@ -1,13 +1,7 @@
 #include "app/cli/cli_window.h"
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "engine/win32.h"
 #else
 #include <unistd.h>
 #endif

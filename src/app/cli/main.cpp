@@ -21,13 +21,7 @@
 #include "engine/file_io.h"
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "engine/win32.h"
 #include <shellapi.h>
 #endif
 
