@@ -19,14 +19,8 @@
 #include <vector>
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <io.h>
-#include <windows.h>
+#include "engine/win32.h"
 #endif
 
 namespace tarnwick {
@@ -53,6 +47,10 @@ FileError cannotOpen(const std::string& path, const std::string& why) {
 
 FileError cannotCreate(const std::string& path, const std::string& why) {
   return FileError("Cannot create file \"" + path + "\". " + why);
+}
+
+FileError endedEarly(const std::string& path, std::int64_t at, const std::string& rest) {
+  return FileError("Cannot read file \"" + path + "\". It ended after " + std::to_string(at) + " bytes" + rest);
 }
 
 #ifdef _WIN32
@@ -119,6 +117,13 @@ std::size_t InputFile::read(std::uint8_t* buffer, std::size_t count) {
   return done;
 }
 
+std::size_t InputFile::readChunk(std::uint8_t* buffer, std::size_t count) {
+  const std::size_t got = read(buffer, count);
+  if (got == 0 && position_ < size_)
+    throw endedEarly(path_, position_, "; it had " + std::to_string(size_) + " when it was opened");
+  return got;
+}
+
 void InputFile::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
@@ -165,8 +170,7 @@ struct OutputFile::Shared {
   // The input shrank after its bytes were examined: what was there is gone,
   // and the output must not end short as if it were whole.
   static std::string inputEnded(const Block& block, off_t at) {
-    return "Cannot read file \"" + block.copyPath + "\". It ended after " + std::to_string(at) +
-           " bytes, while they were being copied";
+    return endedEarly(block.copyPath, at, ", while they were being copied").what();
   }
 
   // The kernel copies from the input's page cache to the output's; where it

@@ -21,6 +21,9 @@ class FileError : public std::runtime_error {
 FileError cannotOpen(const std::string& path, const std::string& reason);
 // "Cannot create file "PATH". REASON"
 FileError cannotCreate(const std::string& path, const std::string& reason);
+// "Cannot read file "PATH". It ended after AT bytes" and what follows: an
+// input that is shorter than what was read of it before.
+FileError endedEarly(const std::string& path, std::int64_t at, const std::string& rest);
 
 class InputFile {
  public:
@@ -36,6 +39,10 @@ class InputFile {
   std::int64_t position() const { return position_; }
   // Reads up to count bytes; returns how many were read (0 only at the end).
   std::size_t read(std::uint8_t* buffer, std::size_t count);
+  // As read(), before the size the file had when it was opened: a file that
+  // has shrunk since ends the run with a FileError rather than letting it
+  // end short as if it were whole.
+  std::size_t readChunk(std::uint8_t* buffer, std::size_t count);
   void close();
   // The open file's descriptor, for kernel copies out of it.
   int descriptor() const { return fd_; }

@@ -622,12 +622,7 @@ void Scanner::run() {
 
   InputFile& in = *s_.InputStream;
   while (in.position() < in.size() && !s_.CancelRequested) {
-    r_.ChunkLength = static_cast<std::int64_t>(in.read(buf_, kPackBufferSize));
-    // The file shrank under us: what is missing was never read, so the run
-    // must not end as if it were done.
-    if (r_.ChunkLength == 0)
-      throw FileError("Cannot read file \"" + in.path() + "\". It ended after " + std::to_string(in.position()) +
-                      " bytes; it had " + std::to_string(in.size()) + " when it was opened");
+    r_.ChunkLength = static_cast<std::int64_t>(in.readChunk(buf_, kPackBufferSize));
     const std::int64_t position = in.position();
     if (position % kProgressInterval == 0) progress(position, in.size());
     if (analysis_ && position > kFastCheckLimit && w_.checked(ControlId::cbFastCheck)) s_.CancelRequested = true;

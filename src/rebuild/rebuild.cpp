@@ -283,11 +283,7 @@ void Rebuild(ScanState& state, RebuildState& rebuild, const RebuildSelection& se
   // Packs are decided one by one inside each chunk; each run of kept packs
   // goes to the output at once.
   while (in.position() < in.size() && !state.CancelRequested) {
-    const std::size_t got = in.read(buf, kPackBufferSize);
-    // The file shrank under us: the copy would end short as if it were whole.
-    if (got == 0)
-      throw FileError("Cannot read file \"" + in.path() + "\". It ended after " + std::to_string(in.position()) +
-                      " bytes; it had " + std::to_string(in.size()) + " when it was opened");
+    const std::size_t got = in.readChunk(buf, kPackBufferSize);
     const std::int64_t position = in.position();
     if (position % kProgressInterval == 0) {
       const double elapsed =

@@ -288,7 +288,9 @@ TEST(OutputFileTest, ABackgroundWriteErrorReachesWriteAndClose) {
   }
   // The file is incomplete, so closing it says so too, with the first error.
   EXPECT_EQ(closeError, "Stream write error \"/dev/full\". No space left on device");
-  if (!writeError.empty()) EXPECT_EQ(writeError, closeError);
+  if (!writeError.empty()) {
+    EXPECT_EQ(writeError, closeError);
+  }
   EXPECT_NO_THROW(out.close());
 }
 
