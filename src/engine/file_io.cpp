@@ -161,6 +161,20 @@ struct OutputFile::Shared {
     return {};
   }
 
+  // Returns holding the lock once the writer has room for one more block,
+  // or an error to report.
+  std::unique_lock<std::mutex> waitForRoom() {
+    std::unique_lock lock(mutex);
+    room.wait(lock, [this] { return queue.size() + (writing ? 1 : 0) < kInFlight || !error.empty(); });
+    return lock;
+  }
+
+  void enqueue(Block block, std::unique_lock<std::mutex>& lock) {
+    queue.push_back(std::move(block));
+    lock.unlock();
+    work.notify_one();
+  }
+
   std::string writeError(int error) const { return "Stream write error \"" + path + "\". " + reason(error); }
 
 #ifdef _WIN32
@@ -326,8 +340,7 @@ void OutputFile::handOver() {
     if (!s.error.empty()) throw FileError(s.error);
     return;
   }
-  std::unique_lock lock(s.mutex);
-  s.room.wait(lock, [&s] { return s.queue.size() + (s.writing ? 1 : 0) < Shared::kInFlight || !s.error.empty(); });
+  auto lock = s.waitForRoom();
   if (!s.error.empty()) {
     used_ = 0;  // a failed write is not retried: the error ends the run
     throw FileError(s.error);
@@ -339,10 +352,8 @@ void OutputFile::handOver() {
   } else {
     next.reset(new std::uint8_t[kBufferSize]);
   }
-  s.queue.push_back({std::move(buffer_), std::exchange(used_, 0), -1, 0, {}});
+  s.enqueue({std::move(buffer_), std::exchange(used_, 0), -1, 0, {}}, lock);
   buffer_ = std::move(next);
-  lock.unlock();
-  s.work.notify_one();
 }
 
 #ifdef _WIN32
@@ -365,15 +376,12 @@ void OutputFile::writeCopyOf(const std::uint8_t* data, std::size_t count, const 
     ::close(from);
     return write(data, count);
   }
-  std::unique_lock lock(s.mutex);
-  s.room.wait(lock, [&s] { return s.queue.size() + (s.writing ? 1 : 0) < Shared::kInFlight || !s.error.empty(); });
+  auto lock = s.waitForRoom();
   if (!s.error.empty()) {
     ::close(from);
     throw FileError(s.error);
   }
-  s.queue.push_back({nullptr, count, from, offset, source.path()});
-  lock.unlock();
-  s.work.notify_one();
+  s.enqueue({nullptr, count, from, offset, source.path()}, lock);
 }
 #endif
 
