@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/message_log.h"
+#include "engine/message_log.h"
 #include "app/qt/log_view.h"
 
 int main(int argc, char** argv) {

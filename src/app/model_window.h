@@ -74,7 +74,7 @@ class ModelWindow : public Window {
   std::string statusHint_;
   std::vector<std::string> questions_;
   // The tree as the window is created; Read XPL replaces it.
-  std::vector<TreeNode> tree_ = {{"Video", {}}, {"Audio", {}}, {"Subpicture", {}}, {"Chapter", {}}};
+  std::vector<TreeNode> tree_ = initialPlaylistTree();
   std::vector<std::string> memo_;
   bool memoVisible_ = true;
   int page_ = 0;

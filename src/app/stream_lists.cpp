@@ -1,61 +1,64 @@
+#include "app/stream_lists.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 
-#include "app/file_names.h"
 #include "app/tf_main.h"
+#include "engine/file_names.h"
 
 namespace tarnwick {
 
-std::string VideoKindName(std::int32_t id) {
-  if (id == 0x55 || id == 0x56) return "VC-1.stream";
-  if (id == 0xE0 || id == 0xE1) return "MPEG-2.stream";
-  if (id == 0xE2 || id == 0xE3) return "H.264.stream";
-  return "No video stream";
+const char* emptyCaption(StreamClass streamClass) {
+  switch (streamClass) {
+    case StreamClass::Video: return "No video stream";
+    case StreamClass::Audio: return "No audio stream";
+    default: return "No subpicture";
+  }
 }
 
-std::string AudioKindName(std::int32_t id) {
-  if (id >= 0x80 && id <= 0x87) return "DD.stream";
-  if (id >= 0x88 && id <= 0x8F) return "DTSHD.stream";
-  if (id >= 0xA0 && id <= 0xA7) return "LPCM.stream";
-  if (id >= 0xB0 && id <= 0xB7) return "MLP.stream";
-  if (id >= 0xC0 && id <= 0xCF) return "DD+.stream";
-  return "No audio stream";
+std::string foundCaption(const ScanState& scan, StreamSlot s) {
+  char number[8];
+  std::snprintf(number, sizeof number, s.streamClass == StreamClass::Video ? "%d" : "%02d", s.slot);
+  return kindName(s.streamClass, scan.slotId(s)) + "." + number;
 }
 
-std::string SubpictureKindName(std::int32_t id) {
-  if (id >= 0x20 && id <= 0x2F) return "Subpicture";
-  if (id >= 0x60 && id <= 0x6F) return "Ext.Subpicture";
-  return "No subpicture stream";
+std::string outputFolder(const std::string& workdir, const std::string& evoFolder) {
+  // No output folder: write beside the input.
+  std::string folder = workdir.empty() ? evoFolder : workdir;
+  if (!folder.empty() && !endsWithSeparator(folder)) folder += kSeparator;
+  return folder;
+}
+
+std::string demuxFileName(const std::string& folder, const std::string& baseName, const std::string& caption,
+                          const std::string& ext) {
+  return folder + baseName + "." + safeNamePart(caption) + "." + safeNamePart(ext);
+}
+
+std::string rebuildFileName(const std::string& folder, const std::string& baseName) {
+  return folder + safeNamePart(baseName) + ".rebuilt.EVO";
 }
 
 void TfMain::Resetcbs() {
-  const auto reset = [&](ControlId box, const char* caption) {
+  const auto reset = [&](ControlId box) {
     window_.setEnabled(box, false);
-    window_.setCaption(box, caption);
+    window_.setCaption(box, emptyCaption(boxSlot(box).streamClass));
     window_.setChecked(box, false);
   };
-  for (int n = 0; n < 8; ++n) reset(videoBox(n), "No video stream");
-  for (int n = 0; n < 16; ++n) reset(audioBox(n), "No audio stream");
-  for (int n = 0; n < 16; ++n) reset(subBox(n), "No subpicture");
+  for (int n = 0; n < 8; ++n) reset(videoBox(n));
+  for (ControlId box : outputBoxes())
+    if (boxSlot(box).streamClass != StreamClass::Video) reset(box);
   cbVideoClick();
 }
 
 void TfMain::Fillcbs() {
-  const auto fill = [&](ControlId box, std::int32_t slot, const std::string& kind, const char* format, int n) {
-    const bool present = slot >= 0;
+  for (ControlId box : outputBoxes()) {
+    const StreamSlot s = boxSlot(box);
+    const bool present = scan_.slotId(s) >= 0;
     window_.setEnabled(box, present);
-    if (present) {
-      char number[8];
-      std::snprintf(number, sizeof number, format, n);
-      window_.setCaption(box, kind + "." + number);
-    }
+    if (present) window_.setCaption(box, foundCaption(scan_, s));
     setBox(box, present);
-  };
-  for (int n = 0; n < 2; ++n) fill(videoBox(n), scan_.VideoSlots[n], VideoKindName(scan_.VideoSlots[n]), "%d", n);
-  for (int n = 0; n < 16; ++n) fill(audioBox(n), scan_.AudioSlots[n], AudioKindName(scan_.AudioSlots[n]), "%02d", n);
-  for (int n = 0; n < 16; ++n)
-    fill(subBox(n), scan_.SubpictureSlots[n], SubpictureKindName(scan_.SubpictureSlots[n]), "%02d", n);
+  }
 }
 
 void TfMain::cbVideoClick() {

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <exception>
 
-#include "app/file_names.h"
+#include "engine/file_names.h"
 #include "engine/file_io.h"
 #include "app/settings.h"
 
@@ -42,7 +42,7 @@ void TfMain::FormClose() {
 TfMain::CloseAnswer TfMain::FormCloseQuery() {
   if (!busy_) return CloseAnswer::Close;
   bCancelClick();
-  return scan_.CancelRequested ? CloseAnswer::AfterRun : CloseAnswer::Stay;
+  return cancelRequested_ ? CloseAnswer::AfterRun : CloseAnswer::Stay;
 }
 
 void TfMain::WMDropFiles(const std::vector<std::string>& paths) {
@@ -75,11 +75,11 @@ void TfMain::bbXPLClick(const std::string& chosenPath) {
 }
 
 void TfMain::bCancelClick() {
-  if (scan_.ExtractionRunning) {
-    if (window_.confirm("Are you sure to stop demuxing?")) scan_.CancelRequested = true;
-  } else {
-    scan_.CancelRequested = true;
-  }
+  if (scan_.ExtractionRunning && !window_.confirm("Are you sure to stop demuxing?")) return;
+  // The running loop sees the request through its report; the scan state
+  // keeps the flag as well, as every reader of the state expects.
+  cancelRequested_ = true;
+  scan_.CancelRequested = true;
 }
 
 void TfMain::bClearClick() { window_.clearLog(); }
@@ -133,33 +133,16 @@ Continuation TfMain::continuationSetUp() {
   return result;
 }
 
-void TfMain::continueOnSecond(const Continuation& second, const char* state, const std::function<void()>& run) {
-  if (!window_.checked(ControlId::cbContinue) || scan_.CancelRequested || !second.hasSecond) return;
-  scan_.InputStream.reset();
-  scan_.InputStream.emplace(second.secondPath);
-  window_.log("Continue on " + namePart(second.secondPath));
-  window_.slog(std::string(state) + " " + namePart(second.secondPath), 0);
-  run();
+ScanOptions TfMain::scanOptions() const {
+  ScanOptions options;
+  options.countFrames = window_.checked(ControlId::cbCountFr);
+  options.details = window_.checked(ControlId::cbDetails);
+  options.fastCheck = window_.checked(ControlId::cbFastCheck);
+  return options;
 }
 
-void TfMain::logDone() {
-  window_.log("Done.");
-  window_.log("");
-  window_.slog("Ready", 0);
-  window_.slog("", 1);
-}
-
-void TfMain::openRunInput(const std::string& inputPath) {
-  window_.log("Opening file " + files_.EvoFileName);
-  window_.slog("Opening", 0);
-  scan_.InputStream.emplace(inputPath);
-  window_.log("File size: " + std::to_string(scan_.InputStream->size() / 1048576) + " Mbytes.");
-}
-
-void TfMain::refuseInputAsOutput(const std::string& output, const std::string& inputPath,
-                                 const Continuation& second) {
-  if (sameFile(output, inputPath) || (second.hasSecond && sameFile(output, second.secondPath)))
-    throw cannotCreate(output, "It is an input file of this command");
+RunInput TfMain::runInput(const Continuation& second) const {
+  return {window_.text(ControlId::eEVOfile), second.hasSecond ? second.secondPath : std::string()};
 }
 
 }  // namespace tarnwick

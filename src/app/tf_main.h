@@ -2,11 +2,11 @@
 // TfMain: the command hub. It owns the shared state and holds the handlers
 // that both front ends call; it reaches the window only through Window.
 
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "app/window.h"
+#include "engine/run_request.h"
 #include "engine/scan_state.h"
 #include "playlist/xpl_reader.h"
 
@@ -28,11 +28,6 @@ struct Continuation {
   std::string secondPath;
 };
 
-// Kind words: the caption stem and file-name fragment of a stream.
-std::string VideoKindName(std::int32_t id);
-std::string AudioKindName(std::int32_t id);
-std::string SubpictureKindName(std::int32_t id);
-
 class TfMain {
  public:
   explicit TfMain(Window& window);
@@ -47,6 +42,8 @@ class TfMain {
   // A command is running: other commands, file choices and the stream
   // boxes are refused until it ends.
   bool busy() const { return busy_; }
+  // Cancel was confirmed during the running (or the last) command.
+  bool cancelRequested() const { return cancelRequested_; }
 
   // Where the settings are kept; without a host (the CLI) none are.
   void setSettingsHost(SettingsHost* host) { settings_ = host; }
@@ -91,18 +88,10 @@ class TfMain {
   // What a Demux or Rebuild run locks: the other commands, the browse
   // buttons and every stream box.
   static std::vector<ControlId> runGuard();
-  // The output folder with its separator: the one typed, else the input's.
-  std::string outputFolder(const std::string& workdir) const;
-  // With "Continue with second  EVO" ticked and no cancel, the second file
-  // of the feature is opened, announced with `state` ("Reading", …) and run.
-  void continueOnSecond(const Continuation& second, const char* state, const std::function<void()>& run);
-  // "Done.", an empty line and the status bar at rest.
-  void logDone();
-  // Opens the run's input with the "Opening file" and "File size" lines.
-  void openRunInput(const std::string& inputPath);
-  // No run writes over one of its inputs: creating an output truncates it.
-  static void refuseInputAsOutput(const std::string& output, const std::string& inputPath,
-                                  const Continuation& second);
+  // The Options page's scan options and the run's input files, as the
+  // command takes them when it starts.
+  ScanOptions scanOptions() const;
+  RunInput runInput(const Continuation& second) const;
   void setBox(ControlId box, bool ticked);
 
   Window& window_;
@@ -111,6 +100,7 @@ class TfMain {
   XplAttributeTables xplTables_;
   XplTitle playlistTitle_;
   bool busy_ = false;
+  bool cancelRequested_ = false;
   bool activated_ = false;
   bool closed_ = false;
   SettingsHost* settings_ = nullptr;

@@ -10,6 +10,10 @@ void Window::slog(std::string_view text, int panel) {
   if (panel == 1) setStatusHint(std::string(text));
 }
 
+std::vector<TreeNode> initialPlaylistTree() {
+  return {{"Video", {}}, {"Audio", {}}, {"Subpicture", {}}, {"Chapter", {}}};
+}
+
 const std::array<ControlId, 34>& outputBoxes() {
   static const std::array<ControlId, 34> boxes = [] {
     std::array<ControlId, 34> all{};

@@ -8,7 +8,10 @@
 #include <vector>
 
 #include "analysers/log_sink.h"
-#include "app/message_log.h"
+#include "engine/message_log.h"
+#include "engine/run_report.h"
+#include "engine/stream_ids.h"
+#include "playlist/xpl_reader.h"
 
 namespace tarnwick {
 
@@ -49,25 +52,24 @@ constexpr bool isStreamBox(ControlId id) {
          static_cast<int>(id) < static_cast<int>(ControlId::kCount);
 }
 
-enum class StreamClass { Video, Audio, Subpicture };
-
-// Which list a stream box belongs to and its number in that list.
-struct BoxSlot {
-  StreamClass streamClass;
-  int slot;
-};
-constexpr BoxSlot boxSlot(ControlId box) {
+// Which list a stream box belongs to and its number in that list, and the
+// box of a stream.
+constexpr StreamSlot boxSlot(ControlId box) {
   const int id = static_cast<int>(box);
   if (id < static_cast<int>(ControlId::cbAudio00)) return {StreamClass::Video, id - static_cast<int>(ControlId::cbVideo0)};
   if (id < static_cast<int>(ControlId::cbSub00)) return {StreamClass::Audio, id - static_cast<int>(ControlId::cbAudio00)};
   return {StreamClass::Subpicture, id - static_cast<int>(ControlId::cbSub00)};
 }
+constexpr ControlId streamBox(StreamSlot s) {
+  switch (s.streamClass) {
+    case StreamClass::Video: return videoBox(s.slot);
+    case StreamClass::Audio: return audioBox(s.slot);
+    default: return subBox(s.slot);
+  }
+}
 
-// A root node of the playlist tree and the texts under it.
-struct TreeNode {
-  std::string text;
-  std::vector<std::string> children;
-};
+// The playlist tree as a window shows it before any Read XPL.
+std::vector<TreeNode> initialPlaylistTree();
 
 // The 34 boxes that own an output file (cbVideo0, cbVideo1, the audio and
 // subpicture boxes), in the order the outputs are created.
@@ -99,6 +101,9 @@ class Window : public LogSink {
   virtual void clearLog() = 0;
   virtual void setStatusPanel(int panel, const std::string& shownText) = 0;
   virtual void setStatusHint(const std::string& hint) = 0;
+  // A long loop's progress: panel 1 shows its text; a window with a
+  // progress bar shows the numbers there too.
+  virtual void showProgress(const RunProgress& p) { slog(progressText(p), 1); }
 
   // Let pending input through (where a Cancel click is seen) and repaint.
   virtual void processMessages() = 0;

@@ -22,10 +22,38 @@ void ScanState::resetSlots() {
   SubpictureReported = {};
 }
 
-void ScanState::clearSelection() {
-  videoSelected = {};
-  audioSelected = {};
-  subpictureSelected = {};
+std::optional<OutputFile>& ScanState::output(StreamSlot s) {
+  const auto k = static_cast<std::size_t>(s.slot);
+  switch (s.streamClass) {
+    case StreamClass::Video: return videoOutputs.at(k);
+    case StreamClass::Audio: return audioOutputs.at(k);
+    default: return subpictureOutputs.at(k);
+  }
+}
+
+std::int32_t ScanState::slotId(StreamSlot s) const {
+  const auto k = static_cast<std::size_t>(s.slot);
+  switch (s.streamClass) {
+    case StreamClass::Video: return VideoSlots.at(k);
+    case StreamClass::Audio: return AudioSlots.at(k);
+    default: return SubpictureSlots.at(k);
+  }
+}
+
+const StreamRecord& ScanState::record(StreamSlot s) const {
+  const auto k = static_cast<std::size_t>(s.slot);
+  switch (s.streamClass) {
+    case StreamClass::Video: return videoRecords.at(k);
+    case StreamClass::Audio: return audioRecords.at(k);
+    default: return subpictureRecords.at(k);
+  }
+}
+
+void ScanState::closeOutputsQuietly() {
+  try {
+    closeOutputs();
+  } catch (const FileError&) {
+  }
 }
 
 void ScanState::closeOutputs() {
@@ -44,7 +72,6 @@ void ScanState::closeOutputs() {
   closeAll(videoOutputs);
   closeAll(audioOutputs);
   closeAll(subpictureOutputs);
-  clearSelection();
   if (first) std::rethrow_exception(first);
 }
 

@@ -10,13 +10,11 @@
 #include <vector>
 
 #include "engine/file_io.h"
+#include "engine/stream_ids.h"
 
 namespace tarnwick {
 
 constexpr std::size_t kPackBufferSize = 0x40000;
-constexpr int kVideoOutputs = 2;
-constexpr int kAudioOutputs = 16;
-constexpr int kSubpictureOutputs = 16;
 
 enum class ScanMode : std::uint8_t { Analysis = 0, Extraction = 1 };
 
@@ -62,18 +60,20 @@ struct ScanState {
   std::array<StreamRecord, 16> audioRecords;
   std::array<StreamRecord, 32> subpictureRecords;
 
-  // The selection that Demux took when it created the outputs; the writer
-  // and the frame counter follow it, never the live check boxes.
-  std::array<bool, 2> videoSelected{};
-  std::array<bool, 16> audioSelected{};
-  std::array<bool, 16> subpictureSelected{};
+  // The output of a stream, its slot table entry and its report. An open
+  // output is what selects a stream for the writer and the frame counter.
+  std::optional<OutputFile>& output(StreamSlot s);
+  std::int32_t slotId(StreamSlot s) const;
+  const StreamRecord& record(StreamSlot s) const;
 
   void fillAc3RateTable();
   void resetSlots();
-  void clearSelection();
   // Flushes and closes every open output; the first error is rethrown after
   // all of them have been closed.
   void closeOutputs();
+  // As closeOutputs(), for a run that already fails: its error is the one
+  // the user sees, not a later one of closing.
+  void closeOutputsQuietly();
 };
 
 }  // namespace tarnwick

@@ -1,7 +1,5 @@
 #include "engine/scanner.h"
 
-#include "engine/file_io.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -15,9 +13,9 @@
 #include "analysers/mpeg2_header.h"
 #include "analysers/subpicture_format.h"
 #include "analysers/vc1_header.h"
-#include "app/window.h"
 #include "engine/file_io.h"
-#include "engine/time_format.h"
+#include "engine/message_log.h"
+#include "engine/stream_ids.h"
 #include "engine/writer.h"
 
 namespace tarnwick {
@@ -27,14 +25,23 @@ constexpr std::int64_t kProgressInterval = 0x400000;   // 4 MiB
 constexpr std::int64_t kRepaintInterval = 0x4000000;   // 64 MiB
 constexpr std::int64_t kFastCheckLimit = 300000000;    // bytes, decimal
 
-// Start codes, ISO/IEC 13818-1 Table 2-18.
-constexpr std::uint32_t kPrivateStream1 = 0x000001BD;
-constexpr std::uint32_t kPaddingStream = 0x000001BE;
-constexpr std::uint32_t kPrivateStream2 = 0x000001BF;
-constexpr std::uint32_t kProgramStreamMap = 0x000001BC;
-constexpr std::uint32_t kExtendedStreamId = 0x000001FD;
-constexpr std::uint8_t kVc1ExtensionFirst = 0x55;
-constexpr std::uint8_t kVc1ExtensionSecond = 0x56;
+constexpr std::uint32_t startCode(std::uint8_t streamId) { return 0x00000100u | streamId; }
+constexpr std::uint32_t kPrivateStream1 = startCode(kPrivateStream1Id);
+constexpr std::uint32_t kPaddingStream = startCode(kPaddingStreamId);
+constexpr std::uint32_t kPrivateStream2 = startCode(kPrivateStream2Id);
+constexpr std::uint32_t kProgramStreamMap = startCode(kProgramStreamMapId);
+constexpr std::uint32_t kExtendedStreamId = startCode(kExtendedStreamIdId);
+
+const char* audioFoundPrefix(AudioKind kind) {
+  switch (kind) {
+    case AudioKind::DolbyDigital: return "[b]Dolby Digital[/b] audio stream ";
+    case AudioKind::Dts: return "[b]DTS HD (DTS)[/b] audio stream ";
+    case AudioKind::DolbyDigitalPlus: return "[b]Dolby Digital[/b] Plus audio stream ";
+    case AudioKind::Lpcm: return "[b]LPCM[/b] audio stream ";
+    case AudioKind::TrueHd: return "[b]Dolby TrueHD (MLP)[/b] audio stream ";
+  }
+  return "";
+}
 
 std::string hex(std::uint32_t value, int digits) {
   char text[16];
@@ -82,25 +89,25 @@ struct Registers {
   bool RecordPending = false;
 };
 
-// Forwards an analyser's lines to the window and keeps them in the stream's
+// Forwards an analyser's lines to the report and keeps them in the stream's
 // record for machine-readable reports.
 class RecordingSink final : public LogSink {
  public:
-  RecordingSink(Window& window, StreamRecord& record) : window_(window), record_(record) {}
+  RecordingSink(LogSink& report, StreamRecord& record) : report_(report), record_(record) {}
   void log(std::string_view message) override {
-    window_.log(message);
+    report_.log(message);
     record_.details.push_back(parseLogMessage(message).text);
   }
 
  private:
-  Window& window_;
+  LogSink& report_;
   StreamRecord& record_;
 };
 
 class Scanner {
  public:
-  Scanner(ScanState& state, Window& window, ScanMode mode)
-      : s_(state), w_(window), analysis_(mode == ScanMode::Analysis), buf_(state.PackBuffer.get()) {}
+  Scanner(ScanState& state, const ScanOptions& options, RunReport& report, ScanMode mode)
+      : s_(state), options_(options), w_(report), analysis_(mode == ScanMode::Analysis), buf_(state.PackBuffer.get()) {}
 
   void run();
 
@@ -122,7 +129,8 @@ class Scanner {
   void systemHeaderSummary();
 
   ScanState& s_;
-  Window& w_;
+  const ScanOptions options_;
+  RunReport& w_;
   const bool analysis_;
   std::uint8_t* const buf_;
   Registers r_;
@@ -194,8 +202,8 @@ void Scanner::afterTimestamp() {
 }
 
 void Scanner::substreamId(std::uint8_t b) {
-  const bool extended = (b & 0xE0) == 0x60;
-  r_.SubpictureSlot = b & 0x1F;
+  const bool extended = isExtendedSubpictureId(b);
+  r_.SubpictureSlot = subpictureSlotOf(b);
   r_.SubpictureStreamId = b;
   if (s_.SubpictureSlots[r_.SubpictureSlot] == -1) {
     s_.SubpictureSlots[r_.SubpictureSlot] = b;
@@ -213,32 +221,15 @@ void Scanner::substreamId(std::uint8_t b) {
 // The substream id and the three bytes after it have passed.
 void Scanner::audioDispatch() {
   const std::uint32_t id = r_.StartCode >> 24;
+  // An id of no known kind keeps the kind of the packet before it.
   r_.AudioSlot = static_cast<std::int32_t>(id & 0x0F);
-  const char* prefix = nullptr;
-  if (id >= 0x80 && id <= 0x87) {
-    r_.audioKind = AudioKind::DolbyDigital;
-    prefix = "[b]Dolby Digital[/b] audio stream ";
-  } else if (id >= 0x88 && id <= 0x8F) {
-    r_.audioKind = AudioKind::Dts;
-    prefix = "[b]DTS HD (DTS)[/b] audio stream ";
-  } else if (id >= 0xC0 && id <= 0xCF) {
-    r_.audioKind = AudioKind::DolbyDigitalPlus;
-    prefix = "[b]Dolby Digital[/b] Plus audio stream ";
-  } else if (id >= 0xA0 && id <= 0xA7) {
-    r_.audioKind = AudioKind::Lpcm;
-    prefix = "[b]LPCM[/b] audio stream ";
-  } else if (id >= 0xB0 && id <= 0xB7) {
-    r_.audioKind = AudioKind::TrueHd;
-    prefix = "[b]Dolby TrueHD (MLP)[/b] audio stream ";
-  }
-  if (prefix != nullptr) {
+  if (const std::optional<AudioKind> kind = audioKindOf(id)) {
+    r_.audioKind = *kind;
     r_.AudioSubstreamId = id;
-    if (r_.audioKind == AudioKind::DolbyDigital || r_.audioKind == AudioKind::Dts ||
-        r_.audioKind == AudioKind::TrueHd)
-      r_.AudioSlot = static_cast<std::int32_t>(id & 7);
+    r_.AudioSlot = audioSlotOf(*kind, id);
     if (s_.AudioSlots[r_.AudioSlot] < 0) {
       s_.AudioSlots[r_.AudioSlot] = static_cast<std::int32_t>(id);
-      found(prefix, r_.AudioSlot);
+      found(audioFoundPrefix(*kind), r_.AudioSlot);
       r_.FirstAudioPts = r_.CurrentPts;
     }
   }
@@ -299,10 +290,10 @@ void Scanner::step(std::int64_t& pos) {
   if ((code & 0xFFFFFF00u) == 0x00000100u) {
     const std::uint8_t id = code & 0xFF;
     bool packetStart = true;
-    if (id >= 0xE0 && id <= 0xE3) {
+    if (isMpegVideoId(id)) {
       r_.VideoStreamId = id;
       r_.VideoSlot = id & 1;
-      const bool h264 = id >= 0xE2;
+      const bool h264 = isH264Id(id);
       if (s_.VideoSlots[r_.VideoSlot] == -1) {
         s_.VideoSlots[r_.VideoSlot] = id;
         found(h264 ? "H.264 video stream " : "MPEG-2 video stream ", r_.VideoSlot);
@@ -424,7 +415,7 @@ void Scanner::step(std::int64_t& pos) {
     --r_.HeaderDataRemaining;
     if (r_.ExtensionFieldPending == 0) {
       const std::uint8_t x = b & 0x7F;
-      if (x == kVc1ExtensionFirst || x == kVc1ExtensionSecond) {
+      if (isVc1Extension(x)) {
         r_.VideoStreamId = x;
         r_.VideoSlot = x - kVc1ExtensionFirst;
         if (s_.VideoSlots[r_.VideoSlot] == -1) {
@@ -540,7 +531,7 @@ void Scanner::firstDetails(std::int64_t pos, std::int32_t n) {
 void Scanner::payload(std::int64_t pos, std::int32_t n) {
   const auto position = static_cast<std::int32_t>(pos);
   if (r_.payloadKind == PayloadKind::Video && r_.VideoSlot >= 0 && r_.VideoSlot < 2 &&
-      (analysis_ || s_.videoSelected[r_.VideoSlot]) && w_.checked(ControlId::cbCountFr)) {
+      (analysis_ || s_.videoOutputs[static_cast<std::size_t>(r_.VideoSlot)]) && options_.countFrames) {
     CountPictureStarts(buf_, position, n, r_.videoCodec, s_.VideoFrameCounts[r_.VideoSlot],
                        s_.FrameCountWindow[r_.VideoSlot], w_);
   }
@@ -563,7 +554,7 @@ void Scanner::payload(std::int64_t pos, std::int32_t n) {
       record->hasFirstPts = true;
       record->firstPts = pts;
     }
-    if (w_.checked(ControlId::cbDetails)) firstDetails(pos, n);
+    if (options_.details) firstDetails(pos, n);
   } else {
     PayloadContext ctx;
     ctx.kind = r_.payloadKind;
@@ -577,14 +568,13 @@ void Scanner::payload(std::int64_t pos, std::int32_t n) {
 }
 
 void Scanner::progress(std::int64_t position, std::int64_t size) {
-  const double elapsed =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart_).count() / 86400.0;
-  const double total = elapsed * static_cast<double>(size) / static_cast<double>(position);
-  const double remaining = total - elapsed + 1.0 / 86400.0;
-  std::string text = std::to_string(position / 0x100000) + "/" + std::to_string(size / 0x100000) +
-                     " Mbytes, Remaining time: " + formatLongTime(remaining);
-  w_.slog(text, 1);
-  w_.processMessages();
+  RunProgress p;
+  p.position = position;
+  p.size = size;
+  p.elapsedSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart_).count();
+  w_.progress(p);
+  w_.letInputThrough();
+  if (w_.cancelRequested()) s_.CancelRequested = true;
 }
 
 void Scanner::systemHeaderSummary() {
@@ -602,12 +592,7 @@ void Scanner::scanChunk() {
 }
 
 void Scanner::run() {
-  w_.setEnabled(ControlId::bCancel, true);
-  // However the run ends, Cancel is not left enabled with nothing to cancel.
-  struct CancelOff {
-    Window& w;
-    ~CancelOff() { w.setEnabled(ControlId::bCancel, false); }
-  } cancelOff{w_};
+  CancellableScope cancellable(w_);
   s_.CancelRequested = false;
   s_.ExtractionRunning = !analysis_;
   runStart_ = std::chrono::steady_clock::now();
@@ -625,7 +610,7 @@ void Scanner::run() {
     r_.ChunkLength = static_cast<std::int64_t>(in.readChunk(buf_, kPackBufferSize));
     const std::int64_t position = in.position();
     if (position % kProgressInterval == 0) progress(position, in.size());
-    if (analysis_ && position > kFastCheckLimit && w_.checked(ControlId::cbFastCheck)) s_.CancelRequested = true;
+    if (analysis_ && position > kFastCheckLimit && options_.fastCheck) s_.CancelRequested = true;
     if (position % kRepaintInterval == 0) w_.repaint();
     if (analysis_ && position == static_cast<std::int64_t>(kPackBufferSize)) systemHeaderSummary();
     scanChunk();
@@ -635,8 +620,8 @@ void Scanner::run() {
 
 }  // namespace
 
-void demux(ScanState& state, Window& window, ScanMode mode) {
-  Scanner scanner(state, window, mode);
+void demux(ScanState& state, const ScanOptions& options, RunReport& report, ScanMode mode) {
+  Scanner scanner(state, options, report, mode);
   scanner.run();
 }
 

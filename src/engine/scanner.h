@@ -2,16 +2,17 @@
 // The program stream scanner: walks packs and PES packets of the open input,
 // identifies streams and hands payload runs to the analysers or the writer.
 
+#include "engine/run_report.h"
+#include "engine/run_request.h"
 #include "engine/scan_state.h"
 
 namespace tarnwick {
 
-class Window;
-
 // Scans state.InputStream from its position to its end, or until
-// CancelRequested is set at a chunk boundary. Analysis mode logs the streams
-// found (and their details when "Detailed info" is ticked); extraction mode
-// writes the payloads of the selected streams to their outputs.
-void demux(ScanState& state, Window& window, ScanMode mode);
+// CancelRequested is set (by the report's cancel request at a progress
+// point, or by the fast check) at a chunk boundary. Analysis mode logs the
+// streams found (and their details with options.details); extraction mode
+// writes the payloads of the streams whose outputs are open.
+void demux(ScanState& state, const ScanOptions& options, RunReport& report, ScanMode mode);
 
 }  // namespace tarnwick

@@ -15,20 +15,18 @@ void writePayload(ScanState& state, const PayloadContext& ctx, std::int32_t posi
   const auto n = static_cast<std::size_t>(count);
   switch (ctx.kind) {
     case PayloadKind::Video:
-      if (ctx.videoSlot >= 0 && ctx.videoSlot < kVideoOutputs && state.videoSelected[ctx.videoSlot] &&
-          state.videoOutputs[ctx.videoSlot])
+      if (ctx.videoSlot >= 0 && ctx.videoSlot < kVideoOutputs && state.videoOutputs[ctx.videoSlot])
         state.videoOutputs[ctx.videoSlot]->write(data, n);
       break;
     case PayloadKind::Audio:
-      if (ctx.audioSlot >= 0 && ctx.audioSlot < kAudioOutputs && state.audioSelected[ctx.audioSlot] &&
-          state.audioOutputs[ctx.audioSlot])
+      if (ctx.audioSlot >= 0 && ctx.audioSlot < kAudioOutputs && state.audioOutputs[ctx.audioSlot])
         state.audioOutputs[ctx.audioSlot]->write(data, n);
       break;
     case PayloadKind::Subpicture: {
       std::uint32_t& pts = *ctx.currentPts;
       if (pts != 0) pts -= state.EarliestPts;  // modulo 2^32
       const int k = ctx.subpictureSlot;
-      if (k < 0 || k >= kSubpictureOutputs || !state.subpictureSelected[k] || !state.subpictureOutputs[k]) break;
+      if (k < 0 || k >= kSubpictureOutputs || !state.subpictureOutputs[k]) break;
       OutputFile& out = *state.subpictureOutputs[k];
       // A packet with its own time stamp starts a record even when the rebased
       // time is 0 (a subpicture at the very start), so records never merge.

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
-#include "app/utf8.h"
+#include "engine/utf8.h"
 
 namespace tarnwick {
 namespace {

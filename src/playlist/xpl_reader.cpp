@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "engine/file_io.h"
+#include "engine/run_steps.h"
 
 namespace tarnwick {
 namespace {
@@ -143,10 +144,10 @@ std::optional<std::size_t> lineNaming(const std::vector<std::string>& lines, con
 // The title's lines and tree, with the track-seen marks of this run.
 class TitleReader {
  public:
-  TitleReader(Window& window, const XplRequest& request, const XplAttributeTables& tables, XplTitle& title)
-      : window_(window), request_(request), tables_(tables), title_(title) {}
+  TitleReader(LogSink& report, const XplAttributeTables& tables, XplTitle& title)
+      : report_(report), tables_(tables), title_(title) {}
 
-  void read(const std::vector<std::string>& lines) {
+  std::vector<TreeNode> read(const std::vector<std::string>& lines) {
     std::vector<TreeNode> tree = {{"Info", {}}, {"Video", {}}, {"Audio", {}}, {"Subtitle", {}}, {"Chapter", {}}};
     if (!title_.playlistName.empty()) tree[0].children.push_back("Title: " + title_.playlistName);
     for (const std::string& line : lines) {
@@ -169,7 +170,7 @@ class TitleReader {
         title_.chapters.push_back({chapterBegin_, chapterName_});
       }
     }
-    window_.setPlaylistTree(tree);
+    return tree;
   }
 
  private:
@@ -184,9 +185,8 @@ class TitleReader {
     const std::string label =
         tables_.XplVideoAttributes[static_cast<std::size_t>(m - 1)] + ".stream." + std::to_string(t - 1);
     node.children.push_back(label);
-    window_.log(label + " found!");
+    report_.log(label + " found!");
     title_.tracks.push_back({StreamClass::Video, t, label});
-    if (t == 1) request_.labelBox(videoBox(0), label, false);
   }
 
   void listed(const std::string& line, StreamClass streamClass, std::string& description, TreeNode& node) {
@@ -200,13 +200,11 @@ class TitleReader {
     const auto& table = audio ? tables_.XplAudioAttributes : tables_.XplSubpictureAttributes;
     const std::string label = table[static_cast<std::size_t>(m - 1)] + ".stream." + twoDigits(s - 1) + "." + description;
     node.children.push_back(label);
-    window_.log(label + " found!");
+    report_.log(label + " found!");
     title_.tracks.push_back({streamClass, s, label});
-    request_.labelBox(audio ? audioBox(s - 1) : subBox(s - 1), label, true);
   }
 
-  Window& window_;
-  const XplRequest& request_;
+  LogSink& report_;
   const XplAttributeTables& tables_;
   XplTitle& title_;
   std::string titleName_, titleDuration_, audioDescription_, subDescription_, chapterBegin_, chapterName_;
@@ -232,23 +230,31 @@ std::int32_t XplIntAttribute(std::string_view tag, std::string_view name) {
   return parseInteger(text, value) ? value : 0;
 }
 
-XplTitle readXpl(const XplRequest& request, Window& window, ScanState& scan, XplAttributeTables& tables) {
-  request.resetBoxes();
-  window.setEnabled(ControlId::bReadXPL, false);
-  window.showPage(4);
+std::optional<StreamSlot> trackSlot(const XplTrack& track) {
+  switch (track.streamClass) {
+    case StreamClass::Video:
+      if (track.number == 1) return StreamSlot{StreamClass::Video, 0};
+      return std::nullopt;
+    default:
+      return StreamSlot{track.streamClass, track.number - 1};
+  }
+}
 
+namespace {
+
+void readPlaylist(const XplRequest& request, ScanState& scan, XplAttributeTables& tables, RunReport& report,
+                  XplResult& result) {
   struct CloseInput {
     ScanState& scan;
     ~CloseInput() { scan.InputStream.reset(); }
   } closeInput{scan};
   scan.InputStream.emplace(request.path);
   InputFile& input = *scan.InputStream;
-  window.log("Open " + request.xplFileName);
-  window.log("Filesize: " + std::to_string(input.size()) + " bytes");
+  report.log("Open " + request.xplFileName);
+  report.log("Filesize: " + std::to_string(input.size()) + " bytes");
 
-  window.setMemoVisible(false);
-  window.setPlaylistMemo({});
-  std::vector<std::string> lines;
+  result.opened = true;
+  std::vector<std::string>& lines = result.listing;
   std::vector<TitleSetLine> titleSets;
   ScanValues values;
   TagScan tags([&](const std::string& line) {
@@ -261,24 +267,15 @@ XplTitle readXpl(const XplRequest& request, Window& window, ScanState& scan, Xpl
       titleSets.push_back({lines.size() - 1, timeBase});
     }
   });
-  try {
-    while (true) {
-      const std::size_t got = input.read(scan.PackBuffer.get(), kPackBufferSize);
-      if (got == 0) break;
-      window.slog(std::to_string(input.position()) + "/" + std::to_string(input.size()) + " bytes", 1);
-      tags.feed(scan.PackBuffer.get(), got);
-    }
-  } catch (const ConversionError&) {
-    // The window stays usable: the listing so far is shown and the command
-    // can be run again.
-    window.setPlaylistMemo(lines);
-    window.setMemoVisible(true);
-    window.setEnabled(ControlId::bReadXPL, true);
-    throw;
+  while (true) {
+    const std::size_t got = input.read(scan.PackBuffer.get(), kPackBufferSize);
+    if (got == 0) break;
+    report.detail(std::to_string(input.position()) + "/" + std::to_string(input.size()) + " bytes");
+    tags.feed(scan.PackBuffer.get(), got);
   }
   scan.InputStream.reset();
 
-  XplTitle title;
+  XplTitle& title = result.title;
   title.playlistName = values.playlistName;
   std::optional<std::size_t> found = lineNaming(lines, request.baseName);
   if (!found && request.firstBaseName != request.baseName) found = lineNaming(lines, request.firstBaseName);
@@ -298,17 +295,20 @@ XplTitle readXpl(const XplRequest& request, Window& window, ScanState& scan, Xpl
       if (set.line <= opening) title.timeBase = set.timeBase;
     lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(last) + 1, lines.end());
     lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(first));
-    TitleReader(window, request, tables, title).read(lines);
+    result.tree = TitleReader(report, tables, title).read(lines);
   }
+  logDone(report);
+}
 
-  window.setPlaylistMemo(lines);
-  window.setMemoVisible(true);
-  window.log("Done.");
-  window.log("");
-  window.slog("Ready", 0);
-  window.slog("", 1);
-  window.setEnabled(ControlId::bReadXPL, true);
-  return title;
+}  // namespace
+
+XplResult readXpl(const XplRequest& request, ScanState& scan, XplAttributeTables& tables, RunReport& report) {
+  XplResult result;
+  result.outcome = runCommand([&] {
+    readPlaylist(request, scan, tables, report, result);
+    return Outcome::done();
+  });
+  return result;
 }
 
 }  // namespace tarnwick

@@ -1,19 +1,21 @@
 #pragma once
 // Read XPL: the disc's playlist cut into tags byte by byte, shown as an
 // indented listing, with the title that plays the chosen EVO as a tree and
-// its tracks as labels of the stream boxes. Deliberately not an XML parser:
-// what the user sees follows from this scan, also on odd input.
+// its tracks, whose labels name the streams. Deliberately not an XML parser:
+// what the user sees follows from this scan, also on odd input. The reader
+// returns what it found; a front end puts it on its page and its boxes.
 
 #include <array>
 #include <cstdint>
-#include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "app/window.h"
+#include "engine/run_report.h"
 #include "engine/scan_state.h"
+#include "engine/stream_ids.h"
 
 namespace tarnwick {
 
@@ -38,6 +40,12 @@ struct XplAttributeTables {
   std::array<std::string, 8> XplSubpictureAttributes;
 };
 
+// A root node of the playlist tree and the texts under it.
+struct TreeNode {
+  std::string text;
+  std::vector<std::string> children;
+};
+
 // What the title that plays the EVO holds, beside the tree's texts.
 struct XplTrack {
   StreamClass streamClass;
@@ -60,7 +68,7 @@ struct XplTitle {
   std::vector<XplChapter> chapters;
 };
 
-// What Read XPL needs from the file selection and the stream lists.
+// What Read XPL needs from the file selection.
 struct XplRequest {
   std::string path;          // eXPLfile
   std::string xplFileName;   // XplFileName
@@ -68,14 +76,27 @@ struct XplRequest {
   // The first file's own base name, looked for when no line holds the
   // extended name of a split feature (FEATURE_1 for FEATURE_1_FEATURE_2).
   std::string firstBaseName;
-  std::function<void()> resetBoxes;
-  // Enables and ticks the box and sets its caption, and its hint too when
-  // asked; the button rule follows from the tick.
-  std::function<void(ControlId box, const std::string& label, bool setHint)> labelBox;
 };
 
-// The command behind "Read XPL". File errors and ConversionError end it;
-// the input is closed however it ends.
-XplTitle readXpl(const XplRequest& request, Window& window, ScanState& scan, XplAttributeTables& tables);
+struct XplResult {
+  Outcome outcome;
+  // The playlist was opened: the listing below replaces the one shown.
+  bool opened = false;
+  // The listing: the title's lines when a line names the EVO, else every
+  // line; after a failure, the lines read so far.
+  std::vector<std::string> listing;
+  // The title's tree (Info, Video, Audio, Subtitle, Chapter); empty when no
+  // line names the EVO.
+  std::vector<TreeNode> tree;
+  XplTitle title;
+};
+
+// The command behind "Read XPL". File errors and ConversionError end it as
+// a failure; the input is closed however it ends.
+XplResult readXpl(const XplRequest& request, ScanState& scan, XplAttributeTables& tables, RunReport& report);
+
+// The stream a track of the title labels: video track 1, audio and subtitle
+// tracks by their stream number; none for other video tracks.
+std::optional<StreamSlot> trackSlot(const XplTrack& track);
 
 }  // namespace tarnwick

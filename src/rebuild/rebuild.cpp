@@ -4,8 +4,10 @@
 #include <chrono>
 #include <filesystem>
 
-#include "app/window.h"
-#include "engine/time_format.h"
+#include "engine/file_names.h"
+#include "engine/input_scope.h"
+#include "engine/run_steps.h"
+#include "engine/stream_ids.h"
 
 namespace tarnwick {
 namespace {
@@ -16,10 +18,6 @@ constexpr std::int64_t kProgressInterval = 0x400000;  // 4 MiB
 // through that buffer (measured: 32 KiB runs double the CPU time).
 constexpr std::size_t kKernelCopyRun = kPackBufferSize / 2;
 
-// Stream ids, ISO/IEC 13818-1 Table 2-18.
-constexpr std::uint8_t kSystemHeader = 0xBB;
-constexpr std::uint8_t kPrivateStream1 = 0xBD;
-constexpr std::uint8_t kExtendedStreamId = 0xFD;
 
 // Offsets in a pack whose 14-byte pack header has no stuffing: the first
 // packet's stream id, its PES_packet_length, its second flag byte and
@@ -32,8 +30,6 @@ constexpr std::size_t kHeaderDataAt = 23;
 // The system header's audio_bound (bits 7-2) and video_bound (bits 4-0) bytes.
 constexpr std::size_t kAudioBoundAt = 23;
 constexpr std::size_t kVideoBoundAt = 24;
-
-enum class StreamClass : std::uint8_t { Video, Audio, Subpicture };
 
 // How a kind of stream is looked up and renumbered: the n-th kept stream of
 // its class becomes first + n, while n < count.
@@ -59,26 +55,31 @@ constexpr Kind byBoxOnly(StreamClass c, std::uint8_t first, std::uint8_t count) 
 }
 
 Kind substreamKind(std::uint8_t id) {
-  if (id >= 0xC0 && id <= 0xC8) return renumbered(StreamClass::Audio, 0xC0, 16);       // Dolby Digital Plus
-  if (id >= 0x88 && id <= 0x8F) return renumbered(StreamClass::Audio, 0x88, 8);        // DTS
-  if (id >= 0x20 && id <= 0x2F) return renumbered(StreamClass::Subpicture, 0x20, 32);  // subpicture
-  if (id >= 0x80 && id <= 0x87) return byBoxOnly(StreamClass::Audio, 0x80, 8);         // Dolby Digital
-  if (id >= 0xA0 && id <= 0xA7) return byBoxOnly(StreamClass::Audio, 0xA0, 8);         // LPCM
-  if (id >= 0xB0 && id <= 0xB7) return byBoxOnly(StreamClass::Audio, 0xB0, 8);         // Dolby TrueHD
-  if (id >= 0xC9 && id <= 0xCF) return byBoxOnly(StreamClass::Audio, 0xC0, 16);        // Dolby Digital Plus
-  if (id >= 0x30 && id <= 0x3F) return byBoxOnly(StreamClass::Subpicture, 0x20, 32);   // subpicture, no box
-  if (id >= 0x60 && id <= 0x7F) return byBoxOnly(StreamClass::Subpicture, 0x60, 32);   // extended subpicture
+  if (isSubpictureId(id)) {
+    if (id <= 0x2F) return renumbered(StreamClass::Subpicture, 0x20, 32);
+    if (id <= 0x3F) return byBoxOnly(StreamClass::Subpicture, 0x20, 32);  // no box holds these
+    return byBoxOnly(StreamClass::Subpicture, 0x60, 32);                  // extended subpicture
+  }
+  const std::optional<AudioKind> kind = audioKindOf(id);
+  if (!kind) return {};
+  switch (*kind) {
+    case AudioKind::DolbyDigitalPlus:
+      return id <= 0xC8 ? renumbered(StreamClass::Audio, 0xC0, 16) : byBoxOnly(StreamClass::Audio, 0xC0, 16);
+    case AudioKind::Dts: return renumbered(StreamClass::Audio, 0x88, 8);
+    case AudioKind::DolbyDigital: return byBoxOnly(StreamClass::Audio, 0x80, 8);
+    case AudioKind::Lpcm: return byBoxOnly(StreamClass::Audio, 0xA0, 8);
+    case AudioKind::TrueHd: return byBoxOnly(StreamClass::Audio, 0xB0, 8);
+  }
   return {};
 }
 
 Kind streamKind(std::uint8_t id) {
-  if (id >= 0xE0 && id <= 0xE3) return renumbered(StreamClass::Video, id & 0xFE, 2);  // MPEG-2, H.264
-  if (id >= 0xC0 && id <= 0xCF) return renumbered(StreamClass::Audio, 0xC0, 32, false);
-  if (id >= 0xD0 && id <= 0xDF) return renumbered(StreamClass::Audio, id & 0xF8, 8, false);
-  return {};
+  if (isMpegVideoId(id)) return renumbered(StreamClass::Video, id & 0xFE, 2);  // MPEG-2, H.264
+  if (!isMpegAudioId(id)) return {};
+  return id <= 0xCF ? renumbered(StreamClass::Audio, 0xC0, 32, false) : renumbered(StreamClass::Audio, id & 0xF8, 8, false);
 }
 
-constexpr Kind kVc1 = renumbered(StreamClass::Video, 0x55, 2);
+constexpr Kind kVc1 = renumbered(StreamClass::Video, kVc1ExtensionFirst, 2);
 
 // The ids of one id space and what became of them.
 struct IdSpace {
@@ -89,7 +90,7 @@ struct IdSpace {
 
 class PackRebuilder {
  public:
-  PackRebuilder(RebuildState& r, const ScanState& s, const RebuildSelection& sel) : r_(r), s_(s), sel_(sel) {}
+  PackRebuilder(RebuildState& r, const ScanState& s, const StreamSelection& sel) : r_(r), s_(s), sel_(sel) {}
 
   PackResult pack(std::uint8_t* p, std::size_t length);
 
@@ -107,30 +108,17 @@ class PackRebuilder {
 
   RebuildState& r_;
   const ScanState& s_;
-  const RebuildSelection& sel_;
+  const StreamSelection& sel_;
 };
 
 int PackRebuilder::slotOf(StreamClass c, std::uint8_t id) const {
-  const auto find = [id](const auto& slots, int count) {
-    for (int k = 0; k < count; ++k)
-      if (slots[static_cast<std::size_t>(k)] == id) return k;
-    return -1;
-  };
-  switch (c) {
-    case StreamClass::Video: return find(s_.VideoSlots, 2);
-    case StreamClass::Audio: return find(s_.AudioSlots, 16);
-    default: return find(s_.SubpictureSlots, 16);
-  }
+  const int count = c == StreamClass::Video ? kVideoOutputs : c == StreamClass::Audio ? kAudioOutputs : kSubpictureOutputs;
+  for (int k = 0; k < count; ++k)
+    if (s_.slotId({c, k}) == id) return k;
+  return -1;
 }
 
-bool PackRebuilder::ticked(StreamClass c, int slot) const {
-  const auto k = static_cast<std::size_t>(slot);
-  switch (c) {
-    case StreamClass::Video: return sel_.video[k];
-    case StreamClass::Audio: return sel_.audio[k];
-    default: return sel_.subpicture[k];
-  }
-}
+bool PackRebuilder::ticked(StreamClass c, int slot) const { return sel_.isChosen({c, slot}); }
 
 std::uint8_t& PackRebuilder::next(StreamClass c) {
   switch (c) {
@@ -180,11 +168,8 @@ PackResult PackRebuilder::settle(std::uint8_t& idByte, const Kind& kind, IdSpace
 }
 
 PackResult PackRebuilder::systemHeader(std::uint8_t* p) const {
-  const auto count = [](const auto& boxes) {
-    return static_cast<std::uint8_t>(std::count(boxes.begin(), boxes.end(), true));
-  };
-  const auto audioBound = static_cast<std::uint8_t>((p[kAudioBoundAt] & 0x03) | (count(sel_.audio) << 2));
-  const auto videoBound = static_cast<std::uint8_t>((p[kVideoBoundAt] & 0xE0) | (count(sel_.video) & 0x1F));
+  const auto audioBound = static_cast<std::uint8_t>((p[kAudioBoundAt] & 0x03) | (sel_.count(StreamClass::Audio) << 2));
+  const auto videoBound = static_cast<std::uint8_t>((p[kVideoBoundAt] & 0xE0) | (sel_.count(StreamClass::Video) & 0x1F));
   if (audioBound == p[kAudioBoundAt] && videoBound == p[kVideoBoundAt]) return PackResult::Keep;
   p[kAudioBoundAt] = audioBound;
   p[kVideoBoundAt] = videoBound;
@@ -194,7 +179,7 @@ PackResult PackRebuilder::systemHeader(std::uint8_t* p) const {
 PackResult PackRebuilder::pack(std::uint8_t* p, std::size_t length) {
   if (length < kPackSize || p[0] != 0x00 || p[1] != 0x00 || p[2] != 0x01 || p[3] != 0xBA) return PackResult::Skip;
   const std::uint8_t sid = p[kStreamIdAt];
-  if (sid == kSystemHeader) return systemHeader(p);
+  if (sid == kSystemHeaderId) return systemHeader(p);
 
   // Offsets read from the pack's own bytes must stay inside its first packet
   // (PES_packet_length) and the pack; a packet that says otherwise is copied
@@ -203,12 +188,12 @@ PackResult PackRebuilder::pack(std::uint8_t* p, std::size_t length) {
       std::min<std::size_t>(kPackSize, kPacketLengthAt + 2 + (p[kPacketLengthAt] << 8 | p[kPacketLengthAt + 1]));
   const std::size_t headerEnd = std::min<std::size_t>(packetEnd, kHeaderDataAt + p[kHeaderLengthAt]);
 
-  if (sid == kPrivateStream1) {
+  if (sid == kPrivateStream1Id) {
     const std::size_t at = headerEnd;  // the substream id: the first payload byte
     if (at >= packetEnd) return PackResult::Keep;
     return settle(p[at], substreamKind(p[at]), substreams());
   }
-  if (sid == kExtendedStreamId) {
+  if (sid == kExtendedStreamIdId) {
     // ISO/IEC 13818-1 2.4.3.6: PTS, DTS, then the PES extension flags; of the
     // fields they announce only P-STD_buffer may come before
     // PES_extension_field_length and stream_id_extension.
@@ -222,23 +207,11 @@ PackResult PackRebuilder::pack(std::uint8_t* p, std::size_t length) {
     if ((extensionFlags & 0xE0) != 0 || (extensionFlags & 0x01) == 0) return PackResult::Keep;
     at += 1 + ((extensionFlags & 0x10) != 0 ? 2 : 0) + 1;  // flags, P-STD_buffer, PES_extension_field_length
     if (at >= headerEnd) return PackResult::Keep;
-    if (p[at] != 0x55 && p[at] != 0x56) return PackResult::Keep;
+    if (!isVc1Extension(p[at])) return PackResult::Keep;
     return settle(p[at], kVc1, streams());
   }
   return settle(p[kStreamIdAt], streamKind(sid), streams());
 }
-
-// Disables Cancel however the loop ends, an error included.
-class CancelScope {
- public:
-  explicit CancelScope(Window& w) : w_(w) { w_.setEnabled(ControlId::bCancel, true); }
-  ~CancelScope() { w_.setEnabled(ControlId::bCancel, false); }
-  CancelScope(const CancelScope&) = delete;
-  CancelScope& operator=(const CancelScope&) = delete;
-
- private:
-  Window& w_;
-};
 
 }  // namespace
 
@@ -253,23 +226,12 @@ void RebuildState::reset() {
 }
 
 PackResult rebuildPack(std::uint8_t* pack, std::size_t length, RebuildState& rebuild, const ScanState& state,
-                       const RebuildSelection& selection) {
+                       const StreamSelection& selection) {
   return PackRebuilder(rebuild, state, selection).pack(pack, length);
 }
 
-double remainingDays(double elapsedDays, std::int64_t position, std::int64_t size) {
-  if (position <= 0) return 1.0 / 86400.0;
-  return elapsedDays * static_cast<double>(size) / static_cast<double>(position) - elapsedDays + 1.0 / 86400.0;
-}
-
-std::string rebuildProgressText(const std::string& fileName, std::int64_t position, std::int64_t size,
-                                double elapsedDays) {
-  return "Rebuilding " + fileName + " " + std::to_string(position / 0x100000) + "/" + std::to_string(size / 0x100000) +
-         " Mbytes, Remaining time: " + formatLongTime(remainingDays(elapsedDays, position, size));
-}
-
-void Rebuild(ScanState& state, RebuildState& rebuild, const RebuildSelection& selection, Window& window) {
-  CancelScope cancel(window);
+void Rebuild(ScanState& state, RebuildState& rebuild, const StreamSelection& selection, RunReport& report) {
+  CancellableScope cancellable(report);
   state.ExtractionRunning = true;
   state.CancelRequested = false;
   const auto start = std::chrono::steady_clock::now();
@@ -286,10 +248,14 @@ void Rebuild(ScanState& state, RebuildState& rebuild, const RebuildSelection& se
     const std::size_t got = in.readChunk(buf, kPackBufferSize);
     const std::int64_t position = in.position();
     if (position % kProgressInterval == 0) {
-      const double elapsed =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / 86400.0;
-      window.slog(rebuildProgressText(name, position, in.size(), elapsed), 1);
-      window.processMessages();
+      RunProgress p;
+      p.position = position;
+      p.size = in.size();
+      p.elapsedSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      p.task = "Rebuilding " + name;
+      report.progress(p);
+      report.letInputThrough();
+      if (report.cancelRequested()) state.CancelRequested = true;
     }
     const std::int64_t chunkStart = position - static_cast<std::int64_t>(got);
     // A long run of packs kept as they were read is copied by the kernel
@@ -316,6 +282,35 @@ void Rebuild(ScanState& state, RebuildState& rebuild, const RebuildSelection& se
     }
     put(runStart, runEnd, runAsRead);
   }
+}
+
+}  // namespace tarnwick
+
+namespace tarnwick {
+
+Outcome rebuildEvo(ScanState& state, const RunInput& input, const StreamSelection& selection,
+                   const std::string& outputPath, RunReport& report) {
+  return runCommand([&] {
+    RebuildState rebuild;
+    InputScope inputScope(state);
+    openRunInput(state, input.path, report);
+    refuseInputAsOutput(outputPath, input);
+    try {
+      state.videoOutputs[0].emplace(outputPath);
+      report.log("Creating " + outputPath);
+      report.state("Rebuilding " + namePart(input.path));
+      const auto copy = [&] { Rebuild(state, rebuild, selection, report); };
+      copy();
+      continueOnSecond(state, input, "Rebuilding", report, copy);
+      state.InputStream.reset();
+      state.closeOutputs();
+    } catch (...) {
+      state.closeOutputsQuietly();
+      throw;
+    }
+    logDone(report);
+    return state.CancelRequested ? Outcome::cancelled() : Outcome::done();
+  });
 }
 
 }  // namespace tarnwick

@@ -8,23 +8,15 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/run_report.h"
+#include "engine/run_request.h"
 #include "engine/scan_state.h"
 
 namespace tarnwick {
 
-class Window;
-
 constexpr std::size_t kPackSize = 2048;
 // A map entry with no new id yet. It is never written into a pack.
 constexpr std::uint8_t kNoId = 0xFF;
-
-// The stream boxes as they were ticked when the command began: the rebuild
-// follows them for its whole run, never the live boxes.
-struct RebuildSelection {
-  std::array<bool, 2> video{};
-  std::array<bool, 16> audio{};
-  std::array<bool, 16> subpicture{};
-};
 
 // Reset once per command and carried across both files of a split feature,
 // so that a stream keeps its new id in the second file.
@@ -64,18 +56,16 @@ enum class PackResult : std::uint8_t {
 // Decides one 2048-byte pack and rewrites its ids and bounds in place. The
 // slot tables are those of `state` as the last Read EVO left them.
 PackResult rebuildPack(std::uint8_t* pack, std::size_t length, RebuildState& rebuild, const ScanState& state,
-                       const RebuildSelection& selection);
+                       const StreamSelection& selection);
 
 // Copies state.InputStream from its position to its end (or to a cancel
 // request, seen at the 4 MiB progress points) into state.videoOutputs[0].
-void Rebuild(ScanState& state, RebuildState& rebuild, const RebuildSelection& selection, Window& window);
+// The selection is the one the command began with, for its whole run.
+void Rebuild(ScanState& state, RebuildState& rebuild, const StreamSelection& selection, RunReport& report);
 
-// The remaining time, as a fraction of a day, after `position` of `size`
-// bytes in `elapsedDays`: the elapsed time scaled by the part still to read,
-// plus one second.
-double remainingDays(double elapsedDays, std::int64_t position, std::int64_t size);
-// "Rebuilding NAME P/S Mbytes, Remaining time: h:mm:ss"
-std::string rebuildProgressText(const std::string& fileName, std::int64_t position, std::int64_t size,
-                                double elapsedDays);
+// The Rebuild command: NAME.rebuilt.EVO at outputPath (never over an input)
+// from the input and its second file, with the chosen streams only.
+Outcome rebuildEvo(ScanState& state, const RunInput& input, const StreamSelection& selection,
+                   const std::string& outputPath, RunReport& report);
 
 }  // namespace tarnwick

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "app/file_names.h"
+#include "engine/file_names.h"
 #include "app/model_window.h"
 #include "app/tf_main.h"
 #include "support/ps_builder.h"

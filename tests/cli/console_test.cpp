@@ -1,4 +1,4 @@
-// The console window's rendering for terminals and files, and JSON string
+// The console report's rendering for terminals and files, and JSON string
 // escaping: what the process tests cannot reach without a terminal.
 
 #include <gtest/gtest.h>
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/cli/cli_window.h"
+#include "app/cli/console_report.h"
 #include "app/cli/json_report.h"
 
 namespace tarnwick::cli {
@@ -33,20 +33,19 @@ struct Console {
   ConsoleStreams streams;
 };
 
-// What Read EVO does to the window over a run with one progress step.
-void run(ConsoleWindow& w) {
+// What Read EVO reports over a run with one progress step.
+void run(ConsoleReport& w) {
   w.log("[b]Dolby Digital[/b] audio stream 0 found!");
-  w.slog("4/8 Mbytes, Remaining time: 0:00:01", 1);
+  w.progress({4 << 20, 8 << 20, 0.0, ""});
   w.log("Done.");
-  w.slog("", 1);
+  w.detail("");
 }
 
 TEST(CliConsoleTest, TerminalsGetBoldAndAProgressLine) {
   Console c(true);
   {
-    ConsoleWindow w(c.streams);
+    ConsoleReport w(c.streams);
     run(w);
-    EXPECT_TRUE(w.sawDone());
   }
   EXPECT_EQ(contents(c.streams.out), "\033[1mDolby Digital\033[0m audio stream 0 found!\nDone.\n");
   // Rewritten in place, then wiped before the next log line on the same screen.
@@ -56,10 +55,10 @@ TEST(CliConsoleTest, TerminalsGetBoldAndAProgressLine) {
 TEST(CliConsoleTest, ProgressLeftOnTheTerminalEndsWithANewline) {
   Console c(true);
   {
-    ConsoleWindow w(c.streams);
+    ConsoleReport w(c.streams);
     w.setPrintLog(false);
     run(w);
-    w.slog("1/8 Mbytes", 1);  // an error ends the run here: the destructor ends the line
+    w.detail("1/8 Mbytes");  // an error ends the run here: the destructor ends the line
   }
   EXPECT_EQ(contents(c.streams.out), "");
   EXPECT_EQ(contents(c.streams.err),
@@ -69,7 +68,7 @@ TEST(CliConsoleTest, ProgressLeftOnTheTerminalEndsWithANewline) {
 TEST(CliConsoleTest, FilesGetPlainLinesAndNoProgress) {
   Console c(false);
   {
-    ConsoleWindow w(c.streams);
+    ConsoleReport w(c.streams);
     run(w);
   }
   EXPECT_EQ(contents(c.streams.out), "Dolby Digital audio stream 0 found!\nDone.\n");

@@ -51,7 +51,7 @@ TEST_F(ScannerTest, IdentifiesEveryKindOfStream) {
       .trueHd(0xB5, pattern(40), 3400)
       .subpicture(0x22, pattern(40), 4000)
       .subpicture(0x67, pattern(40), 4100);
-  window.setChecked(ControlId::cbDetails, false);
+  options.details = false;
   scan(b.bytes());
 
   EXPECT_THAT(log(), ElementsAre("MPEG-2 video stream 1 found!", "VC-1 video stream 0 found!",
@@ -161,8 +161,9 @@ TEST_F(ScannerTest, EmptyFileLeavesTablesEmpty) {
   EXPECT_THAT(log(), IsEmpty());
   EXPECT_EQ(state.VideoSlots[0], -1);
   EXPECT_EQ(state.AudioSlots[0], -1);
-  EXPECT_FALSE(window.enabled(ControlId::bCancel));
-  EXPECT_EQ(window.statusPanel(1), " Select or drop an EVO file to demux");
+  EXPECT_EQ(window.cancellableRuns, 1);
+  EXPECT_FALSE(window.cancellableNow);
+  EXPECT_THAT(window.progressTexts, IsEmpty());
 }
 
 TEST_F(ScannerTest, NotAProgramStreamFindsNothing) {
@@ -213,7 +214,7 @@ TEST_F(ScannerTest, FrameMarkerSplitBetweenPacketsCountsOnce) {
   PsBuilder b;
   b.vc1({0x11, 0x00, 0x00}, 1000, 900).ac3(0x80, {0x00, 0x01, 0x0D}, 1000).vc1({0x01, 0x0D, 0x00, 0x00, 0x01});
   b.vc1({0x0D, 0x22});
-  window.setChecked(ControlId::cbDetails, false);
+  options.details = false;
   scan(b.bytes());
   EXPECT_EQ(state.VideoFrameCounts[0], 2);
 }
@@ -289,22 +290,21 @@ Bytes longFile(std::size_t size) {
 
 TEST_F(ScannerTest, ProgressEveryFourMebibytesWithCancel) {
   const Bytes bytes = longFile(10 * 0x100000);
-  std::vector<std::string> progress;
-  window.onStatusPanel = [&](int panel, const std::string& text) {
-    if (panel == 1) progress.push_back(text);
-  };
   scan(bytes);
+  const std::vector<std::string>& progress = window.progressTexts;
   ASSERT_EQ(progress.size(), 2u);
-  EXPECT_THAT(progress[0], MatchesRegex(R"( 4/10 Mbytes, Remaining time: [0-9]+:[0-5][0-9]:[0-5][0-9])"));
-  EXPECT_THAT(progress[1], MatchesRegex(R"( 8/10 Mbytes, Remaining time: .*)"));
-  EXPECT_EQ(window.statusHint(), progress[1].substr(1));
+  EXPECT_THAT(progress[0], MatchesRegex(R"(4/10 Mbytes, Remaining time: [0-9]+:[0-5][0-9]:[0-5][0-9])"));
+  EXPECT_THAT(progress[1], MatchesRegex(R"(8/10 Mbytes, Remaining time: .*)"));
+  // The numbers travel as numbers: a front end needs no text to parse.
+  EXPECT_EQ(window.progresses[1].position, 8 * 0x100000);
+  EXPECT_EQ(window.progresses[1].size, 10 * 0x100000);
   EXPECT_EQ(state.VideoSlots[1], 0xE3);
   EXPECT_EQ(state.VideoFrameCounts[0], 1);
   EXPECT_EQ(state.VideoFrameCounts[1], 1);
 
   // A Cancel click seen at the first progress point: that chunk is finished,
   // the counts are cleared and the flag stays set.
-  window.onProcessMessages = [&] { state.CancelRequested = true; };
+  window.onLetInputThrough = [&] { window.cancel = true; };
   window.clearLog();
   state.VideoFrameCounts = {};
   scan(bytes);
@@ -323,11 +323,11 @@ TEST_F(ScannerTest, FastCheckStopsAfterThreeHundredMillionBytes) {
   EXPECT_EQ(state.VideoSlots[1], -1);  // the last pack was never reached
   EXPECT_EQ(state.VideoFrameCounts[0], 0);
 
-  window.setChecked(ControlId::cbFastCheck, false);
+  options.fastCheck = false;
   scanFile(path);
   EXPECT_FALSE(state.CancelRequested);
   EXPECT_EQ(state.VideoSlots[1], 0xE3);
-  EXPECT_GE(window.repaints(), 4);  // every 64 MiB
+  EXPECT_GE(window.repaints, 4);  // every 64 MiB
 }
 
 TEST_F(ScannerTest, FastCheckNeverStopsExtraction) {

@@ -150,7 +150,6 @@ TEST_F(WriterTest, WriteFailureSurfacesWhenTheOutputCloses) {
   PsBuilder b;
   b.ac3(0x80, pattern(3000), 100);
   state.audioOutputs[0].emplace("/dev/full");
-  state.audioSelected[0] = true;
   scan(b.bytes(), ScanMode::Extraction);
   try {
     state.closeOutputs();

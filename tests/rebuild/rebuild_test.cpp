@@ -242,7 +242,7 @@ TEST_F(RebuildTest, MpegAudioStreamAndSubstreamOfTheSameNumberAreTwoStreams) {
 
 TEST(RebuildProgress, RemainingTimeAfterATenthInTenSeconds) {
   // 10 s for 100 of 1000 MiB: 90 s to go, plus one second.
-  EXPECT_EQ(rebuildProgressText("FEATURE_1.EVO", 100LL << 20, 1000LL << 20, 10.0 / 86400),
+  EXPECT_EQ(progressText({100LL << 20, 1000LL << 20, 10.0, "Rebuilding FEATURE_1.EVO"}),
             "Rebuilding FEATURE_1.EVO 100/1000 Mbytes, Remaining time: 0:01:31");
 }
 
@@ -252,7 +252,7 @@ TEST(RebuildProgress, RemainingTimeAfterATenthInTenSeconds) {
 struct PackRow {
   const char* name;
   std::function<Bytes()> make;
-  std::function<void(ScanState&, RebuildSelection&, RebuildState&)> setUp;
+  std::function<void(ScanState&, StreamSelection&, RebuildState&)> setUp;
   PackResult result;
 };
 
@@ -263,7 +263,7 @@ class RebuildPackTest : public ::testing::TestWithParam<PackRow> {};
 TEST_P(RebuildPackTest, PackPassesUnchanged) {
   const PackRow& row = GetParam();
   ScanState state;
-  RebuildSelection selection;
+  StreamSelection selection;
   RebuildState rebuild;
   row.setUp(state, selection, rebuild);
   const Bytes original = row.make();
@@ -282,28 +282,28 @@ const PackRow kPackRows[] = {
        b.packHeader().raw({0x00, 0x00, 0x01, 0xBD, 0x00, 0x08, 0x81, 0x00, 200, 1, 2, 3, 4, 5}).padTo(223);
        return b.raw({0xC0}).finishPack().bytes();
      },
-     [](ScanState& s, RebuildSelection&, RebuildState&) { s.AudioSlots[0] = 0xC0; }, PackResult::Keep},
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0] = 0xC0; }, PackResult::Keep},
     {"Vc1PacketWithoutPesExtension",
      // Where the extension would be, the payload holds 55 of an unticked box.
      [] {
        PsBuilder b;
        return b.packHeader().pes(0xFD, {0x01, 0x02, 0x55, 0x55}).finishPack().bytes();
      },
-     [](ScanState& s, RebuildSelection&, RebuildState&) { s.VideoSlots[0] = 0x55; }, PackResult::Keep},
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.VideoSlots[0] = 0x55; }, PackResult::Keep},
     {"NumberPastTheRangeWouldMakeFF",
      // After 63 audio streams C0 | 3F would be FF.
      [] {
        PsBuilder b;
        return b.packHeader().ac3(0xC0, pattern(100)).finishPack().bytes();
      },
-     [](ScanState&, RebuildSelection&, RebuildState& r) { r.NextAudioNumber = 0x3F; }, PackResult::Keep},
+     [](ScanState&, StreamSelection&, RebuildState& r) { r.NextAudioNumber = 0x3F; }, PackResult::Keep},
     {"NinthAudioStreamOnDts",
      // 88 | 8 is 88 again: another stream's id.
      [] {
        PsBuilder b;
        return b.packHeader().dts(0x8F, pattern(100)).finishPack().bytes();
      },
-     [](ScanState&, RebuildSelection&, RebuildState& r) { r.NextAudioNumber = 8; }, PackResult::Keep},
+     [](ScanState&, StreamSelection&, RebuildState& r) { r.NextAudioNumber = 8; }, PackResult::Keep},
     {"ShortBlockAtTheEnd",
      [] {
        PsBuilder b;
@@ -311,7 +311,7 @@ const PackRow kPackRows[] = {
        pack.resize(1000);
        return pack;
      },
-     [](ScanState&, RebuildSelection&, RebuildState&) {}, PackResult::Skip},
+     [](ScanState&, StreamSelection&, RebuildState&) {}, PackResult::Skip},
     {"NoPackStartCode",
      [] {
        PsBuilder b;
@@ -319,7 +319,7 @@ const PackRow kPackRows[] = {
        pack[3] = 0xBB;
        return pack;
      },
-     [](ScanState&, RebuildSelection&, RebuildState&) {}, PackResult::Skip},
+     [](ScanState&, StreamSelection&, RebuildState&) {}, PackResult::Skip},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, RebuildPackTest, ::testing::ValuesIn(kPackRows),

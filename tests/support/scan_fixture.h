@@ -1,15 +1,16 @@
 #pragma once
-// Runs the scanner over bytes made by the builder, on the window model.
+// Runs the scanner over bytes made by the builder, reporting to a recording
+// report: no window is involved.
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "app/model_window.h"
 #include "engine/scan_state.h"
 #include "engine/scanner.h"
 #include "support/ps_builder.h"
+#include "support/recording_report.h"
 #include "support/temp_dir.h"
 
 namespace tarnwick::test {
@@ -24,33 +25,31 @@ class ScanFixture : public ::testing::Test {
   }
   void scanFile(const std::string& path, ScanMode mode = ScanMode::Analysis) {
     state.InputStream.emplace(path);
-    demux(state, window, mode);
+    demux(state, options, window, mode);
     endPosition = state.InputStream->position();
     state.InputStream.reset();
   }
-  // Opens an output for audio/subpicture/video slot k and selects it.
+  // Opens an output for audio/subpicture/video slot k, which selects it.
   std::string openAudio(int k) {
     const std::string path = dir / ("audio" + std::to_string(k));
     state.audioOutputs[k].emplace(path);
-    state.audioSelected[k] = true;
     return path;
   }
   std::string openSubpicture(int k) {
     const std::string path = dir / ("sub" + std::to_string(k));
     state.subpictureOutputs[k].emplace(path);
-    state.subpictureSelected[k] = true;
     return path;
   }
   std::string openVideo(int k) {
     const std::string path = dir / ("video" + std::to_string(k));
     state.videoOutputs[k].emplace(path);
-    state.videoSelected[k] = true;
     return path;
   }
   std::vector<std::string> log() const { return window.logText(); }
 
   TempDir dir;
-  ModelWindow window;
+  RecordingReport window;
+  ScanOptions options;
   ScanState state;
   std::int64_t endPosition = 0;
 };

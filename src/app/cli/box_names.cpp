@@ -5,7 +5,7 @@
 namespace tarnwick::cli {
 
 std::string boxName(ControlId box) {
-  const BoxSlot b = boxSlot(box);
+  const StreamSlot b = boxSlot(box);
   char name[24];
   switch (b.streamClass) {
     case StreamClass::Video: std::snprintf(name, sizeof name, "video%d", b.slot); break;

@@ -4,7 +4,8 @@
 #include <optional>
 
 #include "app/cli/box_names.h"
-#include "app/utf8.h"
+#include "app/window.h"
+#include "engine/utf8.h"
 #include "playlist/chapters.h"
 
 namespace tarnwick::cli {
@@ -16,15 +17,9 @@ struct BoxStream {
   std::string kind;
 };
 
-BoxStream streamOf(const ScanState& scan, ControlId box) {
-  const BoxSlot b = boxSlot(box);
-  const auto k = static_cast<std::size_t>(b.slot);
-  switch (b.streamClass) {
-    case StreamClass::Video: return {scan.VideoSlots[k], &scan.videoRecords[k], VideoKindName(scan.VideoSlots[k])};
-    case StreamClass::Audio: return {scan.AudioSlots[k], &scan.audioRecords[k], AudioKindName(scan.AudioSlots[k])};
-    default:
-      return {scan.SubpictureSlots[k], &scan.subpictureRecords[k], SubpictureKindName(scan.SubpictureSlots[k])};
-  }
+BoxStream streamOf(const ScanState& scan, StreamSlot s) {
+  const std::int32_t id = scan.slotId(s);
+  return {id, &scan.record(s), kindName(s.streamClass, id)};
 }
 
 std::optional<std::uint32_t> firstPts(const StreamRecord& record) {
@@ -83,7 +78,8 @@ std::string jsonString(std::string_view text) {
   return out;
 }
 
-std::string jsonReport(const ReportFile& file, const ScanState& scan, const Window& window) {
+std::string jsonReport(const ReportFile& file, const ScanState& scan,
+                       const std::array<std::string, kOutputCount>& captions) {
   const std::optional<std::uint32_t> reference = referencePts(scan);
   std::string out = "{\n";
   out += "  \"file\": " + jsonString(file.path) + ",\n";
@@ -91,8 +87,9 @@ std::string jsonReport(const ReportFile& file, const ScanState& scan, const Wind
   out += "  \"secondFile\": " + (file.secondPath.empty() ? std::string("null") : jsonString(file.secondPath)) + ",\n";
   out += "  \"streams\": [";
   bool first = true;
-  for (ControlId box : outputBoxes()) {
-    const BoxStream stream = streamOf(scan, box);
+  for (int k = 0; k < kOutputCount; ++k) {
+    const StreamSlot slot = outputSlot(k);
+    const BoxStream stream = streamOf(scan, slot);
     if (stream.id < 0) continue;
     const std::optional<std::uint32_t> pts = firstPts(*stream.record);
     std::optional<std::int64_t> delay;
@@ -101,8 +98,8 @@ std::string jsonReport(const ReportFile& file, const ScanState& scan, const Wind
     out += first ? "\n" : ",\n";
     first = false;
     out += "    {\n";
-    out += "      \"box\": " + jsonString(boxName(box)) + ",\n";
-    out += "      \"caption\": " + jsonString(window.caption(box)) + ",\n";
+    out += "      \"box\": " + jsonString(boxName(streamBox(slot))) + ",\n";
+    out += "      \"caption\": " + jsonString(captions[static_cast<std::size_t>(k)]) + ",\n";
     out += "      \"streamId\": " + std::to_string(stream.id) + ",\n";
     out += "      \"kind\": " + jsonString(stream.kind) + ",\n";
     out += "      \"firstPts\": " + numberOrNull(pts) + ",\n";

@@ -3,11 +3,13 @@
 // its box, caption, id, kind, first time stamp, delay and detail lines; the
 // frame counts.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "app/tf_main.h"
+#include "engine/scan_state.h"
+#include "playlist/xpl_reader.h"
 
 namespace tarnwick::cli {
 
@@ -21,8 +23,10 @@ struct ReportFile {
 // UTF-8 become U+FFFD so that the output stays valid JSON.
 std::string jsonString(std::string_view text);
 
-// The report of the latest read, from the state and the window it left.
-std::string jsonReport(const ReportFile& file, const ScanState& scan, const Window& window);
+// The report of the latest read, from the state it left and the captions
+// of the stream boxes (by output, see outputSlot).
+std::string jsonReport(const ReportFile& file, const ScanState& scan,
+                       const std::array<std::string, kOutputCount>& captions);
 
 // The report of a Read XPL: the title that plays the EVO, its tracks with
 // the labels they gave the boxes, and its chapters with their start in ms.

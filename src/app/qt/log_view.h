@@ -6,7 +6,7 @@
 #include <QPlainTextEdit>
 #include <QTextCharFormat>
 
-#include "app/message_log.h"
+#include "engine/message_log.h"
 
 namespace tarnwick::qt {
 

@@ -380,7 +380,7 @@ void MainWindow::build() {
   w_->tvXPL->setSelectionMode(QAbstractItemView::ExtendedSelection);
   w_->tvXPL->setToolTip("Infos from your XPL file");
   w_->tvXPL->setMinimumWidth(50);
-  w_->setPlaylistTree({{"Video", {}}, {"Audio", {}}, {"Subpicture", {}}, {"Chapter", {}}});
+  w_->setPlaylistTree(initialPlaylistTree());
   w_->mXPL = new QPlainTextEdit(w_->splXPL);
   w_->mXPL->setObjectName("mXPL");
   w_->mXPL->setMinimumWidth(50);

@@ -1,4 +1,4 @@
-#include "app/message_log.h"
+#include "engine/message_log.h"
 
 namespace tarnwick {
 

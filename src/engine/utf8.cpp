@@ -1,4 +1,4 @@
-#include "app/utf8.h"
+#include "engine/utf8.h"
 
 #include <cstdint>
 

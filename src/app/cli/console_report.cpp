@@ -1,4 +1,4 @@
-#include "app/cli/cli_window.h"
+#include "app/cli/console_report.h"
 
 #ifdef _WIN32
 #include "engine/win32.h"
@@ -6,7 +6,8 @@
 #include <unistd.h>
 #endif
 
-#include "app/utf8.h"
+#include "engine/message_log.h"
+#include "engine/utf8.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -45,10 +46,9 @@ ConsoleStreams processStreams() {
 }
 #endif
 
-void ConsoleWindow::appendLogLine(const LogLine& line) {
-  ModelWindow::appendLogLine(line);
-  if (line.text == "Done.") sawDone_ = true;
+void ConsoleReport::log(std::string_view message) {
   if (!printLog_) return;
+  const LogLine line = parseLogMessage(message);
   // Both streams on one terminal: the log line must not land on the end of
   // a progress line.
   if (streams_.outIsTerminal) clearProgress();
@@ -66,11 +66,9 @@ void ConsoleWindow::appendLogLine(const LogLine& line) {
   if (streams_.outIsTerminal) std::fflush(out);
 }
 
-void ConsoleWindow::setStatusPanel(int panel, const std::string& shownText) {
-  ModelWindow::setStatusPanel(panel, shownText);
-  if (panel != 1 || !streams_.errIsTerminal) return;
-  // The panel shows its text behind one space.
-  const std::string text = shownText.starts_with(' ') ? shownText.substr(1) : shownText;
+void ConsoleReport::detail(std::string_view detailText) {
+  if (!streams_.errIsTerminal) return;
+  const std::string text(detailText);
   if (text.empty()) {
     endProgress();
     return;
@@ -80,14 +78,14 @@ void ConsoleWindow::setStatusPanel(int panel, const std::string& shownText) {
   progressShown_ = true;
 }
 
-void ConsoleWindow::endProgress() {
+void ConsoleReport::endProgress() {
   if (!progressShown_) return;
   std::fputc('\n', streams_.err);
   std::fflush(streams_.err);
   progressShown_ = false;
 }
 
-void ConsoleWindow::clearProgress() {
+void ConsoleReport::clearProgress() {
   if (!progressShown_) return;
   std::fprintf(streams_.err, "\r%s", kClearToEnd);
   std::fflush(streams_.err);

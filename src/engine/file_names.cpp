@@ -1,4 +1,4 @@
-#include "app/file_names.h"
+#include "engine/file_names.h"
 
 #include <string_view>
 

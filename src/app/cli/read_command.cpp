@@ -1,0 +1,30 @@
+// tarnwick-cli read: Read EVO, printing the log or the JSON report.
+
+#include <cstdio>
+
+#include "app/cli/json_report.h"
+#include "app/cli/session.h"
+#include "engine/file_io.h"
+#include "engine/file_names.h"
+
+namespace tarnwick::cli {
+
+int runRead(const Options& o) {
+  Session session(o);
+  session.chooseEvo(o.input);
+  if (!session.readEvo()) return stopped(session);
+  session.selectStreams();
+  if (o.json) {
+    ReportFile file;
+    file.path = o.input;
+    file.size = InputFile(o.input).size();
+    if (!o.noContinue && !session.scan().CancelRequested) file.secondPath = getsecond(o.input);
+    std::array<std::string, kOutputCount> captions;
+    for (int k = 0; k < kOutputCount; ++k)
+      captions[static_cast<std::size_t>(k)] = session.boxes()[static_cast<std::size_t>(k)].caption;
+    std::fputs(jsonReport(file, session.scan(), captions).c_str(), stdout);
+  }
+  return kExitDone;
+}
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,26 @@
+// tarnwick-cli rebuild: Read EVO (and the playlist), then Rebuild with the
+// chosen streams, and the chapters file when asked.
+
+#include <algorithm>
+#include <cctype>
+
+#include "app/cli/session.h"
+#include "app/stream_lists.h"
+#include "engine/file_names.h"
+#include "rebuild/rebuild.h"
+
+namespace tarnwick::cli {
+
+// The window offers Rebuild only for an ".EVO" input.
+int runRebuild(const Options& o) {
+  std::string ext = extensionOf(o.input);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::toupper(c); });
+  if (ext != ".EVO") throw UsageError("rebuild: the input must be an .EVO file: " + o.input);
+  Session session(o);
+  if (const std::optional<int> status = chooseStreams(session, o, "rebuild")) return *status;
+  const Outcome outcome = rebuildEvo(session.scan(), session.runInput(), session.selection(false),
+                                     rebuildFileName(session.outputFolder(), session.baseName()), session.report());
+  return afterCommand(session, outcome, o);
+}
+
+}  // namespace tarnwick::cli

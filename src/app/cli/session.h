@@ -1,0 +1,118 @@
+#pragma once
+// What tarnwick-cli's commands share: the options of the command line, the
+// state a window would hold between two commands (the input, the stream
+// lists, the playlist's title), and the steps that Read EVO, Read XPL and
+// the choice of streams make for every command.
+
+#include <array>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/cli/console_report.h"
+#include "engine/run_request.h"
+#include "engine/scan_state.h"
+#include "playlist/xpl_reader.h"
+
+namespace tarnwick::cli {
+
+constexpr int kExitDone = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+struct Options {
+  std::string input;
+  std::string output;
+  std::vector<std::string> streams;
+  bool streamsGiven = false;
+  bool noContinue = false;
+  bool noFastCheck = false;
+  bool noCountFrames = false;
+  bool noDetails = false;
+  std::string videoExt = "mpv";
+  std::string audioExt = "mpa";
+  std::string subExt = "sup";
+  bool json = false;
+  std::string xpl;       // the playlist: xpl's XPL_FILE, demux's --xpl
+  std::string chapters;  // --chapters FILE
+};
+
+// Raised for a command line that only the read can show to be wrong.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A stream box of the window, as the command line keeps it.
+struct StreamBox {
+  bool enabled = false;
+  bool ticked = false;
+  std::string caption;
+};
+
+class Session {
+ public:
+  explicit Session(const Options& options);
+
+  ConsoleReport& report() { return report_; }
+  ScanState& scan() { return scan_; }
+  const std::array<StreamBox, kOutputCount>& boxes() const { return boxes_; }
+  const XplTitle& title() const { return title_; }
+  const std::string& baseName() const { return baseName_; }
+  const std::string& secondPath() const { return secondPath_; }
+
+  // The EVO chosen as a drop chooses it; the playlist as Read XPL's box
+  // takes it (a playlist in a disc's ADV_OBJ folder points the input's
+  // folder at the disc's HVDVD_TS folder).
+  void chooseEvo(const std::string& path);
+  void choosePlaylist(const std::string& path);
+
+  // Read EVO and Read XPL; the boxes as each leaves them. A failure is
+  // raised; false when the command stopped before it was done.
+  bool readEvo();
+  bool readPlaylist(XplResult* result = nullptr);
+
+  // --streams: unticks every box not named; a named box must hold a stream.
+  void selectStreams();
+  bool anyTicked() const;
+  StreamSelection selection(bool withOutputNames) const;
+  RunInput runInput() const { return {options_.input, secondPath_}; }
+  ScanOptions scanOptions() const;
+  std::string outputFolder() const;
+
+ private:
+  // The base name of the outputs and the second file of a split feature.
+  void continuationSetUp();
+  void resetBoxes();
+
+  const Options& options_;
+  ConsoleReport report_;
+  ScanState scan_;
+  XplAttributeTables tables_;
+  std::array<StreamBox, kOutputCount> boxes_;
+  XplTitle title_;
+  std::string evoFolder_, xplFileName_, baseName_, secondPath_;
+};
+
+// "Stopped before done" as the command line reports it.
+int stopped(Session& session);
+
+// --chapters: the chapters of the title that plays the EVO, for a Matroska
+// muxer, never over one of the inputs.
+int writeChapters(const Session& session, const Options& o, const std::vector<std::string>& inputs);
+
+// The commands.
+int runRead(const Options& o);
+int runXpl(const Options& o);
+int runDemux(const Options& o);
+int runRebuild(const Options& o);
+
+// Read EVO, the playlist when given, then --streams: the boxes as a user
+// leaves them before pressing Demux or Rebuild. An exit status when there is
+// nothing to run.
+std::optional<int> chooseStreams(Session& session, const Options& o, const char* verb);
+// The chapters once the command is done, so that a failed run leaves none.
+int afterCommand(Session& session, const Outcome& outcome, const Options& o);
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,95 @@
+#include "engine/demux_run.h"
+
+#include <string>
+#include <vector>
+
+#include "engine/file_names.h"
+#include "engine/input_scope.h"
+#include "engine/run_steps.h"
+#include "engine/scanner.h"
+#include "engine/time_format.h"
+
+namespace tarnwick {
+
+std::string frameCountLine(std::int32_t count, int stream, FrameCountStyle style) {
+  // Each style computes its time in its own order and precision: the two
+  // lines differ for some counts, and users compare them with earlier runs.
+  const bool read = style == FrameCountStyle::ReadEvo;
+  const std::string time = read ? formatLongTime(static_cast<double>(count) / 24000 * 1001 / 86400)
+                                : formatLongTime(static_cast<long double>(count) / 23.976L / 86400);
+  return std::to_string(count) + " frames (" + (read ? "[b]" + time + " s[/b]" : time + " s") +
+         ") count in video stream " + std::to_string(stream) + ".";
+}
+
+namespace {
+
+Outcome readEvoRun(ScanState& state, const RunInput& input, const ScanOptions& options, RunReport& report) {
+  state.VideoFrameCounts = {};
+  state.EarliestPts = 0xFFFFFFFF;
+  report.log("Opening file [b]" + namePart(input.path) + "[/b]");
+  InputScope inputScope(state);
+  state.InputStream.emplace(input.path);
+  report.state("Reading " + namePart(state.InputStream->path()));
+  report.log("File size: " + std::to_string(state.InputStream->size() / 1048576) + " Mbytes.");
+  const auto scan = [&] { demux(state, options, report, ScanMode::Analysis); };
+  scan();
+  continueOnSecond(state, input, "Reading", report, scan);
+  state.InputStream.reset();
+
+  logDone(report);
+  for (int n = 0; n < 2; ++n)
+    if (state.VideoFrameCounts[n] > 0)
+      report.log(frameCountLine(state.VideoFrameCounts[n], n, FrameCountStyle::ReadEvo));
+  if (static_cast<std::int64_t>(state.VideoFrameCounts[0]) + state.VideoFrameCounts[1] > 0) report.log("");
+  return report.cancelRequested() ? Outcome::cancelled() : Outcome::done();
+}
+
+Outcome demuxRun(ScanState& state, const RunInput& input, const ScanOptions& options,
+                 const StreamSelection& selection, RunReport& report) {
+  state.VideoFrameCounts = {};
+  InputScope inputScope(state);
+  openRunInput(state, input.path, report);
+  try {
+    std::vector<std::string> created;
+    for (int k = 0; k < kOutputCount; ++k) {
+      if (!selection.chosen[static_cast<std::size_t>(k)]) continue;
+      const std::string& name = selection.outputNames[static_cast<std::size_t>(k)];
+      // Never write over an input of this run, nor over another output of it.
+      refuseInputAsOutput(name, input);
+      for (const std::string& earlier : created)
+        if (earlier == name || sameFile(name, earlier))
+          throw cannotCreate(name, "Another stream of this run is written to it");
+      state.output(outputSlot(k)).emplace(name);
+      created.push_back(name);
+      report.log("Creating " + name);
+    }
+
+    report.state("Demuxing " + namePart(input.path));
+    const auto scan = [&] { demux(state, options, report, ScanMode::Extraction); };
+    scan();
+    continueOnSecond(state, input, "Demuxing", report, scan);
+    state.InputStream.reset();
+    state.closeOutputs();
+  } catch (...) {
+    state.closeOutputsQuietly();
+    throw;
+  }
+
+  logDone(report);
+  for (int n = 0; n < 2; ++n)
+    if (state.VideoFrameCounts[n] > 0) report.log(frameCountLine(state.VideoFrameCounts[n], n, FrameCountStyle::Demux));
+  return state.CancelRequested ? Outcome::cancelled() : Outcome::done();
+}
+
+}  // namespace
+
+Outcome readEvo(ScanState& state, const RunInput& input, const ScanOptions& options, RunReport& report) {
+  return runCommand([&] { return readEvoRun(state, input, options, report); });
+}
+
+Outcome demuxStreams(ScanState& state, const RunInput& input, const ScanOptions& options,
+                     const StreamSelection& selection, RunReport& report) {
+  return runCommand([&] { return demuxRun(state, input, options, selection, report); });
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,45 @@
+#pragma once
+// What a command is given when it starts, as values: the options the scan
+// follows, the streams chosen with their output names, the input files. They
+// are taken once; what the user changes while a command runs does not reach it.
+
+#include <array>
+#include <string>
+
+#include "engine/stream_ids.h"
+
+namespace tarnwick {
+
+// The Options page's "Count frames", "Detailed info" and "Fast EVO checking".
+struct ScanOptions {
+  bool countFrames = true;
+  bool details = true;
+  bool fastCheck = true;
+};
+
+// The streams chosen for Demux or Rebuild, by output (see outputSlot), and
+// the file each chosen stream is demuxed to.
+struct StreamSelection {
+  std::array<bool, kOutputCount> chosen{};
+  std::array<std::string, kOutputCount> outputNames{};
+
+  bool isChosen(StreamSlot s) const { return chosen[static_cast<std::size_t>(outputIndex(s))]; }
+  void choose(StreamSlot s, std::string outputName = {}) {
+    chosen[static_cast<std::size_t>(outputIndex(s))] = true;
+    outputNames[static_cast<std::size_t>(outputIndex(s))] = std::move(outputName);
+  }
+  int count(StreamClass streamClass) const {
+    int n = 0;
+    for (int k = 0; k < kOutputCount; ++k) n += chosen[static_cast<std::size_t>(k)] && outputSlot(k).streamClass == streamClass;
+    return n;
+  }
+};
+
+// The run's input, and the second file of a split feature when the run goes
+// on into it (empty otherwise).
+struct RunInput {
+  std::string path;
+  std::string secondPath;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,37 @@
+#include "engine/run_steps.h"
+
+#include "engine/file_io.h"
+#include "engine/file_names.h"
+
+namespace tarnwick {
+
+void openRunInput(ScanState& state, const std::string& path, RunReport& report) {
+  report.log("Opening file " + namePart(path));
+  report.state("Opening");
+  state.InputStream.emplace(path);
+  report.log("File size: " + std::to_string(state.InputStream->size() / 1048576) + " Mbytes.");
+}
+
+void continueOnSecond(ScanState& state, const RunInput& input, const char* verb, RunReport& report,
+                      const std::function<void()>& run) {
+  if (state.CancelRequested || input.secondPath.empty()) return;
+  state.InputStream.reset();
+  state.InputStream.emplace(input.secondPath);
+  report.log("Continue on " + namePart(input.secondPath));
+  report.state(std::string(verb) + " " + namePart(input.secondPath));
+  run();
+}
+
+void refuseInputAsOutput(const std::string& output, const RunInput& input) {
+  if (sameFile(output, input.path) || (!input.secondPath.empty() && sameFile(output, input.secondPath)))
+    throw cannotCreate(output, "It is an input file of this command");
+}
+
+void logDone(RunReport& report) {
+  report.log("Done.");
+  report.log("");
+  report.state("Ready");
+  report.detail("");
+}
+
+}  // namespace tarnwick
