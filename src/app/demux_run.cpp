@@ -25,23 +25,27 @@ std::string TfMain::outputFileName(ControlId box, const std::string& workdir) co
                        window_.text(extBox));
 }
 
-void TfMain::bDemuxClick() {
+void TfMain::writingRun(const std::function<Outcome(RunReport&)>& command) {
   if (busy_) return;
   BusyScope busy(*this, runGuard());
-
   window_.setEnabled(ControlId::bDemux, false);
   window_.setEnabled(ControlId::bRebuild, false);
   window_.showPage(0);
-  const std::string workdir = window_.text(ControlId::eWorkdir);
-  const Continuation second = continuationSetUp();
-  StreamSelection selection;
-  for (ControlId box : outputBoxes())
-    if (window_.checked(box)) selection.choose(boxSlot(box), outputFileName(box, workdir));
-
   WindowReport report(window_, cancelRequested_);
-  demuxStreams(scan_, runInput(second), scanOptions(), selection, report).rethrowFailure();
+  command(report).rethrowFailure();
   window_.setEnabled(ControlId::bDemux, true);
   window_.setEnabled(ControlId::bRebuild, true);
+}
+
+void TfMain::bDemuxClick() {
+  writingRun([this](RunReport& report) {
+    const std::string workdir = window_.text(ControlId::eWorkdir);
+    const Continuation second = continuationSetUp();
+    StreamSelection selection;
+    for (ControlId box : outputBoxes())
+      if (window_.checked(box)) selection.choose(boxSlot(box), outputFileName(box, workdir));
+    return demuxStreams(scan_, runInput(second), scanOptions(), selection, report);
+  });
 }
 
 }  // namespace tarnwick

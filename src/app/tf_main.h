@@ -2,6 +2,7 @@
 // TfMain: the command hub. It owns the shared state and holds the handlers
 // that both front ends call; it reaches the window only through Window.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,10 @@ class TfMain {
   // What a Demux or Rebuild run locks: the other commands, the browse
   // buttons and every stream box.
   static std::vector<ControlId> runGuard();
+  // Demux and Rebuild alike: locked as runGuard() says, both buttons off
+  // and the Status page shown while `command` runs; the buttons come back
+  // when it is done, a failure is raised.
+  void writingRun(const std::function<Outcome(RunReport&)>& command);
   // The Options page's scan options and the run's input files, as the
   // command takes them when it starts.
   ScanOptions scanOptions() const;

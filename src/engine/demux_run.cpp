@@ -63,17 +63,11 @@ Outcome demuxRun(ScanState& state, const RunInput& input, const ScanOptions& opt
       created.push_back(name);
       report.log("Creating " + name);
     }
-
-    report.state("Demuxing " + namePart(input.path));
-    const auto scan = [&] { demux(state, options, report, ScanMode::Extraction); };
-    scan();
-    continueOnSecond(state, input, "Demuxing", report, scan);
-    state.InputStream.reset();
-    state.closeOutputs();
   } catch (...) {
     state.closeOutputsQuietly();
     throw;
   }
+  writeOverInputs(state, input, "Demuxing", report, [&] { demux(state, options, report, ScanMode::Extraction); });
 
   logDone(report);
   for (int n = 0; n < 2; ++n)

@@ -22,6 +22,20 @@ void continueOnSecond(ScanState& state, const RunInput& input, const char* verb,
   run();
 }
 
+void writeOverInputs(ScanState& state, const RunInput& input, const char* verb, RunReport& report,
+                     const std::function<void()>& pass) {
+  try {
+    report.state(std::string(verb) + " " + namePart(input.path));
+    pass();
+    continueOnSecond(state, input, verb, report, pass);
+    state.InputStream.reset();
+    state.closeOutputs();
+  } catch (...) {
+    state.closeOutputsQuietly();
+    throw;
+  }
+}
+
 void refuseInputAsOutput(const std::string& output, const RunInput& input) {
   if (sameFile(output, input.path) || (!input.secondPath.empty() && sameFile(output, input.secondPath)))
     throw cannotCreate(output, "It is an input file of this command");

@@ -18,6 +18,12 @@ void openRunInput(ScanState& state, const std::string& path, RunReport& report);
 // of the feature, announces it with `verb` ("Reading", …) and runs it.
 void continueOnSecond(ScanState& state, const RunInput& input, const char* verb, RunReport& report,
                       const std::function<void()>& run);
+// The writing pass of Demux and Rebuild: announces it with `verb`, runs it
+// over the input and the second file, then closes the outputs. However it
+// ends the outputs are closed; a failure is raised after that, a failure of
+// closing only when the pass itself went well.
+void writeOverInputs(ScanState& state, const RunInput& input, const char* verb, RunReport& report,
+                     const std::function<void()>& pass);
 // No run writes over one of its inputs: creating an output truncates it.
 void refuseInputAsOutput(const std::string& output, const RunInput& input);
 // "Done.", an empty line and the state at rest.

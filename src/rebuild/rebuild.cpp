@@ -4,7 +4,6 @@
 #include <chrono>
 #include <filesystem>
 
-#include "engine/file_names.h"
 #include "engine/input_scope.h"
 #include "engine/run_steps.h"
 #include "engine/stream_ids.h"
@@ -295,19 +294,9 @@ Outcome rebuildEvo(ScanState& state, const RunInput& input, const StreamSelectio
     InputScope inputScope(state);
     openRunInput(state, input.path, report);
     refuseInputAsOutput(outputPath, input);
-    try {
-      state.videoOutputs[0].emplace(outputPath);
-      report.log("Creating " + outputPath);
-      report.state("Rebuilding " + namePart(input.path));
-      const auto copy = [&] { Rebuild(state, rebuild, selection, report); };
-      copy();
-      continueOnSecond(state, input, "Rebuilding", report, copy);
-      state.InputStream.reset();
-      state.closeOutputs();
-    } catch (...) {
-      state.closeOutputsQuietly();
-      throw;
-    }
+    state.videoOutputs[0].emplace(outputPath);
+    report.log("Creating " + outputPath);
+    writeOverInputs(state, input, "Rebuilding", report, [&] { Rebuild(state, rebuild, selection, report); });
     logDone(report);
     return state.CancelRequested ? Outcome::cancelled() : Outcome::done();
   });
