@@ -57,6 +57,8 @@ struct Placement {
   std::int32_t Width = 0;   // outer size
   std::int32_t Height = 0;
   std::int32_t TreeWidth = 96;
+
+  bool operator==(const Placement&) const = default;
 };
 
 // The front end's side of the settings: its store and the window's placement.

@@ -1,5 +1,7 @@
 #include "app/qt/main_window.h"
 
+#include "engine/time_format.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -15,14 +17,18 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QUrl>
 #include <QValidator>
+#include <algorithm>
 #include <exception>
+#include <utility>
 #include <vector>
 
 #include "app/qt/anchors.h"
@@ -229,6 +235,10 @@ class MainWindow::Widgets : public Window {
     statusBar->setPanel(panel, fromUtf8(shownText));
   }
   void setStatusHint(const std::string& hint) override { statusBar->setToolTip(fromUtf8(hint)); }
+  void showProgress(const RunProgress& p) override {
+    statusBar->setProgress(p.position, p.size, fromUtf8(formatLongTime(remainingDays(p))));
+    slog(progressText(p), 1);
+  }
   void processMessages() override {
     if (form_.onProgressPoint) form_.onProgressPoint();
     QCoreApplication::processEvents();
@@ -249,6 +259,7 @@ class MainWindow::Widgets : public Window {
     }
     // The title's tracks and chapters are what the user reads the playlist for.
     tvXPL->expandAll();
+    form_.fitTree();
   }
   void setPlaylistMemo(const std::vector<std::string>& lines) override {
     QString text;
@@ -484,8 +495,29 @@ void MainWindow::onEvoBrowse() {
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   const std::string path = nativePath(dialog.selectedFiles().front());
   guarded([&] { main_.bbEVOClick(path); });
-  // So that Enter starts "Read EVO".
+  focusReadEvo();
+}
+
+void MainWindow::focusReadEvo() {
   if (w_->at(ControlId::bCheck)->isEnabled()) w_->at(ControlId::bCheck)->setFocus();
+}
+
+void MainWindow::fitTree() {
+  QTreeWidget* tree = w_->tvXPL;
+  if (w_->splXPL->width() <= 0) return;
+  // The widest label at its depth, the frame and a scroll bar's room.
+  int needed = 0;
+  for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it) {
+    int depth = 0;
+    for (QTreeWidgetItem* up = (*it)->parent(); up != nullptr; up = up->parent()) ++depth;
+    needed = std::max(needed, (depth + 1) * tree->indentation() + tree->fontMetrics().horizontalAdvance((*it)->text(0)));
+  }
+  needed += 2 * tree->frameWidth() + tree->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 8;
+  const int total = w_->splXPL->width() - w_->splXPL->handleWidth();
+  const int width = std::min(needed, total * 3 / 5);
+  if (width <= w_->tvXPL->width()) return;
+  treeWidth_ = width;
+  w_->splXPL->setSizes({width, std::max(50, total - width)});
 }
 
 void MainWindow::onXplBrowse() {
@@ -545,6 +577,7 @@ void MainWindow::firstActivation() {
     for (const QString& path : startFiles_) paths.push_back(nativePath(path));
     startFiles_.clear();
     guarded([&] { main_.WMDropFiles(paths); });
+    focusReadEvo();
   }
 }
 
@@ -595,6 +628,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
     if (url.isLocalFile()) paths.push_back(nativePath(url.toLocalFile()));
   event->acceptProposedAction();
   guarded([&] { main_.WMDropFiles(paths); });
+  focusReadEvo();
 }
 
 // Enter presses the focused button, else the default button "Read EVO".
@@ -625,9 +659,18 @@ Placement MainWindow::placement() const {
 }
 
 void MainWindow::setPlacement(const Placement& p) {
+  // Nothing saved: the window stays where the window manager put it.
+  if (p == placement()) return;
   const QSize frameExtra = frameGeometry().size() - size();
   if (p.Width > 0 && p.Height > 0) resize(p.Width - frameExtra.width(), p.Height - frameExtra.height());
   move(p.Left, p.Top);
+  // Until the window manager has framed the window, its frame is not known:
+  // the frame's sizes above were taken as the window's own. Once it is
+  // known, the window is placed again.
+  if (frameExtra.isEmpty()) {
+    savedPlacement_ = p;
+    restoreFramePlacement();
+  }
   treeWidth_ = std::max(50, p.TreeWidth);
   const int rest = std::max(50, w_->splXPL->width() - treeWidth_ - w_->splXPL->handleWidth());
   w_->splXPL->setSizes({treeWidth_, rest});
@@ -637,4 +680,32 @@ void MainWindow::setPlacement(const Placement& p) {
     setWindowState(windowState() | Qt::WindowMinimized);
 }
 
+void MainWindow::restoreFramePlacement() {
+  const QSize extra = frameGeometry().size() - size();
+  if (extra.isEmpty() && savedPlacement_ && ++framePolls_ <= kFramePolls) {
+    // The frame comes with the window manager's answer, a moment after the
+    // window is shown; without a window manager it never does.
+    QTimer::singleShot(kFramePollMs, this, [this] { restoreFramePlacement(); });
+    return;
+  }
+  const std::optional<Placement> p = std::exchange(savedPlacement_, std::nullopt);
+  if (p && p->WindowState == Placement::kNormal && p->Width > 0 && p->Height > 0) {
+    resize(std::max(minimumWidth(), p->Width - extra.width()), std::max(minimumHeight(), p->Height - extra.height()));
+    move(p->Left, p->Top);
+  }
+  // A place saved on a screen that is gone: back onto the nearest one, the
+  // title bar in reach.
+  const QRect placed = frameGeometry();
+  const QRect titleBar(placed.left(), placed.top(), placed.width(), std::max(8, extra.height()));
+  for (const QScreen* screen : QGuiApplication::screens())
+    if (screen->availableGeometry().intersects(titleBar)) return;
+  const QScreen* screen = QGuiApplication::screenAt(placed.center());
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  const QRect area = screen->availableGeometry();
+  move(std::clamp(placed.left(), area.left(), std::max(area.left(), area.right() - placed.width())),
+       std::clamp(placed.top(), area.top(), std::max(area.top(), area.bottom() - placed.height())));
+}
+
 }  // namespace tarnwick::qt
+

@@ -10,6 +10,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/settings.h"
@@ -72,6 +73,13 @@ class MainWindow : public QWidget, public SettingsHost {
   void connectControls();
   void firstActivation();
   void placeLogo();
+  // After a file is chosen, Enter starts Read EVO.
+  void focusReadEvo();
+  // The saved placement again, now that the window manager's frame around
+  // the window is known: the saved sizes and position are the frame's.
+  void restoreFramePlacement();
+  // The tree wide enough for its labels, within most of the page.
+  void fitTree();
   // Runs a command: the Options page and dropping are off while it runs; a
   // file error is shown in a message box; a close asked for meanwhile
   // happens after it.
@@ -93,6 +101,10 @@ class MainWindow : public QWidget, public SettingsHost {
   bool activated_ = false;
   bool closeAfterRun_ = false;
   int treeWidth_ = 96;
+  std::optional<Placement> savedPlacement_;
+  static constexpr int kFramePolls = 40;
+  static constexpr int kFramePollMs = 25;
+  int framePolls_ = 0;
 };
 
 }  // namespace tarnwick::qt

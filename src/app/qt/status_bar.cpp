@@ -1,18 +1,8 @@
 #include "app/qt/status_bar.h"
 
-#include <QRegularExpression>
+#include <algorithm>
 
 namespace tarnwick::qt {
-namespace {
-
-const QRegularExpression& progressPattern() {
-  static const QRegularExpression pattern(R"(^ (\d+)/(\d+) Mbytes, Remaining time: (.+)$)");
-  return pattern;
-}
-
-bool isProgressText(const QString& text) { return progressPattern().match(text).hasMatch(); }
-
-}  // namespace
 
 StatusBar::StatusBar(QWidget* parent) : QStatusBar(parent) {
   const char* names[2] = {"StatusPanel0", "StatusPanel1"};
@@ -38,33 +28,51 @@ StatusBar::StatusBar(QWidget* parent) : QStatusBar(parent) {
   pending_.setSingleShot(true);
   connect(&pending_, &QTimer::timeout, this, [this] {
     sinceProgress_.start();
-    display(1, pendingText_);
+    display(1, pendingText_, &pendingProgress_);
   });
 }
 
+void StatusBar::setProgress(qint64 position, qint64 size, const QString& remaining) {
+  constexpr qint64 kMiB = 0x100000;
+  ProgressValue p;
+  p.total = static_cast<int>(std::clamp<qint64>(size / kMiB, 1, INT32_MAX));
+  p.done = static_cast<int>(std::clamp<qint64>(position / kMiB, 0, p.total));
+  p.remaining = remaining;
+  next_ = p;
+}
+
 void StatusBar::setPanel(int panel, const QString& shownText) {
-  if (panel == 1 && isProgressText(shownText)) {
+  std::optional<ProgressValue> progress;
+  if (panel == 1) progress.swap(next_);
+  if (progress) {
     constexpr qint64 kProgressMs = 100;
     if (sinceProgress_.isValid() && sinceProgress_.elapsed() < kProgressMs) {
       pendingText_ = shownText;
+      pendingProgress_ = *progress;
       if (!pending_.isActive()) pending_.start(static_cast<int>(kProgressMs - sinceProgress_.elapsed()));
       return;
     }
     sinceProgress_.start();
   }
   if (panel == 1) pending_.stop();
-  display(panel, shownText);
+  display(panel, shownText, progress ? &*progress : nullptr);
 }
 
-void StatusBar::display(int panel, const QString& shownText) {
+void StatusBar::display(int panel, const QString& shownText, const ProgressValue* progress) {
   QLabel* label = panels_[panel == 0 ? 0 : 1];
   label->setText(shownText);
   // Panel 0 is sized to its text and one letter more; panel 1, the last,
   // takes the rest of the bar, as wide as the text wherever the window is.
-  if (panel == 0)
+  if (panel == 0) {
     label->setFixedWidth(label->fontMetrics().horizontalAdvance(shownText + "a"));
-  else if (!showProgress(shownText) && shownText.trimmed().isEmpty())
+  } else if (progress != nullptr) {
+    progress_->setRange(0, progress->total);
+    progress_->setValue(progress->done);
+    progress_->setFormat("%p%, " + progress->remaining + " left");
+    progress_->show();
+  } else if (shownText.trimmed().isEmpty()) {
     endProgress();
+  }
   // The message loop runs only at the commands' progress points.
   repaint();
 }
@@ -76,18 +84,6 @@ int StatusBar::panelWidth(int panel) const { return panels_[panel == 0 ? 0 : 1]-
 void StatusBar::endProgress() {
   pending_.stop();
   progress_->hide();
-}
-
-bool StatusBar::showProgress(const QString& text) {
-  const QRegularExpressionMatch m = progressPattern().match(text);
-  if (!m.hasMatch()) return false;
-  const int done = m.captured(1).toInt();
-  const int total = std::max(1, m.captured(2).toInt());
-  progress_->setRange(0, total);
-  progress_->setValue(std::min(done, total));
-  progress_->setFormat("%p%, " + m.captured(3) + " left");
-  progress_->show();
-  return true;
 }
 
 }  // namespace tarnwick::qt

@@ -1,13 +1,15 @@
 #pragma once
 // The status bar: panel 0 the state, panel 1 the detail, each sized to its
-// text; and, while a scan runs, a progress bar fed by the progress texts of
-// panel 1 ("12/2048 Mbytes, Remaining time: 0:01:10").
+// text; and, while a scan or a rebuild runs, a progress bar that the
+// commands' progress numbers feed.
 
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTimer>
+
+#include <optional>
 
 namespace tarnwick::qt {
 
@@ -19,21 +21,31 @@ class StatusBar : public QStatusBar {
   // at once; progress texts at most ten times a second, the latest one
   // winning, so that painting does not slow a fast scan.
   void setPanel(int panel, const QString& shownText);
+  // Announces that the next panel 1 text is a progress text: the bar shows
+  // the position in the size, in MiB, and the remaining time.
+  void setProgress(qint64 position, qint64 size, const QString& remaining);
   QString panelText(int panel) const;
   int panelWidth(int panel) const;
   QProgressBar* progressBar() const { return progress_; }
   void endProgress();
 
  private:
-  void display(int panel, const QString& shownText);
-  // Whether the text is a progress text; if so, updates the progress bar.
-  bool showProgress(const QString& text);
+  struct ProgressValue {
+    int done = 0;
+    int total = 1;
+    QString remaining;
+  };
+  void display(int panel, const QString& shownText, const ProgressValue* progress);
 
   QLabel* panels_[2];
   QProgressBar* progress_;
   QElapsedTimer sinceProgress_;
   QTimer pending_;
   QString pendingText_;
+  // The progress that the next panel 1 text shows, and the one behind the
+  // text that waits for its turn.
+  std::optional<ProgressValue> next_;
+  ProgressValue pendingProgress_;
 };
 
 }  // namespace tarnwick::qt
