@@ -504,7 +504,7 @@ void MainWindow::focusReadEvo() {
 
 void MainWindow::fitTree() {
   QTreeWidget* tree = w_->tvXPL;
-  if (w_->splXPL->width() <= 0) return;
+  if (!w_->splXPL->isVisible()) return;
   // The widest label at its depth, the frame and a scroll bar's room.
   int needed = 0;
   for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it) {
@@ -660,16 +660,19 @@ Placement MainWindow::placement() const {
 
 void MainWindow::setPlacement(const Placement& p) {
   // Nothing saved: the window stays where the window manager put it.
-  if (p == placement()) return;
-  const QSize frameExtra = frameGeometry().size() - size();
-  if (p.Width > 0 && p.Height > 0) resize(p.Width - frameExtra.width(), p.Height - frameExtra.height());
-  move(p.Left, p.Top);
-  // Until the window manager has framed the window, its frame is not known:
-  // the frame's sizes above were taken as the window's own. Once it is
-  // known, the window is placed again.
-  if (frameExtra.isEmpty()) {
-    savedPlacement_ = p;
-    restoreFramePlacement();
+  Placement current = placement();
+  current.TreeWidth = p.TreeWidth;
+  if (!(p == current)) {
+    const QSize frameExtra = frameGeometry().size() - size();
+    if (p.Width > 0 && p.Height > 0) resize(p.Width - frameExtra.width(), p.Height - frameExtra.height());
+    move(p.Left, p.Top);
+    // Until the window manager has framed the window, its frame is not
+    // known: the frame's sizes above were taken as the window's own. Once it
+    // is known, the window is placed again.
+    if (frameExtra.isEmpty()) {
+      savedPlacement_ = p;
+      restoreFramePlacement();
+    }
   }
   treeWidth_ = std::max(50, p.TreeWidth);
   const int rest = std::max(50, w_->splXPL->width() - treeWidth_ - w_->splXPL->handleWidth());

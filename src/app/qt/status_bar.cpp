@@ -1,5 +1,7 @@
 #include "app/qt/status_bar.h"
 
+#include <QEvent>
+
 #include <algorithm>
 
 namespace tarnwick::qt {
@@ -23,8 +25,13 @@ StatusBar::StatusBar(QWidget* parent) : QStatusBar(parent) {
   // The design widths before the first text is set.
   panels_[0]->setText(" Ready");
   panels_[0]->setFixedWidth(40);
-  panels_[1]->setText(" Select or drop an EVO file to demux");
+  detail_ = " Select or drop an EVO file to demux";
+  panels_[1]->setText(detail_);
   panels_[1]->setMinimumWidth(50);
+  // Panel 1 takes the room the others leave and cuts its text to it; its
+  // text never widens the window.
+  panels_[1]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  panels_[1]->installEventFilter(this);
   pending_.setSingleShot(true);
   connect(&pending_, &QTimer::timeout, this, [this] {
     sinceProgress_.start();
@@ -60,7 +67,12 @@ void StatusBar::setPanel(int panel, const QString& shownText) {
 
 void StatusBar::display(int panel, const QString& shownText, const ProgressValue* progress) {
   QLabel* label = panels_[panel == 0 ? 0 : 1];
-  label->setText(shownText);
+  if (panel == 0) {
+    label->setText(shownText);
+  } else {
+    detail_ = shownText;
+    fitDetail();
+  }
   // Panel 0 is sized to its text and one letter more; panel 1, the last,
   // takes the rest of the bar, as wide as the text wherever the window is.
   if (panel == 0) {
@@ -77,7 +89,19 @@ void StatusBar::display(int panel, const QString& shownText, const ProgressValue
   repaint();
 }
 
-QString StatusBar::panelText(int panel) const { return panels_[panel == 0 ? 0 : 1]->text(); }
+QString StatusBar::panelText(int panel) const { return panel == 0 ? panels_[0]->text() : detail_; }
+
+void StatusBar::fitDetail() {
+  QLabel* label = panels_[1];
+  const QString shown = label->fontMetrics().elidedText(detail_, Qt::ElideRight, label->contentsRect().width());
+  label->setText(shown);
+  label->setToolTip(shown == detail_ ? QString() : detail_.trimmed());
+}
+
+bool StatusBar::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == panels_[1] && event->type() == QEvent::Resize) fitDetail();
+  return QStatusBar::eventFilter(watched, event);
+}
 
 int StatusBar::panelWidth(int panel) const { return panels_[panel == 0 ? 0 : 1]->width(); }
 

@@ -24,12 +24,19 @@ class StatusBar : public QStatusBar {
   // Announces that the next panel 1 text is a progress text: the bar shows
   // the position in the size, in MiB, and the remaining time.
   void setProgress(qint64 position, qint64 size, const QString& remaining);
+  // The panel's whole text, also where the panel shows it cut short.
   QString panelText(int panel) const;
   int panelWidth(int panel) const;
   QProgressBar* progressBar() const { return progress_; }
   void endProgress();
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
+  // Panel 1 shows as much of its text as fits, ending in "…" where it is cut.
+  void fitDetail();
+
   struct ProgressValue {
     int done = 0;
     int total = 1;
@@ -38,6 +45,7 @@ class StatusBar : public QStatusBar {
   void display(int panel, const QString& shownText, const ProgressValue* progress);
 
   QLabel* panels_[2];
+  QString detail_;
   QProgressBar* progress_;
   QElapsedTimer sinceProgress_;
   QTimer pending_;
