@@ -128,7 +128,7 @@ TEST_F(ReadXplTest, AttributeLookupIsASubstringSearch) {
 }
 
 // Two titles; the second plays FEATURE_1. Media attributes, repeated and
-// out-of-range tracks, stream numbers past 9.
+// out-of-range tracks, stream numbers past 9, the last item and stream.
 const char* const kTwoTitles =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<Playlist displayName=\"My Disc\">\n"
@@ -137,6 +137,7 @@ const char* const kTwoTitles =
     "<AudioAttributeItem index=\"1\" codec=\"DD+\" channels=\"6\"/>\n"
     "<AudioAttributeItem index=\"2\" codec=\"DTS-HD\"/>\n"  // channels carried over from item 1
     "<AudioAttributeItem index=\"3\" codec=\"LPCM\" channels=\"\"/>\n"
+    "<AudioAttributeItem index=\"8\" codec=\"MLP\" channels=\"2\"/>\n"
     "<SubpictureAttributeItem index=\"1\" codec=\"8bitRLC\"/>\n"
     "</MediaAttributeList>\n"
     "<TitleSet timeBase=\"50fps\">\n"
@@ -154,6 +155,7 @@ const char* const kTwoTitles =
     "<Audio track=\"4\" streamNumber=\"1\" mediaAttr=\"2\" description=\"Again\"/>\n"
     "<Audio track=\"5\" streamNumber=\"17\" mediaAttr=\"1\" description=\"Beyond\"/>\n"
     "<Audio track=\"6\" streamNumber=\"4\" mediaAttr=\"9\" description=\"NoTable\"/>\n"
+    "<Audio track=\"7\" streamNumber=\"16\" mediaAttr=\"8\" description=\"Last\"/>\n"
     "<Subtitle track=\"1\" streamNumber=\"2\" mediaAttr=\"1\" description=\"Fran\xC3\xA7" "ais\"/>\n"
     "</PrimaryAudioVideoClip>\n"
     "<ChapterList>\n"
@@ -171,16 +173,18 @@ TEST_F(ReadXplTest, TheTitleThatPlaysTheEvoLabelsTheBoxes) {
 
   EXPECT_EQ(memo().front(), "    <Title id=\"b\" displayName=\"Feature\" titleDuration=\"01:30:00:00\">");
   EXPECT_EQ(memo().back(), "    </Title>");
-  EXPECT_EQ(memo().size(), 17u);
+  EXPECT_EQ(memo().size(), 18u);
   EXPECT_THAT(texts(window.playlistTree()),
               ElementsAre("Info", "  Title: My Disc", "  Name: Feature", "  Duration: 01:30:00:00", "Video",
                           "  VC-1.stream.0", "Audio", "  DD+.6ch.stream.00.English", "  DTS-HD.6ch.stream.09.Director",
-                          "  LPCM.stream.10.Director", "Subtitle", "  8bitRLC.stream.01.Fran\xC3\xA7" "ais", "Chapter",
-                          "  00:00:00:00: Start", "  00:10:05:25: Middle"));
+                          "  LPCM.stream.10.Director", "  MLP.2ch.stream.15.Last", "Subtitle",
+                          "  8bitRLC.stream.01.Fran\xC3\xA7" "ais", "Chapter", "  00:00:00:00: Start",
+                          "  00:10:05:25: Middle"));
   EXPECT_THAT(window.logText(),
               ElementsAre("Open VPLST000.XPL", "Filesize: " + std::to_string(std::string(kTwoTitles).size()) + " bytes",
                           "VC-1.stream.0 found!", "DD+.6ch.stream.00.English found!",
                           "DTS-HD.6ch.stream.09.Director found!", "LPCM.stream.10.Director found!",
+                          "MLP.2ch.stream.15.Last found!",
                           "8bitRLC.stream.01.Fran\xC3\xA7" "ais found!", "Done.", ""));
 
   EXPECT_TRUE(window.checked(videoBox(0)));
@@ -189,6 +193,7 @@ TEST_F(ReadXplTest, TheTitleThatPlaysTheEvoLabelsTheBoxes) {
   EXPECT_EQ(window.hint(audioBox(9)), "DTS-HD.6ch.stream.09.Director");
   EXPECT_TRUE(window.checked(audioBox(10)) && window.enabled(audioBox(10)));
   EXPECT_TRUE(window.checked(subBox(1)));
+  EXPECT_TRUE(window.checked(audioBox(15)));
   // Boxes the title does not list are reset; nothing beyond the tables.
   EXPECT_FALSE(window.enabled(audioBox(4)));
   EXPECT_FALSE(window.enabled(audioBox(3)));
@@ -207,7 +212,7 @@ TEST_F(ReadXplTest, TheTitleThatPlaysTheEvoLabelsTheBoxes) {
   // Read again: a second run lists the same tracks, its marks fresh.
   window.clearLog();
   main.bReadXPLClick();
-  EXPECT_EQ(window.logText().size(), 9u);
+  EXPECT_EQ(window.logText().size(), 10u);
 }
 
 TEST_F(ReadXplTest, ASplitFeatureIsFoundByItsFirstFile) {
@@ -269,6 +274,7 @@ TEST(Chapters, TimesInFramesOfTheTimeBase) {
   EXPECT_EQ(framesPerSecond("60fps"), 60);
   EXPECT_EQ(framesPerSecond("50fps"), 50);
   EXPECT_EQ(framesPerSecond(""), 60);
+  EXPECT_EQ(framesPerSecond("0fps"), 60);  // a divisor
   EXPECT_EQ(chapterMilliseconds("01:02:03:30", 60), (3600 + 120 + 3) * 1000 + 500);
   EXPECT_EQ(chapterMilliseconds("00:00:00:01", 60), 17);  // 16.67 ms, to the nearest
   EXPECT_EQ(chapterMilliseconds("00:00:00:01", 50), 20);
@@ -277,14 +283,15 @@ TEST(Chapters, TimesInFramesOfTheTimeBase) {
 
   XplTitle title;
   title.timeBase = "50fps";
-  title.chapters = {{"00:00:00:00", "One"}, {"bad", "Skipped"}, {"00:01:00:25", "Caf\xE9"}};
+  title.chapters = {
+      {"00:00:00:00", "One"}, {"bad", "Skipped"}, {"00:01:00:25", "Caf\xE9"}, {"12:34:56:25", "Late"}};
   const ChapterFile file = simpleChapters(title);
-  EXPECT_EQ(file.written, 2);
+  EXPECT_EQ(file.written, 3);
   EXPECT_EQ(file.skipped, 1);
   // A byte that is not UTF-8 becomes U+FFFD, and the mark says UTF-8.
   EXPECT_EQ(file.text,
             "\xEF\xBB\xBF" "CHAPTER01=00:00:00.000\nCHAPTER01NAME=One\nCHAPTER02=00:01:00.500\n"
-            "CHAPTER02NAME=Caf\xEF\xBF\xBD\n");
+            "CHAPTER02NAME=Caf\xEF\xBF\xBD\nCHAPTER03=12:34:56.500\nCHAPTER03NAME=Late\n");
 }
 
 }  // namespace

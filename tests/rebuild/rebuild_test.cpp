@@ -240,6 +240,15 @@ TEST_F(RebuildTest, MpegAudioStreamAndSubstreamOfTheSameNumberAreTwoStreams) {
                packs({nav(1, 0), ps1(0xC0, 0xC1), mpa(0xC1, 0xC0), mpa(0xC1, 0xC0), ps1(0xC0, 0xC1)}));
 }
 
+TEST_F(RebuildTest, TickedSecondVideoStreamIsKept) {
+  const Bytes evo = packs({nav(1, 2), video(0xE0), video(0xE1), ps1(0xC0), video(0xE1), video(0xE0)});
+  writeFile(input("MOVIE.EVO"), evo);
+  read(input("MOVIE.EVO"));
+  ASSERT_TRUE(window.checked(videoBox(1)));
+  rebuildInto((dir.path() / "out").string());
+  expectOutput(out("MOVIE.rebuilt.EVO"), evo);
+}
+
 TEST(RebuildProgress, RemainingTimeAfterATenthInTenSeconds) {
   // 10 s for 100 of 1000 MiB: 90 s to go, plus one second.
   EXPECT_EQ(progressText({100LL << 20, 1000LL << 20, 10.0, "Rebuilding FEATURE_1.EVO"}),
@@ -283,6 +292,42 @@ const PackRow kPackRows[] = {
        return b.raw({0xC0}).finishPack().bytes();
      },
      [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0] = 0xC0; }, PackResult::Keep},
+    {"SubstreamHeaderEndsAtThePacketEnd",
+     // No byte is left for a substream id; the next byte, past the packet,
+     // is an unticked C0.
+     [] {
+       PsBuilder b;
+       b.packHeader().raw({0x00, 0x00, 0x01, 0xBD, 0x00, 0x08, 0x81, 0x00, 5, 1, 2, 3, 4, 5});
+       return b.raw({0xC0}).finishPack().bytes();
+     },
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0] = 0xC0; }, PackResult::Keep},
+    {"SubstreamHeaderEndsAtThePackEnd",
+     // After a padding packet; the byte after the pack (the next one in the
+     // read buffer) is an unticked C0.
+     [] {
+       PsBuilder b;
+       b.packHeader().padTo(2048 - 14).raw({0x00, 0x00, 0x01, 0xBD, 0xFF, 0xFF, 0x81, 0x00, 5, 1, 2, 3, 4, 5});
+       return b.raw({0xC0}).bytes();
+     },
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0] = 0xC0; }, PackResult::Keep},
+    {"Vc1HeaderLengthPastItsPacket",
+     // The packet ends after the extension flags; 55 of an unticked box
+     // follows it where stream_id_extension would be.
+     [] {
+       PsBuilder b;
+       b.packHeader().raw({0x00, 0x00, 0x01, 0xFD, 0x00, 0x04, 0x81, 0x01, 10, 0x01});
+       return b.raw({0x01, 0x55}).finishPack().bytes();
+     },
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.VideoSlots[0] = 0x55; }, PackResult::Keep},
+    {"Vc1HeaderTooShortForItsExtension",
+     // The header holds the extension flags and field length only; the
+     // payload begins with 55 of an unticked box.
+     [] {
+       PsBuilder b;
+       b.packHeader().raw({0x00, 0x00, 0x01, 0xFD, 0x00, 0x0A, 0x81, 0x01, 2, 0x01, 0x01});
+       return b.raw({0x55, 0x55, 0x55, 0x55, 0x55}).finishPack().bytes();
+     },
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.VideoSlots[0] = 0x55; }, PackResult::Keep},
     {"Vc1PacketWithoutPesExtension",
      // Where the extension would be, the payload holds 55 of an unticked box.
      [] {
