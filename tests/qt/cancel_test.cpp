@@ -35,9 +35,10 @@ class CancelTest : public QObject {
     QVERIFY2(!disc_.isEmpty(), "tarnwick-mkdisc failed");
   }
 
-  // No: the run goes on with the same boxes ticked and the options as the
-  // user left them (the settings are not read again when the window takes
-  // the focus back). Yes: the run stops and its outputs are closed.
+  // No, by Enter on the confirmation as it opens: the run goes on with the
+  // same boxes ticked and the options as the user left them (the settings
+  // are not read again when the window takes the focus back). Yes: the run
+  // stops and its outputs are closed.
   void cancelAnsweredNoThenYes() {
     MemorySettingsStore store;
     store.set("AudioExt", std::string("mpa"));
@@ -47,13 +48,17 @@ class CancelTest : public QObject {
     w.edit("eAudioExt")->setText("ac3");
 
     int point = 0;
-    QString question;
+    QString question, confirmation;
     bool stillTicked = false;
     QString audioExt;
     w.form->onProgressPoint = [&] {
       ++point;
       if (point == 1) {
-        answerMessageBox(QMessageBox::No, &question);
+        whenModal([&](QWidget* box) {
+          confirmation = box->objectName();
+          question = qobject_cast<QMessageBox*>(box)->text();
+          QTest::keyClick(box->focusWidget() != nullptr ? box->focusWidget() : box, Qt::Key_Return);
+        });
         QTest::mouseClick(w.button("bCancel"), Qt::LeftButton);
       } else if (point == 2) {
         // The boxes are locked: a click changes nothing the run depends on.
@@ -68,6 +73,7 @@ class CancelTest : public QObject {
     QTest::mouseClick(w.button("bDemux"), Qt::LeftButton);
     w.form->onProgressPoint = nullptr;
 
+    QCOMPARE(confirmation, QString("confirmation"));
     QCOMPARE(question, QString("Are you sure to stop demuxing?"));
     QVERIFY(stillTicked);
     QCOMPARE(audioExt, QString("ac3"));

@@ -1,6 +1,7 @@
 // Read EVO in the window on the sample disc: the lists, the log with its bold
 // runs, the button rule as the user ticks, and what is locked while it runs.
 
+#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -11,6 +12,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTreeWidget>
+#include <utility>
 
 #include "window_fixture.h"
 
@@ -167,8 +169,9 @@ class ReadEvoTest : public QObject {
     QCOMPARE(lines.last(), QString("    </Title>"));
   }
 
-  // A file that cannot be opened: the system's text in a message box, and
-  // the window still usable.
+  // A file that cannot be opened, and one that shrinks during the read: the
+  // system's text in a message box, the progress bar gone, and the window
+  // still usable.
   void aFileErrorIsShownAndTheWindowGoesOn() {
     QTemporaryDir gone;
     const QString path = gone.filePath("HVDVD_TS/FEATURE_1.EVO");
@@ -180,6 +183,24 @@ class ReadEvoTest : public QObject {
     QVERIFY2(text.startsWith("Cannot open file \"" + path + "\"."), qPrintable(text));
     QVERIFY(w.find("tsOption")->isEnabled());
     QVERIFY(w.button("bbEVO")->isEnabled());
+
+    const QString shrinking = gone.filePath("SHRINKING.EVO");
+    QVERIFY(QFile::copy(disc_ + "/HVDVD_TS/FEATURE_1.EVO", shrinking));
+    w.drop({shrinking});
+    auto* progress = w.find<QProgressBar>("Progress");
+    bool shrunk = false, shown = false;
+    w.form->onProgressPoint = [&] {
+      if (std::exchange(shrunk, true)) return;
+      shown = progress->isVisibleTo(w.form.get());
+      QFile::resize(shrinking, 0x400000);
+      answerMessageBox(QMessageBox::Ok, &text);
+    };
+    QTest::mouseClick(w.button("bCheck"), Qt::LeftButton);
+    w.form->onProgressPoint = nullptr;
+    QVERIFY(shown);
+    QVERIFY2(text.contains("It ended after"), qPrintable(text));
+    QVERIFY(!progress->isVisibleTo(w.form.get()));
+
     w.drop({disc_ + "/HVDVD_TS/FEATURE_1.EVO"});
     QTest::mouseClick(w.button("bCheck"), Qt::LeftButton);
     QVERIFY(w.box("cbVideo0")->isChecked());
