@@ -158,6 +158,16 @@ TEST_F(CliTest, PlaylistFailuresExitOneWithTheirText) {
   EXPECT_THAT(r.err, HasSubstr("It is an input file of this command"));
   EXPECT_THAT(r.out, HasSubstr("DD.stream.01.Caf\xEF\xBF\xBD found!\n"));
   EXPECT_THAT(readFile(xpl), Not(IsEmpty()));
+  r = cli({"xpl", "--chapters", "/dev/full", xpl, evo});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("Stream write error"));
+
+  // Chapters whose starts are all malformed: no file, not an empty one.
+  std::ofstream(xpl) << "<Playlist>\n<Title displayName=\"T\">\n<Clip src=\"FEATURE_9.MAP\"/>\n"
+                        "<Chapter titleTimeBegin=\"00:01:00\" displayName=\"One\"/>\n</Title>\n</Playlist>\n";
+  r = cli({"xpl", "--chapters", dir / "c.txt", xpl, evo});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir / "c.txt"));
 }
 
 TEST_F(CliTest, ExtensionsOfFiveCharactersAreAccepted) {
