@@ -142,7 +142,8 @@ ScanOptions TfMain::scanOptions() const {
 }
 
 RunInput TfMain::runInput(const Continuation& second) const {
-  return {window_.text(ControlId::eEVOfile), second.hasSecond ? second.secondPath : std::string()};
+  return {window_.text(ControlId::eEVOfile), second.hasSecond ? second.secondPath : std::string(),
+          window_.text(ControlId::eXPLfile)};
 }
 
 }  // namespace tarnwick

@@ -35,11 +35,13 @@ struct StreamSelection {
   }
 };
 
-// The run's input, and the second file of a split feature when the run goes
-// on into it (empty otherwise).
+// The run's input, the second file of a split feature when the run goes on
+// into it, and the playlist that named the streams (each empty when none).
+// No output of the run may be any of them.
 struct RunInput {
   std::string path;
   std::string secondPath;
+  std::string playlistPath;
 };
 
 }  // namespace tarnwick

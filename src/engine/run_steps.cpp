@@ -37,8 +37,9 @@ void writeOverInputs(ScanState& state, const RunInput& input, const char* verb, 
 }
 
 void refuseInputAsOutput(const std::string& output, const RunInput& input) {
-  if (sameFile(output, input.path) || (!input.secondPath.empty() && sameFile(output, input.secondPath)))
-    throw cannotCreate(output, "It is an input file of this command");
+  // Through links too: the same file is what counts, not the same name.
+  for (const std::string* in : {&input.path, &input.secondPath, &input.playlistPath})
+    if (!in->empty() && sameFile(output, *in)) throw cannotCreate(output, "It is an input file of this command");
 }
 
 void logDone(RunReport& report) {

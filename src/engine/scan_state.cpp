@@ -20,6 +20,10 @@ void ScanState::resetSlots() {
   AudioReported = {};
   VideoReported = {};
   SubpictureReported = {};
+  leftOut.clear();
+  SubpictureTimeClamped = {};
+  LeftOutStreamIds = {};
+  LeftOutSubstreamIds = {};
 }
 
 std::optional<OutputFile>& ScanState::output(StreamSlot s) {

@@ -27,6 +27,15 @@ struct StreamRecord {
   std::vector<std::string> details;  // the detail lines, tags stripped
 };
 
+// A stream that the scans leave out: another stream owns its slot (the first
+// one seen there), or no box can hold it (ownerId −1).
+struct LeftOutStream {
+  StreamClass streamClass = StreamClass::Audio;
+  std::int32_t id = -1;
+  int slot = -1;
+  std::int32_t ownerId = -1;
+};
+
 struct ScanState {
   ScanState();
 
@@ -44,6 +53,17 @@ struct ScanState {
   std::array<bool, 16> AudioReported{};
   std::array<bool, 2> VideoReported{};
   std::array<bool, 16> SubpictureReported{};
+
+  // The streams left out by the latest scan, in the order they were met,
+  // and the same by id: PES stream ids (with the VC-1 stream_id_extension
+  // values, which never meet them) and private-stream-1 substream ids.
+  std::vector<LeftOutStream> leftOut;
+  std::array<bool, 256> LeftOutStreamIds{};
+  std::array<bool, 256> LeftOutSubstreamIds{};
+
+  // A subpicture time stamp before EarliestPts was written as 0 and logged,
+  // by subpicture slot, in this scan.
+  std::array<bool, 32> SubpictureTimeClamped{};
 
   bool CancelRequested = false;
   bool ExtractionRunning = false;

@@ -125,6 +125,10 @@ class Scanner {
   void payload(std::int64_t pos, std::int32_t n);
   void firstDetails(std::int64_t pos, std::int32_t n);
   void found(std::string_view prefix, int slot);
+  // Whether the packet's stream owns its slot (taking it when it is free);
+  // a stream that does not is left out, logged once per scan.
+  bool owns(StreamClass c, std::int32_t& owner, std::uint32_t id, int slot, bool substream);
+  void leaveOut(StreamClass c, std::uint32_t id, int slot, std::int32_t owner, bool substream);
   void progress(std::int64_t position, std::int64_t size);
   void systemHeaderSummary();
 
@@ -143,6 +147,27 @@ void Scanner::found(std::string_view prefix, int slot) {
   line += std::to_string(slot);
   line += " found!";
   w_.log(line);
+}
+
+bool Scanner::owns(StreamClass c, std::int32_t& owner, std::uint32_t id, int slot, bool substream) {
+  if (owner == -1 || owner == static_cast<std::int32_t>(id)) return true;
+  leaveOut(c, id, slot, owner, substream);
+  return false;
+}
+
+void Scanner::leaveOut(StreamClass c, std::uint32_t id, int slot, std::int32_t owner, bool substream) {
+  bool& marked = (substream ? s_.LeftOutSubstreamIds : s_.LeftOutStreamIds)[id & 0xFF];
+  if (marked) return;
+  marked = true;
+  s_.leftOut.push_back({c, static_cast<std::int32_t>(id), slot, owner});
+  if (!analysis_) return;
+  const char* word = c == StreamClass::Video ? "video" : c == StreamClass::Audio ? "audio" : "subpicture";
+  // Two streams in one output would be neither: the first one seen keeps it.
+  if (owner >= 0)
+    w_.log("Stream " + hex(id, 2) + " shares " + word + " slot " + std::to_string(slot) + " with stream " +
+           hex(static_cast<std::uint32_t>(owner), 2) + " and is left out.");
+  else
+    w_.log("Stream " + hex(id, 2) + " is a " + word + " stream that no box holds and is left out.");
 }
 
 // A packet whose PES_packet_length runs out inside its own header ends there;
@@ -205,6 +230,7 @@ void Scanner::substreamId(std::uint8_t b) {
   const bool extended = isExtendedSubpictureId(b);
   r_.SubpictureSlot = subpictureSlotOf(b);
   r_.SubpictureStreamId = b;
+  const bool owner = owns(StreamClass::Subpicture, s_.SubpictureSlots[r_.SubpictureSlot], b, r_.SubpictureSlot, true);
   if (s_.SubpictureSlots[r_.SubpictureSlot] == -1) {
     s_.SubpictureSlots[r_.SubpictureSlot] = b;
     if (analysis_) {
@@ -214,7 +240,7 @@ void Scanner::substreamId(std::uint8_t b) {
   }
   if (analysis_ && !extended) r_.CurrentPts = 0;
   r_.SubstreamPending = 0;
-  r_.payloadKind = PayloadKind::Subpicture;
+  r_.payloadKind = owner ? PayloadKind::Subpicture : PayloadKind::Discard;
   r_.InPayload = true;
 }
 
@@ -227,6 +253,12 @@ void Scanner::audioDispatch() {
     r_.audioKind = *kind;
     r_.AudioSubstreamId = id;
     r_.AudioSlot = audioSlotOf(*kind, id);
+    if (!owns(StreamClass::Audio, s_.AudioSlots[r_.AudioSlot], id, r_.AudioSlot, true)) {
+      r_.payloadKind = PayloadKind::Discard;
+      r_.InPayload = true;
+      r_.CurrentPts = 0;
+      return;
+    }
     if (s_.AudioSlots[r_.AudioSlot] < 0) {
       s_.AudioSlots[r_.AudioSlot] = static_cast<std::int32_t>(id);
       found(audioFoundPrefix(*kind), r_.AudioSlot);
@@ -300,7 +332,9 @@ void Scanner::step(std::int64_t& pos) {
         if (!h264) r_.VideoPts = r_.CurrentPts;
       }
       r_.videoCodec = h264 ? VideoCodec::H264 : VideoCodec::Mpeg2;
-      r_.payloadKind = PayloadKind::Video;
+      r_.payloadKind = owns(StreamClass::Video, s_.VideoSlots[r_.VideoSlot], id, r_.VideoSlot, false)
+                           ? PayloadKind::Video
+                           : PayloadKind::Discard;
     } else if (code == kExtendedStreamId) {
       r_.videoCodec = VideoCodec::Vc1;
       r_.payloadKind = PayloadKind::Video;
@@ -423,8 +457,11 @@ void Scanner::step(std::int64_t& pos) {
           found("[b]VC-1[/b] video stream ", r_.VideoSlot);
           r_.VideoPts = r_.CurrentPts;
         }
-        r_.payloadKind = PayloadKind::Video;
+        r_.payloadKind = owns(StreamClass::Video, s_.VideoSlots[r_.VideoSlot], x, r_.VideoSlot, false)
+                             ? PayloadKind::Video
+                             : PayloadKind::Discard;
       } else {
+        if (isUnboxedVc1Extension(x)) leaveOut(StreamClass::Video, x, -1, -1, false);
         r_.payloadKind = PayloadKind::Discard;
       }
       if (r_.HeaderDataRemaining == 0) r_.InPayload = true;
@@ -563,6 +600,7 @@ void Scanner::payload(std::int64_t pos, std::int32_t n) {
     ctx.subpictureSlot = r_.SubpictureSlot;
     ctx.currentPts = &r_.CurrentPts;
     ctx.recordPending = &r_.RecordPending;
+    ctx.log = &w_;
     writePayload(s_, ctx, position, n);
   }
 }

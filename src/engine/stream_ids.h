@@ -56,6 +56,9 @@ constexpr std::uint8_t kVc1ExtensionSecond = 0x56;
 constexpr bool isMpegVideoId(std::uint32_t id) { return id >= 0xE0 && id <= 0xE3; }
 constexpr bool isH264Id(std::uint32_t id) { return id == 0xE2 || id == 0xE3; }
 constexpr bool isVc1Extension(std::uint32_t x) { return x == kVc1ExtensionFirst || x == kVc1ExtensionSecond; }
+// VC-1 streams beyond the two that boxes hold (ISO/IEC 13818-1 Table 2-27:
+// stream_id_extension 0x55-0x5F is VC-1 video).
+constexpr bool isUnboxedVc1Extension(std::uint32_t x) { return x > kVc1ExtensionSecond && x <= 0x5F; }
 // MPEG audio 0xC0-0xDF: no box holds it.
 constexpr bool isMpegAudioId(std::uint32_t id) { return id >= 0xC0 && id <= 0xDF; }
 

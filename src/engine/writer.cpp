@@ -1,6 +1,18 @@
 #include "engine/writer.h"
 
+#include <cstdio>
+#include <string>
+
 namespace tarnwick {
+namespace {
+
+std::string hex8(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08X", value);
+  return text;
+}
+
+}  // namespace
 
 void makeSubpictureRecordHeader(std::uint32_t time, std::uint8_t out[10]) {
   out[0] = 'S';
@@ -24,9 +36,18 @@ void writePayload(ScanState& state, const PayloadContext& ctx, std::int32_t posi
       break;
     case PayloadKind::Subpicture: {
       std::uint32_t& pts = *ctx.currentPts;
-      if (pts != 0) pts -= state.EarliestPts;  // modulo 2^32
       const int k = ctx.subpictureSlot;
+      // A time before the one the outputs measure from is written as 0: a
+      // wrapped difference would put the subpicture 13 hours late.
+      const bool early = pts != 0 && pts < state.EarliestPts;
+      const std::uint32_t original = pts;
+      if (pts != 0) pts = early ? 0 : pts - state.EarliestPts;
       if (k < 0 || k >= kSubpictureOutputs || !state.subpictureOutputs[k]) break;
+      if (early && !state.SubpictureTimeClamped[static_cast<std::size_t>(k)] && ctx.log != nullptr) {
+        state.SubpictureTimeClamped[static_cast<std::size_t>(k)] = true;
+        ctx.log->log("Subpicture stream " + std::to_string(k) + ": time stamp " + hex8(original) + " lies before " +
+                     hex8(state.EarliestPts) + ", the start of the outputs; written as 0.");
+      }
       OutputFile& out = *state.subpictureOutputs[k];
       // A packet with its own time stamp starts a record even when the rebased
       // time is 0 (a subpicture at the very start), so records never merge.

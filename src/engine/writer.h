@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "analysers/codes.h"
+#include "analysers/log_sink.h"
 #include "engine/scan_state.h"
 
 namespace tarnwick {
@@ -21,6 +22,8 @@ struct PayloadContext {
   // Set while the current packet's own PES header carried a (nonzero) PTS and
   // no record header has been written for it: only then may a record start.
   bool* recordPending = nullptr;
+  // Where a time stamp written as 0 is told.
+  LogSink* log = nullptr;
 };
 
 // Writes buffer[position, position + count) for the selected stream of ctx.

@@ -13,6 +13,10 @@
 
 namespace tarnwick {
 
+// The text of an attribute value: the character references (&amp;, &#10;,
+// &#x41;) decoded; anything that is not one stays as it stands.
+std::string xmlText(std::string_view text);
+
 // Frames per second of a TitleSet time base ("50fps"); 60 for anything else.
 int framesPerSecond(std::string_view timeBase);
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <optional>
+#include <string>
 
 #include "engine/input_scope.h"
 #include "engine/run_steps.h"
@@ -17,18 +19,20 @@ constexpr std::int64_t kProgressInterval = 0x400000;  // 4 MiB
 // through that buffer (measured: 32 KiB runs double the CPU time).
 constexpr std::size_t kKernelCopyRun = kPackBufferSize / 2;
 
-
-// Offsets in a pack whose 14-byte pack header has no stuffing: the first
-// packet's stream id, its PES_packet_length, its second flag byte and
-// PES_header_data_length; the first byte after that header.
-constexpr std::size_t kStreamIdAt = 17;
-constexpr std::size_t kPacketLengthAt = 18;
-constexpr std::size_t kFlagsAt = 21;
-constexpr std::size_t kHeaderLengthAt = 22;
-constexpr std::size_t kHeaderDataAt = 23;
-// The system header's audio_bound (bits 7-2) and video_bound (bits 4-0) bytes.
-constexpr std::size_t kAudioBoundAt = 23;
-constexpr std::size_t kVideoBoundAt = 24;
+// The MPEG-2 pack header: 14 bytes, the last three bits of its last byte
+// being pack_stuffing_length (ISO/IEC 13818-1 2.5.3.3).
+constexpr std::size_t kPackHeaderSize = 14;
+// Offsets from a packet's start code: its stream id, PES_packet_length, the
+// second flag byte and PES_header_data_length; the first byte after that.
+constexpr std::size_t kStreamIdAt = 3;
+constexpr std::size_t kPacketLengthAt = 4;
+constexpr std::size_t kFlagsAt = 7;
+constexpr std::size_t kHeaderLengthAt = 8;
+constexpr std::size_t kHeaderDataAt = 9;
+// From a system header's start code: audio_bound (bits 7-2) and video_bound
+// (bits 4-0).
+constexpr std::size_t kAudioBoundAt = 9;
+constexpr std::size_t kVideoBoundAt = 10;
 
 // How a kind of stream is looked up and renumbered: the n-th kept stream of
 // its class becomes first + n, while n < count.
@@ -80,12 +84,38 @@ Kind streamKind(std::uint8_t id) {
 
 constexpr Kind kVc1 = renumbered(StreamClass::Video, kVc1ExtensionFirst, 2);
 
-// The ids of one id space and what became of them.
+// The ids of one id space, what became of them, and which of them the scans
+// left out.
 struct IdSpace {
   std::array<std::uint8_t, 256>& map;
   std::array<RebuildState::Fate, 256>& fate;
   std::array<bool, 256>& held;
+  const std::array<bool, 256>& leftOut;
+  bool substreams;
 };
+
+std::string hexId(std::uint8_t id) {
+  const char* digits = "0123456789ABCDEF";
+  return {digits[id >> 4], digits[id & 15]};
+}
+
+// The kind of a stream as the log names it.
+std::string kindWord(std::uint8_t id, bool substream) {
+  if (!substream) {
+    if (isMpegVideoId(id)) return isH264Id(id) ? "H.264 video" : "MPEG-2 video";
+    if (isMpegAudioId(id)) return "MPEG audio";
+    return "VC-1 video";
+  }
+  if (isSubpictureId(id)) return "Subpicture";
+  switch (audioKindOf(id).value_or(AudioKind::Lpcm)) {
+    case AudioKind::DolbyDigital: return "Dolby Digital";
+    case AudioKind::Dts: return "DTS";
+    case AudioKind::DolbyDigitalPlus: return "Dolby Digital Plus";
+    case AudioKind::TrueHd: return "Dolby TrueHD";
+    case AudioKind::Lpcm: return "LPCM";
+  }
+  return "LPCM";
+}
 
 class PackRebuilder {
  public:
@@ -96,14 +126,23 @@ class PackRebuilder {
  private:
   PackResult settle(std::uint8_t& idByte, const Kind& kind, IdSpace space);
   void decide(std::uint8_t id, const Kind& kind, IdSpace space);
+  // The first id of the kind's range from first + n on that no kept stream
+  // carries yet; none when all are taken.
+  static std::optional<std::uint8_t> freeId(const Kind& kind, int n, const IdSpace& space);
+  void note(const std::string& line) const {
+    if (r_.log != nullptr) r_.log->log(line);
+  }
+  PackResult packet(std::uint8_t* p, std::size_t at);
   // The box slot of the class whose table holds id, or -1.
   int slotOf(StreamClass c, std::uint8_t id) const;
   bool ticked(StreamClass c, int slot) const;
   std::uint8_t& next(StreamClass c);
   PackResult systemHeader(std::uint8_t* p) const;
 
-  IdSpace streams() { return {r_.StreamIdMap, r_.streamFate, r_.streamHeld}; }
-  IdSpace substreams() { return {r_.SubstreamIdMap, r_.substreamFate, r_.substreamHeld}; }
+  IdSpace streams() { return {r_.StreamIdMap, r_.streamFate, r_.streamHeld, s_.LeftOutStreamIds, false}; }
+  IdSpace substreams() {
+    return {r_.SubstreamIdMap, r_.substreamFate, r_.substreamHeld, s_.LeftOutSubstreamIds, true};
+  }
 
   RebuildState& r_;
   const ScanState& s_;
@@ -127,8 +166,18 @@ std::uint8_t& PackRebuilder::next(StreamClass c) {
   }
 }
 
+std::optional<std::uint8_t> PackRebuilder::freeId(const Kind& kind, int n, const IdSpace& space) {
+  for (int k = n; k < kind.count; ++k) {
+    const auto candidate = static_cast<std::uint8_t>(kind.first + k);
+    if (!space.held[candidate]) return candidate;
+  }
+  return std::nullopt;
+}
+
 // The first pack of a stream decides it for the whole command: the boxes and
-// slot tables do not change while the command runs.
+// slot tables do not change while the command runs. No two source streams
+// ever share an id in the output: a new id is one no kept stream carries,
+// and a stream whose own id is taken moves to a free one or is left out.
 void PackRebuilder::decide(std::uint8_t id, const Kind& kind, IdSpace space) {
   using Fate = RebuildState::Fate;
   const int slot = kind.boxed ? slotOf(kind.streamClass, id) : -1;
@@ -136,28 +185,39 @@ void PackRebuilder::decide(std::uint8_t id, const Kind& kind, IdSpace space) {
     space.fate[id] = Fate::Drop;
     return;
   }
-  space.fate[id] = Fate::Keep;
-  if (slot < 0 && !kind.unboxedRenumbered) {
+  const std::string name = kindWord(id, space.substreams) + " stream " + hexId(id);
+  std::optional<std::uint8_t> newId;
+  if (slot >= 0 || kind.unboxedRenumbered) {
+    // A number past the kind's range would spill into another kind's ids
+    // (or make 0xFF): the stream keeps its id then, if no one has it.
+    const std::uint8_t n = next(kind.streamClass)++;
+    newId = freeId(kind, n, space);
+    if (!newId && !space.held[id]) {
+      newId = id;
+      note(name + " keeps its id: no free id fits.");
+    }
+  } else if (!space.held[id]) {
     // No box and no rule: copied as it is, id included.
-    space.held[id] = true;
+    newId = id;
+  } else {
+    newId = freeId(kind, 0, space);
+  }
+  if (!newId) {
+    space.fate[id] = Fate::Drop;
+    note(name + " is left out: its id is taken and no free id fits.");
     return;
   }
-  const std::uint8_t n = next(kind.streamClass)++;
-  std::uint8_t newId = id;
-  // A number past the kind's range would spill into another kind's ids (or
-  // make 0xFF): the stream keeps its id then, as it does when another kept
-  // stream already carries the new one.
-  if (n < kind.count) {
-    const auto candidate = static_cast<std::uint8_t>(kind.first + n);
-    if (kind.unboxedRenumbered || !space.held[candidate]) newId = candidate;
-  }
-  space.map[id] = newId;
-  space.held[newId] = true;
+  space.fate[id] = Fate::Keep;
+  space.map[id] = *newId;
+  space.held[*newId] = true;
+  if (*newId != id) note(name + " is written as " + hexId(*newId) + ".");
 }
 
 PackResult PackRebuilder::settle(std::uint8_t& idByte, const Kind& kind, IdSpace space) {
-  if (!kind.known) return PackResult::Keep;
   const std::uint8_t id = idByte;
+  // Read EVO left it out: it shares a slot, or no box holds it.
+  if (space.leftOut[id]) return PackResult::Drop;
+  if (!kind.known) return PackResult::Keep;
   if (space.fate[id] == RebuildState::Fate::Undecided) decide(id, kind, space);
   if (space.fate[id] == RebuildState::Fate::Drop) return PackResult::Drop;
   const std::uint8_t newId = space.map[id];
@@ -177,14 +237,27 @@ PackResult PackRebuilder::systemHeader(std::uint8_t* p) const {
 
 PackResult PackRebuilder::pack(std::uint8_t* p, std::size_t length) {
   if (length < kPackSize || p[0] != 0x00 || p[1] != 0x00 || p[2] != 0x01 || p[3] != 0xBA) return PackResult::Skip;
-  const std::uint8_t sid = p[kStreamIdAt];
-  if (sid == kSystemHeaderId) return systemHeader(p);
+  // The first packet follows the pack header and its stuffing; a padding
+  // packet before it leaves the decision to the packet after it.
+  std::size_t at = kPackHeaderSize + (p[kPackHeaderSize - 1] & 0x07);
+  while (at + kHeaderDataAt <= kPackSize && p[at] == 0x00 && p[at + 1] == 0x00 && p[at + 2] == 0x01) {
+    const std::uint8_t sid = p[at + kStreamIdAt];
+    if (sid == kSystemHeaderId) return at + kVideoBoundAt < kPackSize ? systemHeader(p + at) : PackResult::Keep;
+    if (sid != kPaddingStreamId) return packet(p + at, kPackSize - at);
+    at += kPacketLengthAt + 2 + (p[at + kPacketLengthAt] << 8 | p[at + kPacketLengthAt + 1]);
+  }
+  return PackResult::Keep;
+}
 
+// The first packet of the pack that is not padding, `room` bytes to the
+// pack's end.
+PackResult PackRebuilder::packet(std::uint8_t* p, std::size_t room) {
+  const std::uint8_t sid = p[kStreamIdAt];
   // Offsets read from the pack's own bytes must stay inside its first packet
   // (PES_packet_length) and the pack; a packet that says otherwise is copied
   // as it is rather than read past its end.
   const std::size_t packetEnd =
-      std::min<std::size_t>(kPackSize, kPacketLengthAt + 2 + (p[kPacketLengthAt] << 8 | p[kPacketLengthAt + 1]));
+      std::min<std::size_t>(room, kPacketLengthAt + 2 + (p[kPacketLengthAt] << 8 | p[kPacketLengthAt + 1]));
   const std::size_t headerEnd = std::min<std::size_t>(packetEnd, kHeaderDataAt + p[kHeaderLengthAt]);
 
   if (sid == kPrivateStream1Id) {
@@ -206,8 +279,9 @@ PackResult PackRebuilder::pack(std::uint8_t* p, std::size_t length) {
     if ((extensionFlags & 0xE0) != 0 || (extensionFlags & 0x01) == 0) return PackResult::Keep;
     at += 1 + ((extensionFlags & 0x10) != 0 ? 2 : 0) + 1;  // flags, P-STD_buffer, PES_extension_field_length
     if (at >= headerEnd) return PackResult::Keep;
-    if (!isVc1Extension(p[at])) return PackResult::Keep;
-    return settle(p[at], kVc1, streams());
+    // Other extensions have no renumbering rule; one that Read EVO left out
+    // (a VC-1 stream no box holds) is dropped.
+    return settle(p[at], isVc1Extension(p[at]) ? kVc1 : Kind{}, streams());
   }
   return settle(p[kStreamIdAt], streamKind(sid), streams());
 }
@@ -291,6 +365,7 @@ Outcome rebuildEvo(ScanState& state, const RunInput& input, const StreamSelectio
                    const std::string& outputPath, RunReport& report) {
   return runCommand([&] {
     RebuildState rebuild;
+    rebuild.log = &report;
     InputScope inputScope(state);
     openRunInput(state, input.path, report);
     refuseInputAsOutput(outputPath, input);

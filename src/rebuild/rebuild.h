@@ -43,6 +43,9 @@ struct RebuildState {
   std::array<Fate, 256> substreamFate{};
   std::array<bool, 256> streamHeld{};
   std::array<bool, 256> substreamHeld{};
+
+  // Where the renumberings and the streams left out are logged, if anywhere.
+  LogSink* log = nullptr;
 };
 
 // What one pack became.

@@ -110,6 +110,20 @@ std::string jsonReport(const ReportFile& file, const ScanState& scan,
     out += "]\n    }";
   }
   out += first ? "],\n" : "\n  ],\n";
+  // Streams that share a slot with an earlier one, or that no box holds:
+  // the outputs leave them out, and a script should know.
+  out += "  \"leftOut\": [";
+  for (std::size_t i = 0; i < scan.leftOut.size(); ++i) {
+    const LeftOutStream& stream = scan.leftOut[i];
+    const char* kind = stream.streamClass == StreamClass::Video   ? "video"
+                       : stream.streamClass == StreamClass::Audio ? "audio"
+                                                                  : "subpicture";
+    out += i == 0 ? "\n" : ",\n";
+    out += "    {\"kind\": " + jsonString(kind) + ", \"streamId\": " + std::to_string(stream.id) +
+           ", \"slot\": " + (stream.slot >= 0 ? std::to_string(stream.slot) : "null") +
+           ", \"sharesWith\": " + (stream.ownerId >= 0 ? std::to_string(stream.ownerId) : "null") + "}";
+  }
+  out += scan.leftOut.empty() ? "],\n" : "\n  ],\n";
   out += "  \"frameCounts\": [" + std::to_string(scan.VideoFrameCounts[0]) + ", " +
          std::to_string(scan.VideoFrameCounts[1]) + "]\n";
   out += "}\n";

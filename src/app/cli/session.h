@@ -77,7 +77,7 @@ class Session {
   void selectStreams();
   bool anyTicked() const;
   StreamSelection selection(bool withOutputNames) const;
-  RunInput runInput() const { return {options_.input, secondPath_}; }
+  RunInput runInput() const { return {options_.input, secondPath_, options_.xpl}; }
   ScanOptions scanOptions() const;
   std::string outputFolder() const;
 
