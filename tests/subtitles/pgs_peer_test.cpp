@@ -144,5 +144,67 @@ TEST_F(PgsPeerTest, EightBitCaptionsMatchFfmpegsOwnDecoding) {
   EXPECT_GT(captionFrames, 40);
 }
 
+// Two-bit captions in the DVD and the HD DVD header forms. Their colours come
+// from our default table, ffmpeg's from a guess of its own, so the shapes are
+// compared: on a blue frame, which pixels each decoder covers.
+TEST_F(PgsPeerTest, TwoBitCaptionsKeepTheirShapeInFfmpeg) {
+  SpuOptions o;
+  o.contrast = {0, 15, 8, 15};
+  o.stopDelay = 90;
+  std::vector<TimedUnit> units;
+  units.push_back({kBase, buildSpu(captionBitmap(40, 420, 600, 60, 4, 0), o)});
+  o.hdHeader = true;
+  o.toLineEnd = false;
+  units.push_back({kBase + 2 * 90000 + 4500, buildSpu(captionBitmap(200, 100, 320, 90, 4, 1), o)});
+  writeFile(dir / "sub.vob", subpictureProgramStream(units, 0x21));
+  Converted c = convertUnits(units, {{720, 576}, static_cast<std::uint32_t>(kBase), std::nullopt});
+  EXPECT_EQ(c.log, std::vector<std::string>{
+                       "   The 2-bit subpicture stream carries no colour table: the default grey ramp is used"});
+  ASSERT_EQ(c.captions, units.size());
+  writeFile(dir / "sub.sup", c.pgs);
+
+  const std::vector<ProbedFrame> theirs = probeSubtitleFrames(dir / "sub.vob");
+  const std::vector<ProbedFrame> ours = probeSubtitleFrames(dir / "sub.sup");
+  ASSERT_EQ(theirs.size(), 2u);
+  ASSERT_EQ(ours.size(), 4u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_NEAR(ours[2 * i].pts * 90000, theirs[i].pts * 90000 - kBase, 1.0);
+    EXPECT_NEAR(ours[2 * i + 1].pts * 90000, (theirs[i].pts + theirs[i].end / 1000.0) * 90000 - kBase, 1.0);
+  }
+
+  const Bytes a = overlayFrames(dir / "sub.vob", dir / "theirs.rgb", 5, "blue");
+  const Bytes b = overlayFrames(dir / "sub.sup", dir / "ours.rgb", 5, "blue");
+  ASSERT_EQ(a.size(), 50u * 720 * 576 * 3);
+  ASSERT_EQ(b.size(), a.size());
+  std::size_t covered = 0;
+  for (std::size_t px = 0; px < a.size(); px += 3) {
+    const bool theirsCovered = !(a[px] == 0 && a[px + 1] == 0 && a[px + 2] == 255);
+    const bool oursCovered = !(b[px] == 0 && b[px + 1] == 0 && b[px + 2] == 255);
+    ASSERT_EQ(theirsCovered, oursCovered) << "frame " << px / (720 * 576 * 3) << ", pixel " << px / 3 % (720 * 576);
+    covered += oursCovered;
+  }
+  EXPECT_GT(covered, 10u * 600 * 50);
+}
+
+// At the default 1920×1080, mkvmerge takes our file as PGS and mkvextract
+// gives the same bytes back, fragments of the large object included.
+TEST_F(PgsPeerTest, MkvmergeMuxesItAsPgsAndMkvextractGivesTheBytesBack) {
+  if (!onPath("mkvmerge") || !onPath("mkvextract")) GTEST_SKIP() << "MKVToolNix is not on PATH";
+  Converted c = convertUnits(eightBitCaptions(), {{}, static_cast<std::uint32_t>(kBase), std::nullopt});
+  ASSERT_EQ(c.captions, 4u);
+  writeFile(dir / "sub.sup", c.pgs);
+  ProcessResult probe = runProcess({"ffprobe", "-v", "warning", "-show_frames", dir / "sub.sup"});
+  EXPECT_EQ(probe.status, 0);
+  EXPECT_EQ(probe.err, "");
+
+  ProcessResult mux = runProcess({"mkvmerge", "-q", "-o", dir / "sub.mkv", dir / "sub.sup"});
+  ASSERT_EQ(mux.status, 0) << mux.out << mux.err;
+  ProcessResult identify = runProcess({"mkvmerge", "-J", dir / "sub.mkv"});
+  EXPECT_NE(identify.out.find("\"codec_id\": \"S_HDMV/PGS\""), std::string::npos) << identify.out;
+  ProcessResult extract = runProcess({"mkvextract", "-q", dir / "sub.mkv", "tracks", "0:" + dir / "back.sup"});
+  ASSERT_EQ(extract.status, 0) << extract.out << extract.err;
+  EXPECT_TRUE(readFile(dir / "back.sup") == c.pgs);
+}
+
 }  // namespace
 }  // namespace tarnwick::test
