@@ -18,6 +18,14 @@ void SpuAssembler::dropUnit(const char* why) {
   size_ = 0;
 }
 
+void SpuAssembler::dropDamagedUnit(const char* why) {
+  log_.log("   Damaged subpicture unit at PTS " + formatTicks(pts_) + " skipped: " + why);
+  active_ = false;
+  unit_.clear();
+  size_ = 0;
+  skippingDamaged_ = true;
+}
+
 void SpuAssembler::reportStrayBytes() {
   if (strayBytes_ == 0) return;
   log_.log("   " + std::to_string(strayBytes_) + " subpicture bytes outside any unit skipped");
@@ -29,9 +37,10 @@ void SpuAssembler::feed(const std::uint8_t* p, std::size_t n, bool hasPts, std::
     if (active_ && hasPts) dropUnit("the next unit began before it was whole");
     if (!active_) {
       if (!hasPts) {
-        strayBytes_ += n;  // no unit begins in a packet without a time stamp
+        if (!skippingDamaged_) strayBytes_ += n;  // no unit begins in a packet without a time stamp
         return;
       }
+      skippingDamaged_ = false;
       reportStrayBytes();
       active_ = true;
       pts_ = pts;
@@ -47,15 +56,13 @@ void SpuAssembler::feed(const std::uint8_t* p, std::size_t n, bool hasPts, std::
         size_ = subpictureUnitSize(unit_.data(), unit_.size());
         const bool headerRead = unit_.size() >= 6 || (unit_.size() >= 2 && (unit_[0] | unit_[1]) != 0);
         if (size_ == 0 && headerRead) {
-          dropUnit("its size cannot hold its header");
-          strayBytes_ += n;
+          dropDamagedUnit("its size cannot hold its header");
           return;
         }
       }
       if (size_ == 0) return;
       if (size_ > kMaxSubpictureUnitSize) {
-        dropUnit("its size is past any real unit's");
-        strayBytes_ += n;
+        dropDamagedUnit("its size is past any real unit's");
         return;
       }
       unit_.reserve(size_);

@@ -31,6 +31,7 @@ class SpuAssembler {
 
  private:
   void dropUnit(const char* why);
+  void dropDamagedUnit(const char* why);
   void reportStrayBytes();
 
   LogSink& log_;
@@ -40,6 +41,8 @@ class SpuAssembler {
   std::size_t size_ = 0;  // 0 while the header is incomplete
   std::uint32_t pts_ = 0;
   std::uint64_t strayBytes_ = 0;
+  // After a damaged header, the unit's later packets are skipped unsaid.
+  bool skippingDamaged_ = false;
 };
 
 }  // namespace tarnwick
