@@ -29,6 +29,7 @@ struct Caption {
   int y = 0;
   int width = 0;
   int height = 0;
+  int frameHeight = 0;  // of the video frame it is placed on; 0 when not known
   std::vector<std::uint8_t> pixels;  // width × height palette indices, line by line
   Palette palette{};
 };

@@ -213,6 +213,7 @@ PgsReadSummary readPgs(std::istream& in, LogSink& log, const CaptionHandler& onC
           Caption c;
           c.start = setPts;
           c.forced = co.forced;
+          c.frameHeight = summary.videoHeight;
           c.width = o.width;
           c.height = o.height;
           c.x = co.x;
