@@ -95,7 +95,7 @@ PgsWriter::Shown PgsWriter::show(const Caption& c, std::uint32_t start) {
   // The visible box: pixels not fully transparent, inside the frame.
   int left = std::max(0, -c.x), top = std::max(0, -c.y);
   int right = std::min(c.width, video_.width - c.x), bottom = std::min(c.height, video_.height - c.y);
-  int minX = right, maxX = left - 1, minY = bottom, maxY = top - 1;
+  int minX = c.width, maxX = -1, minY = c.height, maxY = -1;
   for (int y = top; y < bottom; ++y) {
     const std::uint8_t* line = c.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(c.width);
     for (int x = left; x < right; ++x) {
@@ -106,7 +106,7 @@ PgsWriter::Shown PgsWriter::show(const Caption& c, std::uint32_t start) {
       maxY = y;
     }
   }
-  if (maxX < minX || maxY < minY) return Shown::Invisible;
+  if (maxX < 0) return Shown::Invisible;
   const int w = maxX - minX + 1, h = maxY - minY + 1;
   const std::uint8_t* origin =
       c.pixels.data() + static_cast<std::size_t>(minY) * static_cast<std::size_t>(c.width) + static_cast<std::size_t>(minX);
