@@ -23,17 +23,24 @@ class CountingSink : public tarnwick::LogSink {
   int lines = 0;
 };
 
-// Two "lines of text": strokes 2 to 6 pixels wide with gaps, an outline colour
-// around them, as rendered subtitles look.
+// Two lines of "text" in a 1200×110 area: 40 character cells a line, each
+// with a few strokes 3 pixels wide and an outline colour beside them, the
+// rest transparent, as rendered subtitles look.
 tarnwick::test::SpuBitmap textLike(int variant, bool eightBit) {
   tarnwick::test::SpuBitmap b{360, 900, 1200, 110, {}};
   b.pixels.assign(static_cast<std::size_t>(b.width) * b.height, 0);
+  const std::uint8_t stroke = eightBit ? 200 : 1, outline = eightBit ? 40 : 2;
   for (int y = 0; y < b.height; ++y) {
-    if (y % 55 < 8 || y % 55 > 46) continue;
-    for (int x = 20; x < b.width - 20; ++x) {
-      const int phase = (x * 7 + y * 3 + variant * 11) % 23;
-      if (phase < 4) b.at(x, y) = eightBit ? static_cast<std::uint8_t>(200 + phase) : 1;
-      else if (phase < 6) b.at(x, y) = eightBit ? 40 : 2;
+    const int row = y % 55;
+    if (row < 10 || row > 44) continue;
+    for (int cell = 0; cell < 40; ++cell) {
+      const int x0 = 20 + cell * 29, shape = (cell * 7 + variant + y / 55) % 5;
+      for (int dx = 0; dx < 24; ++dx) {
+        const bool vertical = dx % (8 + shape) < 3;
+        const bool bar = (row == 12 || row == 26 + shape || row == 42) && dx < 20;
+        if (vertical || bar) b.at(x0 + dx, y) = stroke;
+        else if (dx % (8 + shape) == 3) b.at(x0 + dx, y) = outline;
+      }
     }
   }
   return b;

@@ -1,6 +1,6 @@
 #pragma once
 // Reads bit fields most significant bit first from [begin, end) and never
-// past it: a read past the end returns zeros and sets a sticky flag that the
+// past it: a read past the end returns zero and sets a sticky flag that the
 // caller checks once after a run or a line.
 
 #include <cstddef>
@@ -11,20 +11,26 @@ namespace tarnwick::subtitles {
 class BitReader {
  public:
   BitReader(const std::uint8_t* data, std::size_t begin, std::size_t end)
-      : data_(data), bit_(begin * 8), end_(end * 8) {}
+      : data_(data), bit_(begin * 8), end_(end * 8), endByte_(end) {}
 
+  // 1 to 24 bits at a time.
   std::uint32_t get(int bits) {
-    std::uint32_t v = 0;
-    for (int i = 0; i < bits; ++i) {
-      v <<= 1;
-      if (bit_ >= end_) {
-        overrun_ = true;
-        continue;
-      }
-      v |= (data_[bit_ >> 3] >> (7 - (bit_ & 7))) & 1u;
-      ++bit_;
+    if (end_ - bit_ < static_cast<std::size_t>(bits) || bit_ > end_) {
+      overrun_ = true;
+      bit_ = end_;
+      return 0;
     }
-    return v;
+    const std::size_t byte = bit_ >> 3;
+    std::uint32_t window = 0;
+    if (byte + 4 <= endByte_) {
+      window = static_cast<std::uint32_t>(data_[byte]) << 24 | static_cast<std::uint32_t>(data_[byte + 1]) << 16 |
+               static_cast<std::uint32_t>(data_[byte + 2]) << 8 | data_[byte + 3];
+    } else {
+      for (std::size_t i = 0; i < 4; ++i) window = window << 8 | (byte + i < endByte_ ? data_[byte + i] : 0u);
+    }
+    const std::uint32_t value = (window << (bit_ & 7)) >> (32 - bits);
+    bit_ += static_cast<std::size_t>(bits);
+    return value;
   }
   void alignToByte() { bit_ = (bit_ + 7) & ~static_cast<std::size_t>(7); }
   bool overrun() const { return overrun_; }
@@ -33,6 +39,7 @@ class BitReader {
   const std::uint8_t* data_;
   std::size_t bit_;
   std::size_t end_;
+  std::size_t endByte_;
   bool overrun_ = false;
 };
 

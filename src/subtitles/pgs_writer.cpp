@@ -1,5 +1,6 @@
 #include "subtitles/pgs_writer.h"
 
+#include <array>
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -53,13 +54,16 @@ void putRun(std::vector<std::uint8_t>& out, std::uint8_t colour, int run) {
 
 std::vector<std::uint8_t> encodePgsObject(const std::uint8_t* pixels, int width, int height, std::size_t stride) {
   std::vector<std::uint8_t> out;
+  out.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) / 4 + 2 * static_cast<std::size_t>(height));
   for (int y = 0; y < height; ++y) {
     const std::uint8_t* line = pixels + static_cast<std::size_t>(y) * stride;
     int x = 0;
     while (x < width) {
+      const std::uint8_t colour = line[x];
+      const int limit = std::min(width - x, kMaxRun);
       int run = 1;
-      while (x + run < width && run < kMaxRun && line[x + run] == line[x]) ++run;
-      putRun(out, line[x], run);
+      while (run < limit && line[x + run] == colour) ++run;
+      putRun(out, colour, run);
       x += run;
     }
     put16(out, 0);  // end of line
@@ -93,18 +97,22 @@ std::vector<std::uint8_t> PgsWriter::windowDefinition() const {
 
 PgsWriter::Shown PgsWriter::show(const Caption& c, std::uint32_t start) {
   // The visible box: pixels not fully transparent, inside the frame.
-  int left = std::max(0, -c.x), top = std::max(0, -c.y);
-  int right = std::min(c.width, video_.width - c.x), bottom = std::min(c.height, video_.height - c.y);
+  std::array<bool, 256> visible{};
+  for (int i = 0; i < 256; ++i) visible[i] = c.palette[i].alpha != 0;
+  const int left = std::max(0, -c.x), top = std::max(0, -c.y);
+  const int right = std::min(c.width, video_.width - c.x), bottom = std::min(c.height, video_.height - c.y);
   int minX = c.width, maxX = -1, minY = c.height, maxY = -1;
   for (int y = top; y < bottom; ++y) {
     const std::uint8_t* line = c.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(c.width);
-    for (int x = left; x < right; ++x) {
-      if (c.palette[line[x]].alpha == 0) continue;
-      minX = std::min(minX, x);
-      maxX = std::max(maxX, x);
-      minY = std::min(minY, y);
-      maxY = y;
-    }
+    int first = left;
+    while (first < right && !visible[line[first]]) ++first;
+    if (first == right) continue;
+    int last = right - 1;
+    while (!visible[line[last]]) --last;
+    minX = std::min(minX, first);
+    maxX = std::max(maxX, last);
+    minY = std::min(minY, y);
+    maxY = y;
   }
   if (maxX < 0) return Shown::Invisible;
   const int w = maxX - minX + 1, h = maxY - minY + 1;
@@ -139,8 +147,10 @@ PgsWriter::Shown PgsWriter::show(const Caption& c, std::uint32_t start) {
 
   // Only the entries the object uses go into the palette.
   std::array<bool, 256> used{};
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) used[origin[static_cast<std::size_t>(y) * static_cast<std::size_t>(c.width) + x]] = true;
+  for (int y = 0; y < h; ++y) {
+    const std::uint8_t* line = origin + static_cast<std::size_t>(y) * static_cast<std::size_t>(c.width);
+    for (int x = 0; x < w; ++x) used[line[x]] = true;
+  }
   std::vector<std::uint8_t> pds;
   put8(pds, 0);  // palette_id
   put8(pds, 0);  // palette_version_number
