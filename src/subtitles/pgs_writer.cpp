@@ -1,7 +1,7 @@
 #include "subtitles/pgs_writer.h"
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <string>
 #include <utility>
 
