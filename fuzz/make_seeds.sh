@@ -16,7 +16,7 @@ ff -f lavfi -i testsrc=size=320x240:rate=25:duration=1 -c:v mpeg2video -f mpeg2v
 ff -f lavfi -i sine=d=1 -c:a ac3 -f ac3 "$tmp/audio.ac3"
 
 rm -rf corpus
-mkdir -p corpus/{read_evo,xpl,ac3,dts,vc1,mpeg2,h264,subpicture}
+mkdir -p corpus/{read_evo,xpl,ac3,dts,vc1,mpeg2,h264,subpicture,subtitles}
 evo=$tmp/disc/HVDVD_TS/FEATURE_1.EVO
 head -c 65536 "$evo" >corpus/read_evo/evo_head
 tail -c 32768 "$evo" >corpus/read_evo/evo_tail
@@ -33,4 +33,7 @@ head -c 4096 "$tmp/video.m2v" >corpus/mpeg2/m2v
 head -c 4096 "$tmp/video.h264" >corpus/h264/h264
 head -c 4096 "$tmp/es/sub_20.spu" >corpus/subpicture/2bit
 head -c 4096 "$tmp/es/sub_21.spu" >corpus/subpicture/8bit
+# Whole units of both kinds, the large 8-bit one included.
+head -c 200000 "$tmp/es/sub_20.spu" >corpus/subtitles/2bit_units
+head -c 400000 "$tmp/es/sub_21.spu" >corpus/subtitles/8bit_units
 du -sh corpus

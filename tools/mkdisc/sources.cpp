@@ -118,9 +118,16 @@ class SubpictureSource : public UnitSource {
     Unit u;
     u.index = n_;
     u.pts = pts;
-    const int variant = static_cast<int>(n_ % 4);
-    u.data = eightBit_ ? eightBitSubpictureUnit({720, 900, 480, 64}, display_, variant)
-                      : twoBitSubpictureUnit({860, 960, 200, 40}, display_, variant);
+    // Every fourth caption is the framed box; the others in between are the
+    // special kinds (forced, long runs, large, no stop command).
+    const int kind = static_cast<int>(n_ % 4);
+    const int variant = static_cast<int>(n_ / 4 % 4);
+    if (kind == 0) {
+      u.data = eightBit_ ? eightBitSubpictureUnit({720, 900, 480, 64}, display_, variant)
+                         : twoBitSubpictureUnit({860, 960, 200, 40}, display_, variant);
+    } else {
+      u.data = specialSubpictureUnit(eightBit_, kind, display_, variant);
+    }
     ++n_;
     return u;
   }

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/spu_builder.h"
+
 namespace tarnwick::mkdisc {
 namespace {
 
@@ -116,7 +118,10 @@ Bytes eightBitField(const SubpictureArea& a, int firstLine, int variant) {
 void checkNoPrefix(const Bytes& unit, const char* what) {
   // The unit travels inside PES packets, where a reader scanning for start
   // codes would otherwise trip on it.
-  if (hasStartCodePrefix(unit)) throw std::logic_error(std::string(what) + " contains 00 00 01");
+  for (std::size_t i = 2; i < unit.size(); ++i)
+    if (unit[i] == 1 && unit[i - 1] == 0 && unit[i - 2] == 0)
+      throw std::logic_error(std::string(what) + " contains 00 00 01 at byte " + std::to_string(i - 2) + " of " +
+                             std::to_string(unit.size()));
 }
 
 }  // namespace
@@ -208,6 +213,75 @@ Bytes eightBitSubpictureUnit(const SubpictureArea& a, std::uint32_t displayTicks
   set32(u, 6, static_cast<std::uint32_t>(first));
   checkNoPrefix(u, "8-bit subpicture unit");
   return u;
+}
+
+namespace {
+
+// Pixel values for the special captions: `wide` lines hold runs far longer
+// than one code, and the two fields draw different patterns.
+int specialPixel(int kind, int w, int h, int x, int y, int variant, bool eightBit) {
+  if (x == 0 || y == 0 || x == w - 1 || y == h - 1) return 1;
+  if (kind == 2) {
+    if (y == h / 2) return eightBit ? 200 : 3;  // one run across the whole line
+    const int segment = y % 2 == 0 ? 300 + 40 * variant : 170;
+    const int band = x / segment;
+    if (eightBit) return band % 2 == 0 ? 0 : 4 + (band * 37 + y) % 250;
+    return band % 2 == 0 ? 0 : 2 + band % 2;
+  }
+  if (y % 2 == 0) return ((x + variant * 3) / 7) % 3 == 0 ? 0 : 2;
+  return ((x / 5 + y) % 4 == 0) ? 0 : 3;
+}
+
+test::SpuBitmap specialBitmap(bool eightBit, int kind, int variant, int extra) {
+  test::SpuBitmap b;
+  if (kind == 1 && eightBit) {
+    // Noise in wide colours: every pixel its own 10-bit code, about 168 KB
+    // of run-length data, whose size keeps the header clear of 00 00 01.
+    b = {680, 700, 560, 240 + extra, {}};
+    b.pixels.resize(static_cast<std::size_t>(b.width) * b.height);
+    std::uint32_t seed = 2024u + static_cast<std::uint32_t>(variant);
+    for (auto& p : b.pixels) {
+      seed = seed * 1103515245u + 12345u;
+      p = static_cast<std::uint8_t>(4 + (seed >> 16) % 252);
+    }
+  } else {
+    if (kind == 1) b = {560, 980, 800, 36, {}};
+    if (kind == 2) b = {100, 1000, 1720, 30, {}};
+    if (kind == 3) b = eightBit ? test::SpuBitmap{720, 900, 480, 64, {}} : test::SpuBitmap{860, 900, 200, 40, {}};
+    b.height += extra;
+    b.pixels.resize(static_cast<std::size_t>(b.width) * b.height);
+    for (int y = 0; y < b.height; ++y)
+      for (int x = 0; x < b.width; ++x)
+        b.at(x, y) = static_cast<std::uint8_t>(specialPixel(kind, b.width, b.height, x, y, variant, eightBit));
+  }
+  return b;
+}
+
+}  // namespace
+
+Bytes specialSubpictureUnit(bool eightBit, int kind, std::uint32_t displayTicks, int variant) {
+  test::SpuOptions o;
+  o.eightBit = eightBit;
+  o.stopDelay = static_cast<std::uint16_t>(delayUnits(displayTicks));
+  if (eightBit) {
+    for (int i = 0; i < 256; ++i) {
+      o.palette[i] = {static_cast<std::uint8_t>(16 + i * 219 / 255), static_cast<std::uint8_t>(128 + (i % 32) - 16),
+                      static_cast<std::uint8_t>(128 - (i % 32) + 16)};
+      o.contrast8[i] = i == 0 ? 0xFF : 0x00;
+    }
+  } else {
+    o.colour = {0, 15, 1, 2};    // b p e1 e2, as the box captions
+    o.contrast = {0, 15, 15, 15};
+  }
+  o.forced = kind == 1 ? !eightBit : kind == 2 && eightBit;
+  if (kind == 3) o.stopDelay.reset();
+  // A field address or size may read 00 00 01 in the unit: then the caption
+  // grows by two lines until none does.
+  for (int extra = 0; extra < 40; extra += 2) {
+    Bytes u = test::buildSpu(specialBitmap(eightBit, kind, variant, extra), o);
+    if (!hasStartCodePrefix(u)) return u;
+  }
+  throw std::logic_error("special subpicture unit contains 00 00 01");
 }
 
 }  // namespace tarnwick::mkdisc

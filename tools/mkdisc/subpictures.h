@@ -25,4 +25,11 @@ Bytes twoBitSubpictureUnit(const SubpictureArea& area, std::uint32_t displayTick
 // pixel-data offsets.
 Bytes eightBitSubpictureUnit(const SubpictureArea& area, std::uint32_t displayTicks, int variant);
 
+// The other captions of each stream, which a converter to other subtitle
+// formats must handle: kind 1 forced (2-bit) or with run-length data over
+// 64 KiB (8-bit); kind 2 runs longer than one code holds and "to the end of
+// the line" in both fields (8-bit: also forced); kind 3 without a stop
+// command, so that the next caption ends it.
+Bytes specialSubpictureUnit(bool eightBit, int kind, std::uint32_t displayTicks, int variant);
+
 }  // namespace tarnwick::mkdisc
