@@ -39,7 +39,9 @@ void writePayload(ScanState& state, const PayloadContext& ctx, std::int32_t posi
       const int k = ctx.subpictureSlot;
       // A time before the one the outputs measure from is written as 0: a
       // wrapped difference would put the subpicture 13 hours late.
-      const bool early = pts != 0 && pts < state.EarliestPts;
+      // (An EarliestPts still at its start value means no time stamp was
+      // seen: the times are the PTS plus one, as they always were.)
+      const bool early = pts != 0 && pts < state.EarliestPts && state.EarliestPts != 0xFFFFFFFF;
       const std::uint32_t original = pts;
       if (pts != 0) pts = early ? 0 : pts - state.EarliestPts;
       if (k < 0 || k >= kSubpictureOutputs || !state.subpictureOutputs[k]) break;

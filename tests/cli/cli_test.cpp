@@ -366,7 +366,8 @@ TEST_F(CliTest, RebuildKeepsTheNamedStreams) {
   b.writeTo(evo);
   const ProcessResult r = cli({"rebuild", "-o", out, "--streams", "video0,audio03", evo});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("\nOpening file t.EVO\nFile size: 0 Mbytes.\nCreating " + out + "/t.rebuilt.EVO\nDone.\n"));
+  EXPECT_THAT(r.out, HasSubstr("\nOpening file t.EVO\nFile size: 0 Mbytes.\nCreating " + out +
+                               "/t.rebuilt.EVO\nDolby Digital Plus stream C3 is written as C0.\nDone.\n"));
   EXPECT_EQ(filesIn(out), (std::set<std::string>{"t.rebuilt.EVO"}));
   // Dolby Digital 80 and the subpicture are gone; Dolby Digital Plus C3, the
   // only audio stream kept, is now C0.

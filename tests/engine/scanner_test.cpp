@@ -43,7 +43,7 @@ TEST_F(ScannerTest, IdentifiesEveryKindOfStream) {
       .pes(0xE1, pattern(100), {.pts = 1000, .dts = 900, .pstd = true})
       .vc1(pattern(50), 2000, 1900, 0x55)
       .vc1(pattern(50), 2100, {}, 0x56)
-      .vc1(pattern(50), 2200, {}, 0x57)  // other extensions are discarded
+      .vc1(pattern(50), 2200, {}, 0x57)  // VC-1 too, but no box holds it
       .ac3(0x81, pattern(40), 3000)
       .dts(0x8A, pattern(40), 3100)
       .ac3(0xC3, pattern(40), 3200)
@@ -55,6 +55,8 @@ TEST_F(ScannerTest, IdentifiesEveryKindOfStream) {
   scan(b.bytes());
 
   EXPECT_THAT(log(), ElementsAre("MPEG-2 video stream 1 found!", "VC-1 video stream 0 found!",
+                                 "Stream 56 shares video slot 1 with stream E1 and is left out.",
+                                 "Stream 57 is a video stream that no box holds and is left out.",
                                  "Dolby Digital audio stream 1 found!", "DTS HD (DTS) audio stream 2 found!",
                                  "Dolby Digital Plus audio stream 3 found!", "LPCM audio stream 4 found!",
                                  "Dolby TrueHD (MLP) audio stream 5 found!", "Subpicture stream 2 found!",
@@ -87,7 +89,11 @@ TEST_F(ScannerTest, FirstSeenStreamOwnsASharedSlot) {
   scan(b.bytes());
   EXPECT_EQ(state.AudioSlots[1], 0x81);
   EXPECT_THAT(log(), ElementsAre("Dolby Digital audio stream 1 found!", "   First PTS = 000001F4",
-                                 "   Stream id = 81"));
+                                 "   Stream id = 81", "Stream 89 shares audio slot 1 with stream 81 and is left out."));
+  ASSERT_EQ(state.leftOut.size(), 1u);
+  EXPECT_EQ(state.leftOut[0].id, 0x89);
+  EXPECT_EQ(state.leftOut[0].ownerId, 0x81);
+  EXPECT_TRUE(state.LeftOutSubstreamIds[0x89]);
 }
 
 TEST_F(ScannerTest, DetailsGiveFirstTimeStampsAndIds) {

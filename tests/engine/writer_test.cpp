@@ -125,13 +125,31 @@ TEST_F(WriterTest, MpegAudioIsNeverWrittenIntoAnotherStream) {
   EXPECT_EQ(readFile(a0), concat({pattern(50, 1), pattern(50, 3)}));
 }
 
-TEST_F(WriterTest, StreamsSharingASlotInterleave) {
+// Dolby Digital 0x80 owns slot 0 first: DTS 0x88 and subpicture 0x60,
+// which share slots with earlier streams, reach no output.
+TEST_F(WriterTest, StreamsSharingASlotStayApart) {
   PsBuilder b;
   b.ac3(0x80, pattern(20, 1), 100).dts(0x88, pattern(20, 2), 100).ac3(0x80, pattern(20, 3));
-  const std::string a0 = openAudio(0);
+  b.subpicture(0x20, pattern(20, 4), 100).subpicture(0x60, pattern(20, 5), 200);
+  const std::string a0 = openAudio(0), s0 = openSubpicture(0);
+  state.EarliestPts = 100;
   scan(b.bytes(), ScanMode::Extraction);
   state.closeOutputs();
-  EXPECT_EQ(readFile(a0), concat({pattern(20, 1), pattern(20, 2), pattern(20, 3)}));
+  EXPECT_EQ(readFile(a0), concat({pattern(20, 1), pattern(20, 3)}));
+  EXPECT_EQ(readFile(s0), concat({record(0), pattern(20, 4)}));
+}
+
+// A subpicture before the time the outputs measure from: 0, not 13 hours.
+TEST_F(WriterTest, SubpictureBeforeTheStartIsWrittenAtZero) {
+  PsBuilder b;
+  b.subpicture(0x20, pattern(10, 1), 50).subpicture(0x20, pattern(10, 2), 40).subpicture(0x20, pattern(10, 3), 150);
+  const std::string s0 = openSubpicture(0);
+  state.EarliestPts = 100;
+  scan(b.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  EXPECT_EQ(readFile(s0), concat({record(0), pattern(10, 1), record(0), pattern(10, 2), record(50), pattern(10, 3)}));
+  EXPECT_THAT(log(), ::testing::ElementsAre("Subpicture stream 0: time stamp 00000032 lies before 00000064, the start of the "
+                                 "outputs; written as 0."));
 }
 
 TEST_F(WriterTest, FramesCountedOnlyForSelectedVideo) {

@@ -145,8 +145,8 @@ TEST_F(RebuildTest, UntickedSecondOfThreeAudioStreams) {
 
   const std::string output = out("MOVIE.rebuilt.EVO");
   expectOutput(output, packs({nav(2, 1), video(0xE0), ps1(0xC0), ps1(0xC1, 0xC2), ps1(0xC1, 0xC2), ps1(0xC0)}));
-  EXPECT_THAT(window.logText(),
-              ElementsAre("Opening file MOVIE.EVO", "File size: 0 Mbytes.", "Creating " + output, "Done.", ""));
+  EXPECT_THAT(window.logText(), ElementsAre("Opening file MOVIE.EVO", "File size: 0 Mbytes.", "Creating " + output,
+                                            "Dolby Digital Plus stream C2 is written as C1.", "Done.", ""));
   EXPECT_EQ(window.statusPanel(0), " Ready");
   EXPECT_EQ(window.statusPanel(1), " ");
   EXPECT_TRUE(window.enabled(ControlId::bRebuild));
@@ -196,7 +196,8 @@ TEST_F(RebuildTest, SplitFeatureGoesIntoOneFileWithTheNumbersCarriedOn) {
                               packs({nav(2, 1), video(0xE0), ps1(0xC0, 0xC3), ps1(0xC1, 0xC5)}));
   expectOutput(output, expected);
   EXPECT_THAT(window.logText(), ElementsAre("Opening file FEATURE_1.EVO", "File size: 0 Mbytes.", "Creating " + output,
-                                            "Continue on FEATURE_2.EVO", "Done.", ""));
+                                            "Dolby Digital Plus stream C3 is written as C0.", "Continue on FEATURE_2.EVO",
+                                            "Dolby Digital Plus stream C5 is written as C1.", "Done.", ""));
 
   // No output folder: beside the input, under the same name.
   rebuildInto("");
@@ -213,10 +214,10 @@ TEST_F(RebuildTest, OutputNameFollowsTheSafeNameRule) {
 
 TEST_F(RebuildTest, KindsWithoutARenumberingRuleFollowTheirBoxes) {
   // Slots after the read: audio 0 LPCM A0, 4 DD 84, 3 TrueHD B3, 9 DD+ C9;
-  // subpicture 1 extended 61, 0 subpicture 20. DD 80 finds slot 0 taken and
-  // 32 lands in slot 18: neither has a box, so both pass as they are, and 80
-  // stays taken: DD 84, first kept audio stream, keeps its id rather than
-  // becoming 80 too. LPCM A0 is unticked.
+  // subpicture 1 extended 61, 0 subpicture 20. DD 80 finds slot 0 taken:
+  // the read leaves it out and so does the rebuild, which frees 80 for DD
+  // 84, the first kept audio stream. 32 lands in slot 18, which no box
+  // holds: it passes as it is. LPCM A0 is unticked.
   writeFile(input("MOVIE.EVO"), packs({nav(5, 0), ps1(0xA0), ps1(0x80), ps1(0x84), ps1(0xB3), ps1(0xC9), ps1(0x61),
                                        ps1(0x20), ps1(0x32), ps1(0x84), ps1(0x80), ps1(0xA0)}));
   read(input("MOVIE.EVO"));
@@ -225,8 +226,8 @@ TEST_F(RebuildTest, KindsWithoutARenumberingRuleFollowTheirBoxes) {
   main.toggleBox(audioBox(0), false);
   rebuildInto((dir.path() / "out").string());
   expectOutput(out("MOVIE.rebuilt.EVO"),
-               packs({nav(3, 0), ps1(0x80), ps1(0x84), ps1(0xB1, 0xB3), ps1(0xC2, 0xC9), ps1(0x60, 0x61),
-                      ps1(0x21, 0x20), ps1(0x32), ps1(0x84), ps1(0x80)}));
+               packs({nav(3, 0), ps1(0x80, 0x84), ps1(0xB1, 0xB3), ps1(0xC2, 0xC9), ps1(0x60, 0x61),
+                      ps1(0x21, 0x20), ps1(0x32), ps1(0x80, 0x84)}));
 }
 
 TEST_F(RebuildTest, MpegAudioStreamAndSubstreamOfTheSameNumberAreTwoStreams) {
