@@ -23,6 +23,30 @@ std::string frameCountLine(std::int32_t count, int stream, FrameCountStyle style
 
 namespace {
 
+// Each subpicture output gets a PGS converter, on the time line of the
+// other outputs: the earliest time stamp Read EVO saw (with details), else
+// the earliest first time stamp of a stream.
+void startPgs(ScanState& state, RunReport& report) {
+  std::uint32_t timeBase = state.EarliestPts;
+  if (timeBase == 0xFFFFFFFF) {
+    for (const auto* records : {&state.videoRecords[0], &state.videoRecords[1]})
+      if (records->hasFirstPts && records->firstPts < timeBase) timeBase = records->firstPts;
+    for (const StreamRecord& record : state.audioRecords)
+      if (record.hasFirstPts && record.firstPts < timeBase) timeBase = record.firstPts;
+    if (timeBase == 0xFFFFFFFF) timeBase = 0;
+  }
+  PgsOptions pgs;
+  pgs.video = state.videoSize();
+  pgs.timeBase = timeBase;
+  for (int k = 0; k < kSubpictureOutputs; ++k) {
+    std::optional<OutputFile>& out = state.subpictureOutputs[static_cast<std::size_t>(k)];
+    if (!out) continue;
+    OutputFile* file = &*out;
+    state.pgsConverters[static_cast<std::size_t>(k)] = std::make_unique<PgsConverter>(
+        [file](const std::uint8_t* p, std::size_t n) { file->write(p, n); }, report, pgs);
+  }
+}
+
 Outcome readEvoRun(ScanState& state, const RunInput& input, const ScanOptions& options, RunReport& report) {
   state.VideoFrameCounts = {};
   state.EarliestPts = 0xFFFFFFFF;
@@ -67,6 +91,7 @@ Outcome demuxRun(ScanState& state, const RunInput& input, const ScanOptions& opt
     state.closeOutputsQuietly();
     throw;
   }
+  if (options.pgs) startPgs(state, report);
   writeOverInputs(state, input, "Demuxing", report, [&] { demux(state, options, report, ScanMode::Extraction); });
 
   logDone(report);

@@ -10,11 +10,13 @@
 
 namespace tarnwick {
 
-// The Options page's "Count frames", "Detailed info" and "Fast EVO checking".
+// The Options page's "Count frames", "Detailed info" and "Fast EVO checking",
+// and whether Demux writes subpictures as PGS rather than SP records.
 struct ScanOptions {
   bool countFrames = true;
   bool details = true;
   bool fastCheck = true;
+  bool pgs = false;
 };
 
 // The streams chosen for Demux or Rebuild, by output (see outputSlot), and

@@ -1,5 +1,6 @@
 #include "engine/scan_state.h"
 
+#include <cstdio>
 #include <exception>
 
 namespace tarnwick {
@@ -54,14 +55,37 @@ const StreamRecord& ScanState::record(StreamSlot s) const {
 }
 
 void ScanState::closeOutputsQuietly() {
+  for (auto& converter : pgsConverters) converter.reset();
   try {
     closeOutputs();
   } catch (const FileError&) {
   }
 }
 
+VideoSize ScanState::videoSize() const {
+  for (const StreamRecord& record : videoRecords)
+    for (const std::string& line : record.details) {
+      // "   Size = 1920x1080" (VC-1), "   size = 720x576" (MPEG-2)
+      const std::size_t at = line.find("ize = ");
+      int width = 0, height = 0;
+      if (at != std::string::npos && std::sscanf(line.c_str() + at + 6, "%dx%d", &width, &height) == 2 &&
+          width > 0 && height > 0 && width <= 8192 && height <= 8192)
+        return {width, height};
+    }
+  return {};
+}
+
 void ScanState::closeOutputs() {
   std::exception_ptr first;
+  for (auto& converter : pgsConverters) {
+    if (!converter) continue;
+    try {
+      converter->finish();
+    } catch (...) {
+      if (!first) first = std::current_exception();
+    }
+    converter.reset();
+  }
   auto closeAll = [&](auto& outputs) {
     for (auto& out : outputs) {
       if (!out) continue;

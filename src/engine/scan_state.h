@@ -11,6 +11,7 @@
 
 #include "engine/file_io.h"
 #include "engine/stream_ids.h"
+#include "subtitles/pgs_writer.h"
 
 namespace tarnwick {
 
@@ -46,6 +47,8 @@ struct ScanState {
   std::array<std::optional<OutputFile>, kAudioOutputs> audioOutputs;
   std::array<std::optional<OutputFile>, kSubpictureOutputs> subpictureOutputs;
   std::array<std::optional<OutputFile>, kVideoOutputs> videoOutputs;
+  // With PGS chosen, a subpicture output is written through its converter.
+  std::array<std::unique_ptr<PgsConverter>, kSubpictureOutputs> pgsConverters;
 
   std::array<std::int32_t, 16> VideoSlots{};
   std::array<std::int32_t, 16> AudioSlots{};
@@ -88,8 +91,13 @@ struct ScanState {
 
   void fillAc3RateTable();
   void resetSlots();
-  // Flushes and closes every open output; the first error is rethrown after
-  // all of them have been closed.
+  // The video size that Read EVO's details reported for the first video
+  // stream; 1920x1080 when they told none.
+  VideoSize videoSize() const;
+
+  // Flushes and closes every open output (a PGS converter first shows its
+  // last caption's end); the first error is rethrown after all of them have
+  // been closed.
   void closeOutputs();
   // As closeOutputs(), for a run that already fails: its error is the one
   // the user sees, not a later one of closing.

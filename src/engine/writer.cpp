@@ -45,6 +45,13 @@ void writePayload(ScanState& state, const PayloadContext& ctx, std::int32_t posi
       const std::uint32_t original = pts;
       if (pts != 0) pts = early ? 0 : pts - state.EarliestPts;
       if (k < 0 || k >= kSubpictureOutputs || !state.subpictureOutputs[k]) break;
+      if (PgsConverter* pgs = state.pgsConverters[static_cast<std::size_t>(k)].get()) {
+        // The converter keeps its own time line and record boundaries.
+        pgs->feed(data, n, *ctx.recordPending, original);
+        *ctx.recordPending = false;
+        pts = 0;
+        break;
+      }
       if (early && !state.SubpictureTimeClamped[static_cast<std::size_t>(k)] && ctx.log != nullptr) {
         state.SubpictureTimeClamped[static_cast<std::size_t>(k)] = true;
         ctx.log->log("Subpicture stream " + std::to_string(k) + ": time stamp " + hex8(original) + " lies before " +

@@ -89,10 +89,20 @@ int run(int argc, char** argv) {
   xpl->add_option("EVO_FILE", o.input, "The EVO whose title is shown, chosen as a drop chooses it")->type_name("");
   xpl->add_flag("--json", o.json, "Print the title, its tracks with their labels and its chapters instead");
   xpl->add_option("--chapters", o.chapters, "Write the title's chapters to FILE")->type_name("FILE");
+  demux->add_flag("--pgs", o.pgs,
+                  "Write subpicture streams as PGS (.sup files that Matroska muxers and players read) "
+                  "instead of SP records");
   CLI::App* rebuild = app.add_subcommand(
       "rebuild", "Read EVO, then Rebuild: a new EVO file (NAME.rebuilt.EVO) with the ticked streams only");
   addWindowOptions(*rebuild, o);
   addPlaylistOptions(*rebuild, o);
+
+#ifdef TARNWICK_HAVE_PNG
+  CLI::App* subs = app.add_subcommand("subs", "Write one PNG per caption of a subtitle file (PGS, or SP records), "
+                                              "named by its start time");
+  subs->add_option("SUP_FILE", o.input, "The .sup file")->required()->type_name("");
+  subs->add_option("--png", o.pngDir, "The folder for the pictures")->required()->type_name("DIR");
+#endif
 
   try {
     app.parse(argc, argv);
@@ -104,6 +114,9 @@ int run(int argc, char** argv) {
     if (read->parsed()) return runRead(o);
     if (xpl->parsed()) return runXpl(o);
     if (rebuild->parsed()) return runRebuild(o);
+#ifdef TARNWICK_HAVE_PNG
+    if (subs->parsed()) return runSubs(o);
+#endif
     return runDemux(o);
   } catch (const UsageError& e) {
     std::fflush(stdout);

@@ -95,6 +95,7 @@ ScanOptions Session::scanOptions() const {
   options.countFrames = !options_.noCountFrames;
   options.details = !options_.noDetails;
   options.fastCheck = !options_.noFastCheck;
+  options.pgs = options_.pgs;
   return options;
 }
 

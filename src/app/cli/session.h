@@ -36,6 +36,8 @@ struct Options {
   bool json = false;
   std::string xpl;       // the playlist: xpl's XPL_FILE, demux's --xpl
   std::string chapters;  // --chapters FILE
+  bool pgs = false;      // demux --pgs
+  std::string pngDir;    // subs --png DIR
 };
 
 // Raised for a command line that only the read can show to be wrong.
@@ -107,6 +109,7 @@ int runRead(const Options& o);
 int runXpl(const Options& o);
 int runDemux(const Options& o);
 int runRebuild(const Options& o);
+int runSubs(const Options& o);
 
 // Read EVO, the playlist when given, then --streams: the boxes as a user
 // leaves them before pressing Demux or Rebuild. An exit status when there is

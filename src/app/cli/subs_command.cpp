@@ -1,5 +1,7 @@
 #include "app/cli/subs_command.h"
 
+#include "app/cli/session.h"
+
 #include <png.h>
 
 #include <algorithm>
@@ -127,3 +129,13 @@ int runSubsPng(const std::string& supPath, const std::string& pngDir, LogSink& l
 }
 
 }  // namespace tarnwick
+
+namespace tarnwick::cli {
+
+// tarnwick-cli subs --png DIR SUP_FILE
+int runSubs(const Options& o) {
+  ConsoleReport report(processStreams());
+  return runSubsPng(o.input, o.pngDir, report);
+}
+
+}  // namespace tarnwick::cli
