@@ -58,6 +58,10 @@ TEST(SampleDisc, SubpictureStreamsBecomeThePgsFfmpegAgreesWith) {
   std::filesystem::create_directory(dir / "out");
   ProcessResult demux = runProcess({TARNWICK_CLI, "demux", "-o", dir / "out", f1});
   ASSERT_EQ(demux.status, 0) << demux.err;
+  // The same streams converted while they are demuxed.
+  std::filesystem::create_directory(dir / "pgs");
+  ProcessResult direct = runProcess({TARNWICK_CLI, "demux", "--pgs", "--streams", "sub00,sub01", "-o", dir / "pgs", f1});
+  ASSERT_EQ(direct.status, 0) << direct.err;
   // ffmpeg reads the feature as one program stream: both files joined.
   Bytes whole = readFile(f1);
   const Bytes second = readFile(f2);
@@ -75,6 +79,8 @@ TEST(SampleDisc, SubpictureStreamsBecomeThePgsFfmpegAgreesWith) {
     converter.finish();
     const std::string sup = dir / ("sub" + std::to_string(stream) + ".sup");
     writeFile(sup, pgs);
+    const Bytes demuxed = readFile(dir / ("pgs/FEATURE_1_FEATURE_2.Subpicture.0" + std::to_string(stream) + ".sup"));
+    EXPECT_TRUE(demuxed == pgs) << "demux --pgs wrote " << demuxed.size() << " bytes, the SP records give " << pgs.size();
     EXPECT_EQ(log.lines, stream == 0 ? std::vector<std::string>{"   The 2-bit subpicture stream carries no colour table: "
                                                                 "the default grey ramp is used"}
                                      : std::vector<std::string>{});
