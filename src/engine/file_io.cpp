@@ -158,6 +158,7 @@ struct OutputFile::Shared {
     int copyFrom = -1;  // a duplicate the writer closes, so the input may close first
     std::int64_t copyOffset = 0;
     std::string copyPath;  // the input's, for its errors
+    int copySource = -1;   // the input's own descriptor: which file the copy continues
   };
 
   Shared(std::string p, int f) : path(std::move(p)), fd(f) {}
@@ -187,6 +188,20 @@ struct OutputFile::Shared {
     queue.push_back(std::move(block));
     lock.unlock();
     work.notify_one();
+  }
+
+  // Lengthens the copy waiting at the back of the queue when these bytes
+  // follow it in the same input: one long copy instead of a hand-over per
+  // chunk, each of which wakes the writer (costly on virtual machines).
+  bool extendQueuedCopy(std::size_t count, const InputFile& source, std::int64_t offset) {
+    std::lock_guard lock(mutex);
+    if (queue.empty() || !error.empty()) return false;
+    Block& last = queue.back();
+    if (last.copyFrom < 0 || last.copySource != source.descriptor() || last.copyPath != source.path() ||
+        last.copyOffset + static_cast<std::int64_t>(last.size) != offset)
+      return false;
+    last.size += count;
+    return true;
   }
 
   std::string writeError(int error) const { return "Stream write error \"" + path + "\". " + reason(error); }
@@ -367,7 +382,7 @@ void OutputFile::handOver() {
   } else {
     next = allocateAligned(kBufferSize);
   }
-  s.enqueue({std::move(buffer_), std::exchange(used_, 0), -1, 0, {}}, lock);
+  s.enqueue({std::move(buffer_), std::exchange(used_, 0), -1, 0, {}, -1}, lock);
   buffer_ = std::move(next);
 }
 
@@ -384,6 +399,7 @@ void OutputFile::writeCopyOf(const std::uint8_t* data, std::size_t count, const 
   if (s.kernelCopyRefused) return write(data, count);
   // The copy is queued behind what is buffered, so that the bytes keep their
   // order while the caller reads on; the writer owns a duplicate of the input.
+  if (used_ == 0 && s.extendQueuedCopy(count, source, offset)) return;
   const int from = ::fcntl(source.descriptor(), F_DUPFD_CLOEXEC, 0);
   if (from < 0) return write(data, count);
   if (used_ > 0) handOver();
@@ -396,7 +412,7 @@ void OutputFile::writeCopyOf(const std::uint8_t* data, std::size_t count, const 
     ::close(from);
     throw FileError(s.error);
   }
-  s.enqueue({nullptr, count, from, offset, source.path()}, lock);
+  s.enqueue({nullptr, count, from, offset, source.path(), source.descriptor()}, lock);
 }
 #endif
 

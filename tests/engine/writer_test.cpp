@@ -221,9 +221,13 @@ TEST(OutputFileTest, KernelCopiesKeepTheirPlaceAmongBufferedWrites) {
   Bytes expected = head;
   expected.insert(expected.end(), source.begin() + from, source.begin() + static_cast<std::ptrdiff_t>(from + count));
   expected.insert(expected.end(), tail.begin(), tail.end());
+  const auto after = static_cast<std::ptrdiff_t>(from + count);
+  expected.insert(expected.end(), source.begin() + after, source.begin() + after + 4096);
   expected.insert(expected.end(), source.begin(), source.begin() + 4096);
   // Once before the background writer starts, once while it holds buffers;
-  // the input is closed while the copies may still be queued. The second
+  // the input is closed while the copies may still be queued. A copy that
+  // continues the one before joins it; one that continues it after buffered
+  // bytes must come after them. The second
   // output is a pipe, which the kernel will not copy into: the writer reads
   // the bytes back from the input instead.
   for (const bool pipe : {false, true}) {
@@ -238,9 +242,12 @@ TEST(OutputFileTest, KernelCopiesKeepTheirPlaceAmongBufferedWrites) {
     OutputFile out(path);
     {
       InputFile in(dir / "in");
+      const std::size_t part = count / 3;
       out.write(head.data(), head.size());
-      out.writeCopyOf(source.data() + from, count, in, static_cast<std::int64_t>(from));
+      out.writeCopyOf(source.data() + from, part, in, static_cast<std::int64_t>(from));
+      out.writeCopyOf(source.data() + from + part, count - part, in, static_cast<std::int64_t>(from + part));
       out.write(tail.data(), tail.size());
+      out.writeCopyOf(source.data() + after, 4096, in, after);
       out.writeCopyOf(source.data(), 4096, in, 0);
     }
     out.close();
