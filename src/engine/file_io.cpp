@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -96,8 +95,7 @@ InputFile::InputFile(const std::string& path) : path_(path) {
 
 InputFile::InputFile(InputFile&& other) noexcept
     : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), size_(other.size_),
-      position_(other.position_), readAhead_(std::move(other.readAhead_)),
-      readAheadTried_(other.readAheadTried_) {}
+      position_(other.position_) {}
 
 InputFile& InputFile::operator=(InputFile&& other) noexcept {
   if (this != &other) {
@@ -106,122 +104,28 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept {
     fd_ = std::exchange(other.fd_, -1);
     size_ = other.size_;
     position_ = other.position_;
-    readAhead_ = std::move(other.readAhead_);
-    readAheadTried_ = other.readAheadTried_;
   }
   return *this;
 }
 
 InputFile::~InputFile() { close(); }
 
-namespace {
-
-// Reads up to count bytes from the descriptor's offset, short only at the
-// end of the file or at `limit` bytes from `at` (a regular file's size at
-// opening, 0 for none): one more call there would only find the end, from a
-// buffer address off the page. Returns the error text, empty on success.
-std::string readFully(int fd, std::uint8_t* buffer, std::size_t count, std::int64_t at, std::int64_t limit,
-                      const std::string& path, std::size_t& done) {
-  done = 0;
+std::size_t InputFile::read(std::uint8_t* buffer, std::size_t count) {
+  std::size_t done = 0;
   while (done < count) {
     observe(buffer + done, count - done);
-    const auto got = ::read(fd, buffer + done, static_cast<unsigned>(std::min<std::size_t>(count - done, 1u << 30)));
+    const ssize_t got = ::read(fd_, buffer + done, count - done);
     if (got < 0) {
       if (errno == EINTR) continue;
-      return "Cannot read file \"" + path + "\". " + reason(errno);
+      throw FileError("Cannot read file \"" + path_ + "\". " + reason(errno));
     }
     if (got == 0) break;
     done += static_cast<std::size_t>(got);
-    if (limit > 0 && at + static_cast<std::int64_t>(done) >= limit) break;
+    // A regular file read up to the size it had when it was opened ends the
+    // chunk here: one more call would only find the end, from a buffer
+    // address off the page.
+    if (size_ > 0 && position_ + static_cast<std::int64_t>(done) >= size_) break;
   }
-  return {};
-}
-
-}  // namespace
-
-// Two page-aligned blocks of whole chunks: the caller takes its chunks from
-// one while the file's thread fills the other with the bytes that follow.
-struct InputFile::ReadAhead {
-  static constexpr std::size_t kChunksPerBlock = 4;
-
-  struct Block {
-    AlignedBytes data;
-    std::size_t size = 0;
-    bool filled = false;  // by the reader, and not yet given back
-    std::string error;    // a read failure after the block's bytes
-    bool last = false;    // nothing follows: the end, an error or a stop
-  };
-
-  ReadAhead(int f, std::string p, std::int64_t at, std::int64_t e, std::size_t chunk)
-      : fd(f), path(std::move(p)), chunkSize(chunk), blockSize(chunk * kChunksPerBlock), next(at), end(e) {
-    for (Block& block : blocks) block.data = allocateAligned(blockSize);
-  }
-
-  void run() {
-    std::size_t i = 0;
-    for (;;) {
-      std::unique_lock lock(mutex);
-      changed.wait(lock, [&] { return !blocks[i].filled || stop; });
-      if (stop) return;
-      lock.unlock();
-      Block& block = blocks[i];
-      const auto want = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(blockSize), end - next));
-      std::size_t got = 0;
-      std::string why = want > 0 ? readFully(fd, block.data.get(), want, next, end, path, got) : std::string();
-      next += static_cast<std::int64_t>(got);
-      lock.lock();
-      block.size = got;
-      block.error = std::move(why);
-      block.last = got < want || want == 0 || next >= end;
-      block.filled = true;
-      changed.notify_all();
-      if (block.last) return;
-      i ^= 1;
-    }
-  }
-
-  const int fd;
-  const std::string path;
-  const std::size_t chunkSize;
-  const std::size_t blockSize;
-  std::int64_t next;  // the reader's offset in the file
-  const std::int64_t end;
-  std::array<Block, 2> blocks;
-  std::size_t current = 0;  // the caller's block
-  std::size_t taken = 0;    // bytes of it handed out
-  bool holding = false;     // the caller holds blocks[current]
-  std::thread reader;
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool stop = false;
-};
-
-void InputFile::startReadAhead(std::size_t chunk) {
-  readAheadTried_ = true;
-  try {
-    auto r = std::make_unique<ReadAhead>(fd_, path_, position_, size_, chunk);
-    r->reader = std::thread(&ReadAhead::run, r.get());
-    readAhead_ = std::move(r);
-  } catch (const std::bad_alloc&) {
-    // No read-ahead: the chunks are read as they are asked for.
-  } catch (const std::system_error&) {
-  }
-}
-
-std::size_t InputFile::read(std::uint8_t* buffer, std::size_t count) {
-  if (readAhead_) {
-    // The reader ran ahead of the position: go back to it.
-    stopReadAhead();
-#ifdef _WIN32
-    const bool moved = ::_lseeki64(fd_, position_, SEEK_SET) == position_;
-#else
-    const bool moved = ::lseek(fd_, static_cast<off_t>(position_), SEEK_SET) == static_cast<off_t>(position_);
-#endif
-    if (!moved) throw FileError("Cannot read file \"" + path_ + "\". " + reason(errno));
-  }
-  std::size_t done = 0;
-  const std::string why = readFully(fd_, buffer, count, position_, size_, path_, done);
-  if (!why.empty()) throw FileError(why);
   position_ += static_cast<std::int64_t>(done);
   return done;
 }
@@ -233,60 +137,7 @@ std::size_t InputFile::readChunk(std::uint8_t* buffer, std::size_t count) {
   return got;
 }
 
-InputFile::Chunk InputFile::nextChunk(std::uint8_t* buffer, std::size_t count) {
-  if (!readAheadTried_ && size_ > 0 && position_ < size_) startReadAhead(count);
-  if (!readAhead_ || readAhead_->chunkSize != count) return {buffer, readChunk(buffer, count)};
-  ReadAhead& r = *readAhead_;
-  std::unique_lock lock(r.mutex);
-  if (r.holding && r.taken == r.blocks[r.current].size) {
-    auto& done = r.blocks[r.current];
-    if (done.last) {
-      // Past the block that ended the reading: the end, or how it failed.
-      if (!done.error.empty()) throw FileError(done.error);
-      if (position_ < size_)
-        throw endedEarly(path_, position_, "; it had " + std::to_string(size_) + " when it was opened");
-      return {buffer, 0};
-    }
-    done.filled = false;
-    r.holding = false;
-    r.current ^= 1;
-    r.changed.notify_all();
-  }
-  if (!r.holding) {
-    r.changed.wait(lock, [&r] { return r.blocks[r.current].filled; });
-    r.holding = true;
-    r.taken = 0;
-  }
-  auto& block = r.blocks[r.current];
-  const std::size_t n = std::min(count, block.size - r.taken);
-  if (n == 0) {
-    // An empty last block: nothing more could be read.
-    r.taken = block.size;
-    lock.unlock();
-    return nextChunk(buffer, count);
-  }
-  std::uint8_t* const bytes = block.data.get() + r.taken;
-  r.taken += n;
-  position_ += static_cast<std::int64_t>(n);
-  return {bytes, n};
-}
-
-void InputFile::stopReadAhead() noexcept {
-  if (!readAhead_) return;
-  ReadAhead& r = *readAhead_;
-  if (r.reader.joinable()) {
-    {
-      std::lock_guard lock(r.mutex);
-      r.stop = true;
-    }
-    r.changed.notify_all();
-    r.reader.join();
-  }
-  readAhead_.reset();
-}
-
 void InputFile::close() {
-  stopReadAhead();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
 }

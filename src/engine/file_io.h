@@ -45,18 +45,6 @@ class InputFile {
   // has shrunk since ends the run with a FileError rather than letting it
   // end short as if it were whole.
   std::size_t readChunk(std::uint8_t* buffer, std::size_t count);
-
-  // The next chunk of the bytes readChunk() would give, up to the size the
-  // file had when it was opened. A thread of the file reads ahead into
-  // buffers of its own, so that the kernel's copy of the next bytes overlaps
-  // the caller's work on these; where no thread can be had, they are read
-  // into `buffer`. The bytes stay valid, and may be changed, until the next
-  // call, close or move.
-  struct Chunk {
-    std::uint8_t* bytes = nullptr;
-    std::size_t size = 0;
-  };
-  Chunk nextChunk(std::uint8_t* buffer, std::size_t count);
   void close();
   // The open file's descriptor, for kernel copies out of it.
   int descriptor() const { return fd_; }
@@ -66,12 +54,6 @@ class InputFile {
   int fd_ = -1;
   std::int64_t size_ = 0;
   std::int64_t position_ = 0;
-
-  struct ReadAhead;
-  void startReadAhead(std::size_t chunk);
-  void stopReadAhead() noexcept;
-  std::unique_ptr<ReadAhead> readAhead_;
-  bool readAheadTried_ = false;
 };
 
 // Output goes through a 512 KiB buffer. Full buffers are written by a

@@ -100,7 +100,7 @@ class RecordingSink final : public LogSink {
 class Scanner {
  public:
   Scanner(ScanState& state, Window& window, ScanMode mode)
-      : s_(state), w_(window), analysis_(mode == ScanMode::Analysis) {}
+      : s_(state), w_(window), analysis_(mode == ScanMode::Analysis), buf_(state.PackBuffer.get()) {}
 
   void run();
 
@@ -124,7 +124,7 @@ class Scanner {
   ScanState& s_;
   Window& w_;
   const bool analysis_;
-  const std::uint8_t* buf_ = nullptr;  // the current chunk
+  std::uint8_t* const buf_;
   Registers r_;
   std::chrono::steady_clock::time_point runStart_;
 };
@@ -572,7 +572,6 @@ void Scanner::payload(std::int64_t pos, std::int32_t n) {
     ctx.subpictureSlot = r_.SubpictureSlot;
     ctx.currentPts = &r_.CurrentPts;
     ctx.recordPending = &r_.RecordPending;
-    ctx.chunk = buf_;
     writePayload(s_, ctx, position, n);
   }
 }
@@ -623,9 +622,7 @@ void Scanner::run() {
 
   InputFile& in = *s_.InputStream;
   while (in.position() < in.size() && !s_.CancelRequested) {
-    const InputFile::Chunk chunk = in.nextChunk(s_.PackBuffer.get(), kPackBufferSize);
-    buf_ = chunk.bytes;
-    r_.ChunkLength = static_cast<std::int64_t>(chunk.size);
+    r_.ChunkLength = static_cast<std::int64_t>(in.readChunk(buf_, kPackBufferSize));
     const std::int64_t position = in.position();
     if (position % kProgressInterval == 0) progress(position, in.size());
     if (analysis_ && position > kFastCheckLimit && w_.checked(ControlId::cbFastCheck)) s_.CancelRequested = true;

@@ -11,7 +11,7 @@ void makeSubpictureRecordHeader(std::uint32_t time, std::uint8_t out[10]) {
 
 void writePayload(ScanState& state, const PayloadContext& ctx, std::int32_t position, std::int32_t count) {
   if (count < 0) return;
-  const std::uint8_t* data = (ctx.chunk != nullptr ? ctx.chunk : state.PackBuffer.get()) + position;
+  const std::uint8_t* data = state.PackBuffer.get() + position;
   const auto n = static_cast<std::size_t>(count);
   switch (ctx.kind) {
     case PayloadKind::Video:

@@ -21,12 +21,9 @@ struct PayloadContext {
   // Set while the current packet's own PES header carried a (nonzero) PTS and
   // no record header has been written for it: only then may a record start.
   bool* recordPending = nullptr;
-  // The chunk that positions count in: PackBuffer, or the file's read-ahead.
-  const std::uint8_t* chunk = nullptr;
 };
 
-// Writes ctx.chunk[position, position + count) (PackBuffer's when null) for
-// the selected stream of ctx.
+// Writes buffer[position, position + count) for the selected stream of ctx.
 void writePayload(ScanState& state, const PayloadContext& ctx, std::int32_t position, std::int32_t count);
 
 // The 10-byte subpicture record header for a presentation time.

@@ -277,14 +277,13 @@ void Rebuild(ScanState& state, RebuildState& rebuild, const RebuildSelection& se
   InputFile& in = *state.InputStream;
   OutputFile& out = *state.videoOutputs[0];
   const std::string name = utf8FromPath(pathFromUtf8(in.path()).filename());
+  std::uint8_t* const buf = state.PackBuffer.get();
   PackRebuilder packs(rebuild, state, selection);
 
   // Packs are decided one by one inside each chunk; each run of kept packs
   // goes to the output at once.
   while (in.position() < in.size() && !state.CancelRequested) {
-    const InputFile::Chunk chunk = in.nextChunk(state.PackBuffer.get(), kPackBufferSize);
-    std::uint8_t* const buf = chunk.bytes;
-    const std::size_t got = chunk.size;
+    const std::size_t got = in.readChunk(buf, kPackBufferSize);
     const std::int64_t position = in.position();
     if (position % kProgressInterval == 0) {
       const double elapsed =

@@ -350,9 +350,7 @@ TEST_F(IoAlignmentTest, ReadsAndWritesUsePageAlignedBuffers) {
   state.closeOutputs();
   ASSERT_EQ(readFile(v0), video);
   const int scanCalls = ioCalls;
-  // The input is read ahead a few chunks at a time.
-  EXPECT_GE(scanCalls,
-            static_cast<int>(b.bytes().size() / (4 * kPackBufferSize) + video.size() / OutputFile::kBufferSize));
+  EXPECT_GE(scanCalls, static_cast<int>(b.bytes().size() / kPackBufferSize + video.size() / OutputFile::kBufferSize));
 
   // A copy into a pipe, which the kernel refuses: the bytes are read back.
   const std::string fifo = dir / "fifo";
