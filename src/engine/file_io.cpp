@@ -28,6 +28,12 @@ namespace {
 
 std::string reason(int error) { return std::strerror(error); }
 
+std::atomic<IoBufferObserver> ioBufferObserver{nullptr};
+
+void observe(const void* buffer, std::size_t count) {
+  if (const IoBufferObserver f = ioBufferObserver.load(std::memory_order_relaxed)) f(buffer, count);
+}
+
 #ifdef _WIN32
 // Windows opens files by UTF-16 names; the program's paths are UTF-8.
 std::wstring widePath(const std::string& path) {
@@ -40,6 +46,8 @@ std::wstring widePath(const std::string& path) {
 #endif
 
 }  // namespace
+
+void setIoBufferObserver(IoBufferObserver observer) { ioBufferObserver.store(observer); }
 
 FileError cannotOpen(const std::string& path, const std::string& why) {
   return FileError("Cannot open file \"" + path + "\". " + why);
@@ -105,6 +113,7 @@ InputFile::~InputFile() { close(); }
 std::size_t InputFile::read(std::uint8_t* buffer, std::size_t count) {
   std::size_t done = 0;
   while (done < count) {
+    observe(buffer + done, count - done);
     const ssize_t got = ::read(fd_, buffer + done, count - done);
     if (got < 0) {
       if (errno == EINTR) continue;
@@ -112,6 +121,10 @@ std::size_t InputFile::read(std::uint8_t* buffer, std::size_t count) {
     }
     if (got == 0) break;
     done += static_cast<std::size_t>(got);
+    // A regular file read up to the size it had when it was opened ends the
+    // chunk here: one more call would only find the end, from a buffer
+    // address off the page.
+    if (size_ > 0 && position_ + static_cast<std::int64_t>(done) >= size_) break;
   }
   position_ += static_cast<std::int64_t>(done);
   return done;
@@ -140,11 +153,12 @@ struct OutputFile::Shared {
   // Bytes to write, or, when copyFrom holds a descriptor, size bytes of that
   // file from copyOffset on for the kernel to copy.
   struct Block {
-    std::unique_ptr<std::uint8_t[]> data;
+    AlignedBytes data;
     std::size_t size = 0;
     int copyFrom = -1;  // a duplicate the writer closes, so the input may close first
     std::int64_t copyOffset = 0;
     std::string copyPath;  // the input's, for its errors
+    int copySource = -1;   // the input's own descriptor: which file the copy continues
   };
 
   Shared(std::string p, int f) : path(std::move(p)), fd(f) {}
@@ -152,6 +166,7 @@ struct OutputFile::Shared {
   // Returns the error text, empty when everything was written.
   std::string writeAll(const std::uint8_t* data, std::size_t count) const {
     while (count > 0) {
+      observe(data, count);
       const ssize_t put = ::write(fd, data, count);
       if (put < 0 && errno == EINTR) continue;
       if (put <= 0) return writeError(put < 0 ? errno : ENOSPC);
@@ -173,6 +188,20 @@ struct OutputFile::Shared {
     queue.push_back(std::move(block));
     lock.unlock();
     work.notify_one();
+  }
+
+  // Lengthens the copy waiting at the back of the queue when these bytes
+  // follow it in the same input: one long copy instead of a hand-over per
+  // chunk, each of which wakes the writer (costly on virtual machines).
+  bool extendQueuedCopy(std::size_t count, const InputFile& source, std::int64_t offset) {
+    std::lock_guard lock(mutex);
+    if (queue.empty() || !error.empty()) return false;
+    Block& last = queue.back();
+    if (last.copyFrom < 0 || last.copySource != source.descriptor() || last.copyPath != source.path() ||
+        last.copyOffset + static_cast<std::int64_t>(last.size) != offset)
+      return false;
+    last.size += count;
+    return true;
   }
 
   std::string writeError(int error) const { return "Stream write error \"" + path + "\". " + reason(error); }
@@ -205,8 +234,9 @@ struct OutputFile::Shared {
       left -= static_cast<std::size_t>(put);
     }
     if (left == 0) return {};
-    std::unique_ptr<std::uint8_t[]> bytes(new std::uint8_t[std::min(left, kBufferSize)]);
+    const AlignedBytes bytes = allocateAligned(std::min(left, kBufferSize));
     while (left > 0) {
+      observe(bytes.get(), std::min(left, kBufferSize));
       const ssize_t got = ::pread(block.copyFrom, bytes.get(), std::min(left, kBufferSize), from);
       if (got < 0 && errno == EINTR) continue;
       if (got == 0) return inputEnded(block, from);
@@ -248,7 +278,7 @@ struct OutputFile::Shared {
   std::condition_variable work;  // to the writer: a block, or stop
   std::condition_variable room;  // to the filling thread: a block is done
   std::deque<Block> queue;
-  std::vector<std::unique_ptr<std::uint8_t[]>> spare;
+  std::vector<AlignedBytes> spare;
   std::string error;  // the first write error
   bool writing = false;
   bool stop = false;
@@ -256,14 +286,14 @@ struct OutputFile::Shared {
 };
 
 #ifdef _WIN32
-OutputFile::OutputFile(const std::string& path) : path_(path), buffer_(new std::uint8_t[kBufferSize]) {
+OutputFile::OutputFile(const std::string& path) : path_(path), buffer_(allocateAligned(kBufferSize)) {
   const int fd = ::_wopen(widePath(path).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
                           _S_IREAD | _S_IWRITE);
   if (fd < 0) throw cannotCreate(path, reason(errno));
   shared_ = std::make_unique<Shared>(path, fd);
 }
 #else
-OutputFile::OutputFile(const std::string& path) : path_(path), buffer_(new std::uint8_t[kBufferSize]) {
+OutputFile::OutputFile(const std::string& path) : path_(path), buffer_(allocateAligned(kBufferSize)) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) throw cannotCreate(path, reason(errno));
   shared_ = std::make_unique<Shared>(path, fd);
@@ -345,14 +375,14 @@ void OutputFile::handOver() {
     used_ = 0;  // a failed write is not retried: the error ends the run
     throw FileError(s.error);
   }
-  std::unique_ptr<std::uint8_t[]> next;
+  AlignedBytes next;
   if (!s.spare.empty()) {
     next = std::move(s.spare.back());
     s.spare.pop_back();
   } else {
-    next.reset(new std::uint8_t[kBufferSize]);
+    next = allocateAligned(kBufferSize);
   }
-  s.enqueue({std::move(buffer_), std::exchange(used_, 0), -1, 0, {}}, lock);
+  s.enqueue({std::move(buffer_), std::exchange(used_, 0), -1, 0, {}, -1}, lock);
   buffer_ = std::move(next);
 }
 
@@ -369,6 +399,7 @@ void OutputFile::writeCopyOf(const std::uint8_t* data, std::size_t count, const 
   if (s.kernelCopyRefused) return write(data, count);
   // The copy is queued behind what is buffered, so that the bytes keep their
   // order while the caller reads on; the writer owns a duplicate of the input.
+  if (used_ == 0 && s.extendQueuedCopy(count, source, offset)) return;
   const int from = ::fcntl(source.descriptor(), F_DUPFD_CLOEXEC, 0);
   if (from < 0) return write(data, count);
   if (used_ > 0) handOver();
@@ -381,7 +412,7 @@ void OutputFile::writeCopyOf(const std::uint8_t* data, std::size_t count, const 
     ::close(from);
     throw FileError(s.error);
   }
-  s.enqueue({nullptr, count, from, offset, source.path()}, lock);
+  s.enqueue({nullptr, count, from, offset, source.path(), source.descriptor()}, lock);
 }
 #endif
 

@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/aligned_bytes.h"
+
 namespace tarnwick {
 
 class FileError : public std::runtime_error {
@@ -95,9 +97,15 @@ class OutputFile {
 
   std::string path_;
   std::unique_ptr<Shared> shared_;
-  std::unique_ptr<std::uint8_t[]> buffer_;
+  AlignedBytes buffer_;
   std::size_t used_ = 0;
 };
+
+// Called with the buffer of every read and write the file layer makes,
+// before the call, from whichever thread makes it: lets a test hold them to
+// kIoAlignment. None is set in the program.
+using IoBufferObserver = void (*)(const void* buffer, std::size_t count);
+void setIoBufferObserver(IoBufferObserver observer);
 
 // A std::filesystem path from the program's UTF-8 text, and back. (A plain
 // std::string would be read in the ANSI code page on Windows.)

@@ -5,7 +5,7 @@
 
 namespace tarnwick {
 
-ScanState::ScanState() : PackBuffer(new std::uint8_t[kPackBufferSize]()) { resetSlots(); }
+ScanState::ScanState() : PackBuffer(allocateAligned(kPackBufferSize)) { resetSlots(); }
 
 void ScanState::fillAc3RateTable() {
   // Sampling rates by fscod, then bit rates by frmsizecod / 2 (ATSC A/52 Tables 5.6, 5.18).

@@ -40,8 +40,8 @@ struct LeftOutStream {
 struct ScanState {
   ScanState();
 
-  // The read buffer: one allocation for the life of the program.
-  std::unique_ptr<std::uint8_t[]> PackBuffer;
+  // The read buffer: one page-aligned allocation for the life of the program.
+  AlignedBytes PackBuffer;
 
   std::optional<InputFile> InputStream;
   std::array<std::optional<OutputFile>, kAudioOutputs> audioOutputs;

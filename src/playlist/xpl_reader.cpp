@@ -48,11 +48,28 @@ std::string twoDigits(int n) {
   return text;
 }
 
+// The listing of a playlist may take this many bytes per byte of the file
+// (and at least kListingFloor): a real playlist's lines take about twice its
+// size, while a damaged one of short tags nested ever deeper ("<a><a>...")
+// would take some 40 times, and its memo copy as much again.
+constexpr std::size_t kListingBytesPerFileByte = 6;
+constexpr std::size_t kListingFloor = 4 << 20;
+// What one listing line costs beside its text: the string and its heap block.
+constexpr std::size_t kLineOverhead = sizeof(std::string) + 16;
+
 // Cuts the bytes into tags, one listing line per tag, indented by nesting.
-// The state carries over from one chunk to the next.
+// The state carries over from one chunk to the next. Tags past the budget
+// are still scanned and counted, but not listed.
 class TagScan {
  public:
-  explicit TagScan(std::function<void(const std::string&)> onLine) : onLine_(std::move(onLine)) {}
+  TagScan(std::function<void(const std::string&)> onLine, std::int64_t fileSize)
+      : onLine_(std::move(onLine)),
+        budget_(std::max(kListingFloor,
+                         kListingBytesPerFileByte * static_cast<std::size_t>(std::max<std::int64_t>(fileSize, 0)))) {}
+
+  std::size_t tags() const { return tags_; }
+  std::size_t listedTags() const { return listed_; }
+  std::size_t budget() const { return budget_; }
 
   void feed(const std::uint8_t* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
@@ -74,7 +91,12 @@ class TagScan {
       }
       if (c == '>') {
         inside_ = false;
-        onLine_(line_);
+        ++tags_;
+        if (listed_ == tags_ - 1 && spent_ + line_.size() + kLineOverhead <= budget_) {
+          spent_ += line_.size() + kLineOverhead;
+          ++listed_;
+          onLine_(line_);
+        }
         line_.clear();
         if ((last_ & 0xFF) == '/') --depth_;
         if ((last_ & 0xFF) == '?') --depth_;
@@ -87,11 +109,22 @@ class TagScan {
 
  private:
   std::function<void(const std::string&)> onLine_;
+  const std::size_t budget_;
+  std::size_t spent_ = 0;
+  std::size_t tags_ = 0;
+  std::size_t listed_ = 0;
   std::string line_;
   int depth_ = 0;
   bool inside_ = false;
   std::uint32_t last_ = 0;
 };
+
+// What the user learns of a listing cut short.
+std::string listingCut(const TagScan& tags) {
+  return "The listing shows the first " + std::to_string(tags.listedTags()) + " of " + std::to_string(tags.tags()) +
+         " tags, and the title is looked for in these: all of them would take more than " +
+         std::to_string(tags.budget() >> 20) + " MiB. Is the playlist damaged?";
+}
 
 // The receiving variables of the attribute lookups made while scanning;
 // each lookup place has its own, so a missing attribute leaves the value an
@@ -266,7 +299,7 @@ void readPlaylist(const XplRequest& request, ScanState& scan, XplAttributeTables
       XplAttribute(line, "timeBase", timeBase);
       titleSets.push_back({lines.size() - 1, timeBase});
     }
-  });
+  }, input.size());
   while (true) {
     const std::size_t got = input.read(scan.PackBuffer.get(), kPackBufferSize);
     if (got == 0) break;
@@ -274,6 +307,7 @@ void readPlaylist(const XplRequest& request, ScanState& scan, XplAttributeTables
     tags.feed(scan.PackBuffer.get(), got);
   }
   scan.InputStream.reset();
+  if (tags.listedTags() < tags.tags()) report.log(listingCut(tags));
 
   XplTitle& title = result.title;
   title.playlistName = values.playlistName;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <thread>
 
 #include "engine/writer.h"
@@ -237,9 +238,13 @@ TEST(OutputFileTest, KernelCopiesKeepTheirPlaceAmongBufferedWrites) {
   Bytes expected = head;
   expected.insert(expected.end(), source.begin() + from, source.begin() + static_cast<std::ptrdiff_t>(from + count));
   expected.insert(expected.end(), tail.begin(), tail.end());
+  const auto after = static_cast<std::ptrdiff_t>(from + count);
+  expected.insert(expected.end(), source.begin() + after, source.begin() + after + 4096);
   expected.insert(expected.end(), source.begin(), source.begin() + 4096);
   // Once before the background writer starts, once while it holds buffers;
-  // the input is closed while the copies may still be queued. The second
+  // the input is closed while the copies may still be queued. A copy that
+  // continues the one before joins it; one that continues it after buffered
+  // bytes must come after them. The second
   // output is a pipe, which the kernel will not copy into: the writer reads
   // the bytes back from the input instead.
   for (const bool pipe : {false, true}) {
@@ -254,9 +259,12 @@ TEST(OutputFileTest, KernelCopiesKeepTheirPlaceAmongBufferedWrites) {
     OutputFile out(path);
     {
       InputFile in(dir / "in");
+      const std::size_t part = count / 3;
       out.write(head.data(), head.size());
-      out.writeCopyOf(source.data() + from, count, in, static_cast<std::int64_t>(from));
+      out.writeCopyOf(source.data() + from, part, in, static_cast<std::int64_t>(from));
+      out.writeCopyOf(source.data() + from + part, count - part, in, static_cast<std::int64_t>(from + part));
       out.write(tail.data(), tail.size());
+      out.writeCopyOf(source.data() + after, 4096, in, after);
       out.writeCopyOf(source.data(), 4096, in, 0);
     }
     out.close();
@@ -333,6 +341,58 @@ TEST(OutputFileTest, ErrorsNameThePathAndReason) {
   } catch (const FileError& error) {
     EXPECT_STREQ(error.what(), "Cannot open file \"/nonexistent-folder/x.evo\". No such file or directory");
   }
+}
+
+// Every buffer the file layer hands to read and write starts on a page: the
+// chunk buffer, the output buffers and their spares, the read-back buffer.
+std::atomic<int> ioCalls{0};
+std::atomic<int> misalignedCalls{0};
+
+class IoAlignmentTest : public ScanFixture {
+ protected:
+  void SetUp() override {
+    ioCalls = 0;
+    misalignedCalls = 0;
+    setIoBufferObserver([](const void* buffer, std::size_t) {
+      ++ioCalls;
+      if (!isIoAligned(buffer)) ++misalignedCalls;
+    });
+  }
+  void TearDown() override { setIoBufferObserver(nullptr); }
+};
+
+TEST_F(IoAlignmentTest, ReadsAndWritesUsePageAlignedBuffers) {
+  // Several chunks of video and enough of it for the output to hand over
+  // more buffers than the writer keeps in flight, so spares come back.
+  PsBuilder b;
+  Bytes video;
+  for (std::uint8_t i = 0; i < 40; ++i) {
+    const Bytes part = pattern(60000, i);
+    b.pes(0xE0, part, {.pts = 1000u + i});
+    video.insert(video.end(), part.begin(), part.end());
+  }
+  const std::string v0 = openVideo(0);
+  scan(b.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  ASSERT_EQ(readFile(v0), video);
+  const int scanCalls = ioCalls;
+  EXPECT_GE(scanCalls, static_cast<int>(b.bytes().size() / kPackBufferSize + video.size() / OutputFile::kBufferSize));
+
+  // A copy into a pipe, which the kernel refuses: the bytes are read back.
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  Bytes received;
+  std::thread reader([&] { received = readFile(fifo); });
+  {
+    OutputFile out(fifo);
+    InputFile in(dir / "input.evo");
+    out.writeCopyOf(b.bytes().data(), b.bytes().size(), in, 0);
+    out.close();
+  }
+  reader.join();
+  EXPECT_TRUE(received == b.bytes());
+  EXPECT_GT(ioCalls, scanCalls);
+  EXPECT_EQ(misalignedCalls, 0) << "of " << ioCalls << " reads and writes";
 }
 
 }  // namespace

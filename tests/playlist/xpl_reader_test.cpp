@@ -105,6 +105,40 @@ TEST_F(ReadXplTest, UnclosedTagsStopIndentingAtALimit) {
   EXPECT_EQ(memo()[49], std::string(64, ' ') + "<a>");
 }
 
+// Short tags nested ever deeper would take some 40 times the file's size as
+// listing lines: the listing stops within a bound and the log says so.
+TEST_F(ReadXplTest, ADamagedPlaylistIsListedWithinABound) {
+  std::string document;
+  for (int i = 0; i < 300000; ++i) document += "<a>";
+  readPlaylist(document);
+  std::size_t bytes = 0;
+  for (const std::string& line : memo()) bytes += line.size() + sizeof(std::string);
+  EXPECT_LE(bytes, 20 * document.size());
+  EXPECT_GT(memo().size(), 10000u);
+  ASSERT_LT(memo().size(), 300000u);
+  EXPECT_EQ(memo().back(), std::string(64, ' ') + "<a>");
+  EXPECT_THAT(window.logText(),
+              ElementsAre("Open VPLST000.XPL", "Filesize: 900000 bytes",
+                          "The listing shows the first " + std::to_string(memo().size()) +
+                              " of 300000 tags, and the title is looked for in these: all of them would take more "
+                              "than 5 MiB. Is the playlist damaged?",
+                          "Done.", ""));
+
+  // A real playlist as large is listed whole, with no such line.
+  std::string titles = "<Playlist>\n<TitleSet>\n";
+  int tags = 2;
+  for (int t = 1; titles.size() < document.size(); ++t, tags += 10) {
+    titles += "<Title id=\"" + std::to_string(t) + "\" displayName=\"Title " + std::to_string(t) + "\">\n";
+    for (int c = 1; c <= 8; ++c)
+      titles += "<Chapter titleTimeBegin=\"00:0" + std::to_string(c) + ":00:00\" displayName=\"Chapter " +
+                std::to_string(c) + "\"/>\n";
+    titles += "</Title>\n";
+  }
+  readPlaylist(titles + "</TitleSet>\n</Playlist>\n");
+  EXPECT_EQ(memo().size(), static_cast<std::size_t>(tags + 2));
+  EXPECT_THAT(window.logText(), ::testing::Not(::testing::Contains(HasSubstr("The listing shows"))));
+}
+
 TEST_F(ReadXplTest, AttributeLookupIsASubstringSearch) {
   std::string value = "kept";
   XplAttribute("<A codec=\"DD+\"/>", "channels", value);
