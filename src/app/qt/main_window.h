@@ -36,8 +36,16 @@ QString windowCaption();
 
 class MainWindow : public QWidget, public SettingsHost {
  public:
+  // The design size: where the controls' places are given, and the
+  // smallest the window gets (every control and every caption that Read EVO
+  // gives still reads whole there).
   static constexpr int kDesignWidth = 362;
   static constexpr int kDesignHeight = 346;
+  // The size a first start opens at: two columns of captions as long as a
+  // playlist's ("DTS-HD.2ch.stream.01.English Director's Commentary"), and
+  // the Rebuild's progress text beside the progress bar, read whole.
+  static constexpr int kDefaultWidth = 680;
+  static constexpr int kDefaultHeight = 440;
 
   explicit MainWindow(SettingsStore& store, QWidget* parent = nullptr);
   ~MainWindow() override;
