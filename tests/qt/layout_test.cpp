@@ -194,14 +194,14 @@ class LayoutTest : public QObject {
   }
 
   // At the first size the Rebuild's progress text reads whole beside the
-  // progress bar.
+  // progress bar, for a feature of 30 GB.
   void rebuildProgressReadsWhole() {
     ShownWindow w;
     auto* bar = w.find<qt::StatusBar>("StatusBar");
     const QString task = " Rebuilding FEATURE_1.EVO";
-    const QString detail = " Rebuilding FEATURE_1.EVO 512/1024 Mbytes, Remaining time: 0:00:10";
+    const QString detail = " Rebuilding FEATURE_1.EVO 15360/30720 Mbytes, Remaining time: 0:05:00";
     bar->setPanel(0, task);
-    bar->setProgress(qint64(512) << 20, qint64(1024) << 20, "0:00:10");
+    bar->setProgress(qint64(15360) << 20, qint64(30720) << 20, "0:05:00");
     bar->setPanel(1, detail);
     QVERIFY(bar->progressBar()->isVisible());
     auto* panel = w.find<QLabel>("StatusPanel1");

@@ -43,8 +43,9 @@ class MainWindow : public QWidget, public SettingsHost {
   static constexpr int kDesignHeight = 346;
   // The size a first start opens at: two columns of captions as long as a
   // playlist's ("DTS-HD.2ch.stream.01.English Director's Commentary"), and
-  // the Rebuild's progress text beside the progress bar, read whole.
-  static constexpr int kDefaultWidth = 680;
+  // the Rebuild's progress text for a feature of 30 GB beside the progress
+  // bar, read whole.
+  static constexpr int kDefaultWidth = 720;
   static constexpr int kDefaultHeight = 440;
 
   explicit MainWindow(SettingsStore& store, QWidget* parent = nullptr);
