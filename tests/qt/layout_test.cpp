@@ -63,6 +63,8 @@ class LayoutTest : public QObject {
     ShownWindow w;
     auto* logo = w.find<QLabel>("imLogo");
     QCOMPARE(logo->pixmap().deviceIndependentSize(), QSizeF(125, 31));
+    // The logo drawn for the screen's pixels (two a pixel in window.layout_at_scale_2).
+    QCOMPARE(logo->pixmap().devicePixelRatio(), logo->devicePixelRatioF());
     w.form->resize(362, 346);
     QCOMPARE(logo->pos(), QPoint(153, 292));
     // The rule counts the outer width, frame included.
