@@ -309,7 +309,11 @@ MainWindow::MainWindow(SettingsStore& store, QWidget* parent)
   main_.setSettingsHost(this);
 }
 
-MainWindow::~MainWindow() = default;
+// The tree outlives the controls' table while the window's children go.
+MainWindow::~MainWindow() {
+  w_->tvXPL->removeEventFilter(this);
+  w_->splXPL->removeEventFilter(this);
+}
 
 Window& MainWindow::window() { return *w_; }
 
@@ -496,7 +500,10 @@ void MainWindow::connectControls() {
     auto* widget = static_cast<QCheckBox*>(w_->at(videoBox(n)));
     connect(widget, &QCheckBox::clicked, this, [this, n](bool ticked) { onStreamBoxClicked(videoBox(n), ticked); });
   }
-  connect(w_->splXPL, &QSplitter::splitterMoved, this, [this] { treeWidth_ = w_->tvXPL->width(); });
+  // The tree's width as the user last saw it, dragged or grown with the
+  // window, is what the settings keep.
+  w_->tvXPL->installEventFilter(this);
+  w_->splXPL->installEventFilter(this);
 }
 
 void MainWindow::onReadXplClicked() {
@@ -550,6 +557,12 @@ void MainWindow::fitTree() {
   if (width <= w_->tvXPL->width()) return;
   treeWidth_ = width;
   w_->splXPL->setSizes({width, std::max(50, total - width)});
+}
+
+void MainWindow::placeTree() {
+  const int rest = std::max(50, w_->splXPL->width() - treeWidth_ - w_->splXPL->handleWidth());
+  w_->splXPL->setSizes({treeWidth_, rest});
+  treeToPlace_ = !w_->splXPL->isVisible();
 }
 
 void MainWindow::onXplBrowse() {
@@ -638,6 +651,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   event->ignore();
 }
 
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == w_->splXPL && event->type() == QEvent::Show && treeToPlace_) placeTree();
+  if (watched == w_->tvXPL && event->type() == QEvent::Resize && w_->tvXPL->isVisible() && !treeToPlace_)
+    treeWidth_ = w_->tvXPL->width();
+  return QWidget::eventFilter(watched, event);
+}
+
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   placeLogo();
@@ -707,8 +727,7 @@ void MainWindow::setPlacement(const Placement& p) {
     }
   }
   treeWidth_ = std::max(50, p.TreeWidth);
-  const int rest = std::max(50, w_->splXPL->width() - treeWidth_ - w_->splXPL->handleWidth());
-  w_->splXPL->setSizes({treeWidth_, rest});
+  placeTree();
   if (p.WindowState == Placement::kMaximized)
     setWindowState(windowState() | Qt::WindowMaximized);
   else if (p.WindowState == Placement::kMinimized)

@@ -69,6 +69,7 @@ class MainWindow : public QWidget, public SettingsHost {
 
  protected:
   bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -89,6 +90,9 @@ class MainWindow : public QWidget, public SettingsHost {
   void restoreFramePlacement();
   // The tree wide enough for its labels, within most of the page.
   void fitTree();
+  // The saved tree width; again when the page is first shown, as the
+  // splitter's width is known only then and both sides grow with it.
+  void placeTree();
   // Runs a command: the Options page and dropping are off while it runs; a
   // file error is shown in a message box; a close asked for meanwhile
   // happens after it.
@@ -110,6 +114,7 @@ class MainWindow : public QWidget, public SettingsHost {
   bool activated_ = false;
   bool closeAfterRun_ = false;
   int treeWidth_ = 96;
+  bool treeToPlace_ = false;
   std::optional<Placement> savedPlacement_;
   static constexpr int kFramePolls = 40;
   static constexpr int kFramePollMs = 25;
