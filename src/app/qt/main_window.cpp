@@ -309,7 +309,8 @@ MainWindow::MainWindow(SettingsStore& store, QWidget* parent)
   main_.setSettingsHost(this);
 }
 
-// The tree outlives the controls' table while the window's children go.
+// The filters look through w_, which is gone before QWidget deletes the
+// tree and the splitter.
 MainWindow::~MainWindow() {
   w_->tvXPL->removeEventFilter(this);
   w_->splXPL->removeEventFilter(this);
