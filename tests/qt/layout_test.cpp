@@ -1,4 +1,5 @@
-// The logo and the form's geometry as the window is resized.
+// The logo, the form's geometry as the window is resized, and what the
+// stream pages and file boxes show of texts longer than their room.
 
 #include <QCheckBox>
 #include <QLabel>
@@ -8,6 +9,7 @@
 #include <QProgressBar>
 #include <QTest>
 
+#include "app/qt/fitted_text.h"
 #include "app/qt/logo.h"
 #include "app/qt/status_bar.h"
 #include "window_fixture.h"
@@ -17,7 +19,16 @@ namespace tarnwick::test {
 class LayoutTest : public QObject {
   Q_OBJECT
 
+ private:
+  QTemporaryDir dir_;
+  QString disc_;
+
  private slots:
+  void initTestCase() {
+    disc_ = makeSampleDisc(dir_, 1);
+    QVERIFY2(!disc_.isEmpty(), "tarnwick-mkdisc failed");
+  }
+
   void logoDecodes() {
     const QImage logo = qt::decodeJpeg(qt::logoJpeg());
     QCOMPARE(logo.size(), QSize(125, 31));
@@ -34,6 +45,16 @@ class LayoutTest : public QObject {
     const QImage image = shown.toImage();
     QCOMPARE(qAlpha(image.pixel(124, 0)), 0);
     QCOMPARE(qAlpha(image.pixel(15, 4)), 255);
+
+    // On a screen of two device pixels a pixel: the larger drawing, the
+    // same 125 x 31 in the window, its ring where the smaller one has it.
+    const QPixmap sharp = qt::logoPixmap(2);
+    QCOMPARE(sharp.size(), QSize(250, 62));
+    QCOMPARE(sharp.deviceIndependentSize(), QSizeF(125, 31));
+    const QImage large = sharp.toImage();
+    QCOMPARE(qAlpha(large.pixel(249, 0)), 0);
+    const QColor largeRing = large.pixelColor(31, 9);
+    QVERIFY2(largeRing.blue() > 90 && largeRing.red() < 80 && largeRing.alpha() == 255, qPrintable(largeRing.name()));
   }
 
   // The logo at 153 up to 432 pixels, then about centred; the controls
@@ -41,7 +62,10 @@ class LayoutTest : public QObject {
   void resizing() {
     ShownWindow w;
     auto* logo = w.find<QLabel>("imLogo");
-    QCOMPARE(logo->pixmap().size(), QSize(125, 31));
+    QCOMPARE(logo->pixmap().deviceIndependentSize(), QSizeF(125, 31));
+    // The logo drawn for the screen's pixels (two a pixel in window.layout_at_scale_2).
+    QCOMPARE(logo->pixmap().devicePixelRatio(), logo->devicePixelRatioF());
+    w.form->resize(362, 346);
     QCOMPARE(logo->pos(), QPoint(153, 292));
     // The rule counts the outer width, frame included.
     const int frame = w.form->frameGeometry().width() - w.form->width();
@@ -61,14 +85,17 @@ class LayoutTest : public QObject {
     QCOMPARE(w.form->size(), QSize(362, 346));
   }
 
-  // At the design size no two controls of one parent overlap and every
-  // caption fits its control, whatever fonts this machine has.
+  // At the smallest size, the design size, no two controls of one parent
+  // overlap and every caption fits its control, whatever fonts this machine
+  // has.
   void nothingOverlapsNothingIsCut() {
     ShownWindow w;
-    for (QCheckBox* stream : w.form->findChildren<QCheckBox*>()) {
+    w.form->resize(100, 100);
+    QCOMPARE(w.form->size(), QSize(362, 346));
+    for (int n = 0; n < 16; ++n) {
       // The longest captions Read EVO gives.
-      if (stream->objectName().startsWith("cbAudio")) stream->setText("DTSHD.stream.15");
-      if (stream->objectName().startsWith("cbSub")) stream->setText("Ext.Subpicture.15");
+      w.form->window().setCaption(audioBox(n), "DTSHD.stream.15");
+      w.form->window().setCaption(subBox(n), "Ext.Subpicture.15");
     }
     QList<QWidget*> named;
     for (QWidget* widget : w.form->findChildren<QWidget*>())
@@ -85,6 +112,7 @@ class LayoutTest : public QObject {
         text = button->text();
         if (qobject_cast<QCheckBox*>(widget)) room -= 20;  // the box itself
         else if (!text.isEmpty()) room -= 8;  // the button's frame
+        if (auto* stream = dynamic_cast<qt::StreamBox*>(widget)) QCOMPARE(text, stream->caption());
       }
       QVERIFY2(widget->fontMetrics().horizontalAdvance(text) <= room, qPrintable(widget->objectName()));
       for (QWidget* other : named) {
@@ -94,6 +122,94 @@ class LayoutTest : public QObject {
                  qPrintable(widget->objectName() + " / " + other->objectName()));
       }
     }
+  }
+
+  // The sample disc's playlist names its streams with descriptions: at the
+  // first size they read whole, the columns grow with the window, and where
+  // the window is too small a caption keeps its start and end, the whole of
+  // it in its tooltip.
+  void captionsAtEverySize() {
+    ShownWindow w;
+    w.drop({disc_ + "/HVDVD_TS/FEATURE_1.EVO"});
+    QTest::mouseClick(w.button("bCheck"), Qt::LeftButton);
+    QTest::mouseClick(w.button("bReadXPL"), Qt::LeftButton);
+    w.find<QTabWidget>("PageControl")->setCurrentIndex(2);
+    const QString commentary = "DTS-HD.2ch.stream.01.English Director's Commentary";
+    QCheckBox* left = w.box("cbAudio01");
+    QCheckBox* right = w.box("cbAudio09");
+    QCOMPARE(left->text(), commentary);
+    QVERIFY(left->fontMetrics().horizontalAdvance(commentary) + 20 <= left->width());
+    QVERIFY(left->geometry().right() < right->x());
+    // A caption whose hint is not the caption itself.
+    Window& window = w.form->window();
+    const std::string hinted = "Ext.Subpicture.05.Director's Commentary";
+    window.setCaption(subBox(5), hinted);
+    QCOMPARE(w.box("cbSub05")->toolTip(), QString("Check the desired subpicture streams"));
+
+    const QRect leftBefore = left->geometry();
+    const QRect rightBefore = right->geometry();
+    w.form->resize(760, 520);
+    QCOMPARE(left->width() + right->width(), leftBefore.width() + rightBefore.width() + (760 - qt::MainWindow::kDefaultWidth));
+    QVERIFY(left->width() > leftBefore.width());
+    QVERIFY(right->width() > rightBefore.width());
+    QVERIFY(right->x() > rightBefore.x());
+    QCOMPARE(right->geometry().right(), right->parentWidget()->width() - 10);
+
+    w.form->resize(362, 346);
+    const QString shown = left->text();
+    QVERIFY2(shown.startsWith("DTS-HD.") && shown.endsWith("Commentary") && shown.contains(QChar(0x2026)),
+             qPrintable(shown));
+    QVERIFY(left->fontMetrics().horizontalAdvance(shown) + 20 <= left->width());
+    QCOMPARE(left->toolTip(), commentary);
+    w.find<QTabWidget>("PageControl")->setCurrentIndex(3);
+    QCOMPARE(w.box("cbSub05")->toolTip(), QString::fromStdString(hinted));
+    // What the commands read is still the whole caption.
+    QCOMPARE(window.caption(audioBox(1)), commentary.toStdString());
+
+    w.form->resize(qt::MainWindow::kDefaultWidth, qt::MainWindow::kDefaultHeight);
+    QCOMPARE(w.box("cbSub05")->toolTip(), QString("Check the desired subpicture streams"));
+    w.find<QTabWidget>("PageControl")->setCurrentIndex(2);
+    QCOMPARE(left->text(), commentary);
+  }
+
+  // A path longer than its box shows its end, the file name, and the whole
+  // path as tooltip; one that fits shows whole, the box's hint as tooltip.
+  void fileBoxShowsTheFileName() {
+    ShownWindow w;
+    w.form->resize(362, 346);
+    const QString path = "/media/user/THE_LONGEST_DISC_LABEL_OF_THE_SHELF_2007/HVDVD_TS/FEATURE_1.EVO";
+    w.drop({path});
+    QLineEdit* box = w.edit("eEVOfile");
+    QCOMPARE(box->text(), path);
+    QVERIFY(box->fontMetrics().horizontalAdvance(path) > box->width());
+    // The end of the text is in view, its start scrolled out at the left,
+    // as the box paints itself.
+    box->grab();
+    const QRect end = box->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+    QCOMPARE(box->cursorPosition(), path.size());
+    QVERIFY(end.left() > 0 && end.right() <= box->width());
+    QVERIFY(end.left() < box->fontMetrics().horizontalAdvance(path));
+    QCOMPARE(box->toolTip(), path);
+
+    w.form->resize(800, 346);
+    QCOMPARE(box->toolTip(), QString("Drop here the source EVO file"));
+  }
+
+  // At the first size the Rebuild's progress text reads whole beside the
+  // progress bar, for a feature of 30 GB.
+  void rebuildProgressReadsWhole() {
+    ShownWindow w;
+    auto* bar = w.find<qt::StatusBar>("StatusBar");
+    const QString task = " Rebuilding FEATURE_1.EVO";
+    const QString detail = " Rebuilding FEATURE_1.EVO 15360/30720 Mbytes, Remaining time: 0:05:00";
+    bar->setPanel(0, task);
+    bar->setProgress(qint64(15360) << 20, qint64(30720) << 20, "0:05:00");
+    bar->setPanel(1, detail);
+    QVERIFY(bar->progressBar()->isVisible());
+    auto* panel = w.find<QLabel>("StatusPanel1");
+    QCOMPARE(panel->text(), detail);
+    QVERIFY(panel->geometry().right() < bar->progressBar()->x());
+    QVERIFY(w.find<QLabel>("StatusPanel0")->geometry().right() < panel->x());
   }
 
   // Progress texts close together are shown at most ten times a second, the

@@ -4,15 +4,20 @@
 
 namespace tarnwick::qt {
 
-QRect anchoredRect(QRect design, unsigned anchors, QSize designSize, QSize now) {
+QRect anchoredRect(QRect design, unsigned anchors, QSize designSize, QSize now, Column column) {
   const int dx = now.width() - designSize.width();
   const int dy = now.height() - designSize.height();
   QRect r = design;
   if ((anchors & kRight) != 0) {
-    if ((anchors & kLeft) != 0)
-      r.setWidth(design.width() + dx);
-    else
+    if ((anchors & kLeft) != 0) {
+      // The columns' parts add up to dx whatever the rounding.
+      const int before = dx * column.index / column.count;
+      const int through = dx * (column.index + 1) / column.count;
+      r.moveLeft(design.left() + before);
+      r.setWidth(design.width() + through - before);
+    } else {
       r.moveLeft(design.left() + dx);
+    }
   }
   if ((anchors & kBottom) != 0) {
     if ((anchors & kTop) != 0)
@@ -28,14 +33,15 @@ Anchors::Anchors(QWidget* container, QSize designSize)
   container->installEventFilter(this);
 }
 
-void Anchors::add(QWidget* widget, QRect designRect, unsigned anchors) {
-  entries_.push_back({widget, designRect, anchors});
-  widget->setGeometry(anchoredRect(designRect, anchors, designSize_, container_->size()));
+void Anchors::add(QWidget* widget, QRect designRect, unsigned anchors, Column column) {
+  entries_.push_back({widget, designRect, anchors, column});
+  widget->setGeometry(anchoredRect(designRect, anchors, designSize_, container_->size(), column));
 }
 
 void Anchors::apply() {
   for (const Entry& e : entries_)
-    if (e.widget) e.widget->setGeometry(anchoredRect(e.design, e.anchors, designSize_, container_->size()));
+    if (e.widget)
+      e.widget->setGeometry(anchoredRect(e.design, e.anchors, designSize_, container_->size(), e.column));
 }
 
 bool Anchors::eventFilter(QObject* watched, QEvent* event) {

@@ -57,8 +57,9 @@ QImage decodeJpeg(std::span<const unsigned char> bytes) {
   return image;
 }
 
-QPixmap logoPixmap() {
-  QImage image = decodeJpeg(logoJpeg()).convertToFormat(QImage::Format_ARGB32);
+QPixmap logoPixmap(qreal devicePixelRatio) {
+  const bool larger = devicePixelRatio > 1;
+  QImage image = decodeJpeg(larger ? logoJpeg2x() : logoJpeg()).convertToFormat(QImage::Format_ARGB32);
   if (image.isNull()) return {};
   const QColor key = image.pixelColor(0, image.height() - 1);
   constexpr int kNoise = 24;  // JPEG ringing around the letters
@@ -71,7 +72,21 @@ QPixmap logoPixmap() {
         line[x] = qRgba(0, 0, 0, 0);
     }
   }
-  return QPixmap::fromImage(image);
+  if (!larger) return QPixmap::fromImage(image);
+  // Other ratios than 2 (1.25, 1.5, 3) get the larger drawing resampled.
+  const QSize pixels = (QSizeF(kLogoSize) * devicePixelRatio).toSize();
+  if (image.size() != pixels) image = image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  QPixmap pixmap = QPixmap::fromImage(image);
+  pixmap.setDevicePixelRatio(devicePixelRatio);
+  return pixmap;
+}
+
+LogoLabel::LogoLabel(QWidget* parent) : QLabel(parent) { setPixmap(logoPixmap(devicePixelRatioF())); }
+
+void LogoLabel::paintEvent(QPaintEvent* event) {
+  // Painting is where the ratio of the screen the window is on is sure.
+  if (pixmap().devicePixelRatio() != devicePixelRatioF()) setPixmap(logoPixmap(devicePixelRatioF()));
+  QLabel::paintEvent(event);
 }
 
 }  // namespace tarnwick::qt

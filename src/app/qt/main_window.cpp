@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "app/qt/anchors.h"
+#include "app/qt/fitted_text.h"
 #include "app/qt/log_view.h"
 #include "app/qt/logo.h"
 #include "app/qt/status_bar.h"
@@ -46,9 +47,12 @@ constexpr int kStatusPage = 0;
 constexpr int kXplPage = 4;
 constexpr int kOptionPage = 5;
 
-enum class Kind { Edit, Button, FolderButton, CheckBox, Label, GroupBox };
+enum class Kind { Edit, FileBox, Button, FolderButton, CheckBox, StreamBox, Label, GroupBox };
 // Where a control sits: on the form, on a page of PageControl, or in gbFile.
 enum class Parent { Form, Page0, Page1, Page2, Page3, Page5, File };
+
+// The client size of gbFile at the design size.
+constexpr QSize kFileGroupDesign{320, 78};
 
 struct ControlRow {
   std::string name;
@@ -61,6 +65,7 @@ struct ControlRow {
   bool enabled = true;
   bool checked = false;
   int maxLength = 0;
+  Column column{};
 };
 
 constexpr unsigned kLT = kLeft | kTop;
@@ -69,12 +74,12 @@ constexpr unsigned kLT = kLeft | kTop;
 // and initial state.
 std::vector<ControlRow> controlTable() {
   std::vector<ControlRow> t = {
-      {"eEVOfile", Kind::Edit, Parent::Form, {8, 8, 249, 21}, kLT | kRight, "",
+      {"eEVOfile", Kind::FileBox, Parent::Form, {8, 8, 249, 21}, kLT | kRight, "",
        "Drop here the source EVO file|You cannot write here directly"},
       {"bbEVO", Kind::FolderButton, Parent::Form, {263, 6, 25, 25}, kTop | kRight, "", "Browse an EVO file"},
       {"bCheck", Kind::Button, Parent::Form, {294, 7, 60, 25}, kTop | kRight, "Read EVO",
        "Read the source EVO file to detect streams", false},
-      {"eXPLfile", Kind::Edit, Parent::Form, {8, 40, 249, 21}, kLT | kRight, "", "Drop here the VPLST000.XPL"},
+      {"eXPLfile", Kind::FileBox, Parent::Form, {8, 40, 249, 21}, kLT | kRight, "", "Drop here the VPLST000.XPL"},
       {"bbXPL", Kind::FolderButton, Parent::Form, {263, 38, 25, 25}, kTop | kRight, "",
        "Browse the HD DVD disc's VPLST000.XPL"},
       {"bReadXPL", Kind::Button, Parent::Form, {294, 38, 60, 25}, kTop | kRight, "Read XPL",
@@ -85,14 +90,15 @@ std::vector<ControlRow> controlTable() {
       {"bCancel", Kind::Button, Parent::Form, {294, 294, 60, 25}, kRight | kBottom, "Cancel",
        "You can stop the actual process", false},
       {"bClear", Kind::Button, Parent::Page0, {299, 3, 36, 18}, kTop | kRight, "Clear", ""},
-      {"gbFile", Kind::GroupBox, Parent::Page5, {3, 0, 320, 78}, kLT, "", ""},
+      // The output folder box takes the width the window gains.
+      {"gbFile", Kind::GroupBox, Parent::Page5, {3, 0, 320, 78}, kLT | kRight, "", ""},
       {"lVideoExt", Kind::Label, Parent::File, {13, 19, 166, 13}, kLT, "Extensions (video, audio, subtitle)", ""},
       {"eVideoExt", Kind::Edit, Parent::File, {182, 16, 38, 21}, kLT, "mpv", "", true, false, 5},
       {"eAudioExt", Kind::Edit, Parent::File, {226, 16, 38, 21}, kLT, "mpa", "", true, false, 5},
       {"eSubExt", Kind::Edit, Parent::File, {270, 16, 38, 21}, kLT, "sup", "This is real .sup format, don't change!",
        true, false, 5},
       {"lWorkdir", Kind::Label, Parent::File, {12, 48, 69, 13}, kLT, "Output folder", ""},
-      {"eWorkdir", Kind::Edit, Parent::File, {84, 45, 224, 21}, kLT, "", "Destination directory for the demuxed streams"},
+      {"eWorkdir", Kind::Edit, Parent::File, {84, 45, 224, 21}, kLT | kRight, "", "Destination directory for the demuxed streams"},
       {"cbContinue", Kind::CheckBox, Parent::Page5, {3, 84, 0, 17}, kLT, "Continue with second  EVO",
        "Demux continues with FEATURE_2.EVO (if it exists) after finishing FEATURE_1.EVO", true, true},
       {"cbFastCheck", Kind::CheckBox, Parent::Page5, {3, 107, 0, 17}, kLT, "Fast EVO checking",
@@ -102,13 +108,20 @@ std::vector<ControlRow> controlTable() {
       {"cbDetails", Kind::CheckBox, Parent::Page5, {3, 153, 0, 17}, kLT, "Detailed info",
        "Detailed information about streams", true, true},
   };
-  // The stream boxes: eight rows, a second column for boxes 8 to 15.
+  // The stream boxes: eight rows; the audio and subpicture boxes 8 to 15 in
+  // a second column. The columns fill the page and share the width it
+  // gains, so that a playlist's long captions show.
   constexpr int kTops[8] = {9, 31, 53, 75, 98, 120, 142, 165};
+  constexpr int kMargin = 9;
+  constexpr int kGap = 16;
   const auto boxes = [&](ControlId first, int count, Parent page, const char* caption, const char* hint) {
+    const int columns = count / 8;
+    const int width = (kPageDesign.width() - 2 * kMargin - (columns - 1) * kGap) / columns;
     for (int n = 0; n < count; ++n) {
       const ControlId id = static_cast<ControlId>(static_cast<int>(first) + n);
-      t.push_back({controlName(id), Kind::CheckBox, page, {n < 8 ? 9 : 165, kTops[n % 8], 140, 17}, kLT, caption,
-                   n == 0 ? "" : hint, false});
+      const int column = n / 8;
+      t.push_back({controlName(id), Kind::StreamBox, page, {kMargin + column * (width + kGap), kTops[n % 8], width, 17},
+                   kLT | kRight, caption, n == 0 ? "" : hint, false, false, 0, Column{column, columns}});
     }
   };
   boxes(ControlId::cbVideo0, 8, Parent::Page1, "Video stream", "");
@@ -158,6 +171,17 @@ class TypedLength : public QValidator {
   int max_;
 };
 
+// A control's tooltip from its hint; a control that may show its text cut
+// shows the whole text instead while it does.
+void setTip(QWidget* widget, const QString& tip) {
+  if (auto* box = dynamic_cast<StreamBox*>(widget))
+    box->setHintTip(tip);
+  else if (auto* path = dynamic_cast<PathBox*>(widget))
+    path->setHintTip(tip);
+  else
+    widget->setToolTip(tip);
+}
+
 // A label that stays within its room: where the font here is wider than the
 // one the form was drawn for, the label's font is made smaller, never the
 // text cut or run under the control beside it.
@@ -201,11 +225,11 @@ class MainWindow::Widgets : public Window {
     return caption(id);
   }
   void setText(ControlId id, std::string value) override {
-    if (auto* edit = qobject_cast<QLineEdit*>(at(id))) {
+    if (auto* path = dynamic_cast<PathBox*>(at(id)))
+      path->setPath(fromUtf8(value));
+    else if (auto* edit = qobject_cast<QLineEdit*>(at(id)))
       edit->setText(fromUtf8(value));
-      // A long path in a file box shows from its start.
-      if (edit->isReadOnly()) edit->setCursorPosition(0);
-    } else
+    else
       setCaption(id, std::move(value));
   }
   bool checked(ControlId id) const override {
@@ -220,12 +244,15 @@ class MainWindow::Widgets : public Window {
   void setEnabled(ControlId id, bool value) override { at(id)->setEnabled(value); }
   std::string caption(ControlId id) const override { return captions[static_cast<std::size_t>(id)]; }
   void setCaption(ControlId id, std::string value) override {
-    if (auto* button = qobject_cast<QAbstractButton*>(at(id))) button->setText(captionText(value));
+    if (auto* box = dynamic_cast<StreamBox*>(at(id)))
+      box->setCaption(fromUtf8(value));
+    else if (auto* button = qobject_cast<QAbstractButton*>(at(id)))
+      button->setText(captionText(value));
     captions[static_cast<std::size_t>(id)] = std::move(value);
   }
   std::string hint(ControlId id) const override { return hints[static_cast<std::size_t>(id)]; }
   void setHint(ControlId id, std::string value) override {
-    at(id)->setToolTip(tooltipOf(value));
+    setTip(at(id), tooltipOf(value));
     hints[static_cast<std::size_t>(id)] = std::move(value);
   }
   void showPage(int index) override { PageControl->setCurrentIndex(index); }
@@ -282,7 +309,12 @@ MainWindow::MainWindow(SettingsStore& store, QWidget* parent)
   main_.setSettingsHost(this);
 }
 
-MainWindow::~MainWindow() = default;
+// The filters look through w_, which is gone before QWidget deletes the
+// tree and the splitter.
+MainWindow::~MainWindow() {
+  w_->tvXPL->removeEventFilter(this);
+  w_->splXPL->removeEventFilter(this);
+}
 
 Window& MainWindow::window() { return *w_; }
 
@@ -293,7 +325,7 @@ void MainWindow::build() {
   font.setFamilies({"Tahoma", "DejaVu Sans Condensed", "DejaVu Sans"});
   font.setPointSize(8);
   setFont(font);
-  resize(kDesignWidth, kDesignHeight);
+  resize(kDefaultWidth, kDefaultHeight);
   // 370 x 380 outside: the design client area inside a classic frame.
   setMinimumSize(kDesignWidth, kDesignHeight);
   setAcceptDrops(true);
@@ -311,6 +343,9 @@ void MainWindow::build() {
     w_->pages[static_cast<std::size_t>(k)] = page;
   }
   auto* statusPage = new Anchors(w_->pages[kStatusPage], kPageDesign);
+  Anchors* pageAnchors[kPageCount] = {statusPage};
+  for (int k : {1, 2, 3, kOptionPage}) pageAnchors[k] = new Anchors(w_->pages[static_cast<std::size_t>(k)], kPageDesign);
+  Anchors* fileAnchors = nullptr;
 
   auto* gbFile = static_cast<QGroupBox*>(nullptr);
   for (const ControlRow& row : controlTable()) {
@@ -332,6 +367,7 @@ void MainWindow::build() {
         widget = edit;
         break;
       }
+      case Kind::FileBox: widget = new PathBox(parentWidget); break;
       case Kind::Button: widget = new QPushButton(fromUtf8(row.text), parentWidget); break;
       case Kind::FolderButton: {
         auto* button = new QPushButton(parentWidget);
@@ -340,20 +376,27 @@ void MainWindow::build() {
         break;
       }
       case Kind::CheckBox: widget = new QCheckBox(fromUtf8(row.text), parentWidget); break;
+      case Kind::StreamBox: widget = new StreamBox(fromUtf8(row.text), parentWidget); break;
       case Kind::Label: widget = fittedLabel(fromUtf8(row.text), row.rect.width(), parentWidget); break;
-      case Kind::GroupBox: widget = gbFile = new QGroupBox(parentWidget); break;
+      case Kind::GroupBox:
+        widget = gbFile = new QGroupBox(parentWidget);
+        fileAnchors = new Anchors(gbFile, kFileGroupDesign);
+        break;
     }
     widget->setObjectName(fromUtf8(row.name));
-    widget->setToolTip(tooltipOf(row.hint));
+    setTip(widget, tooltipOf(row.hint));
     widget->setAcceptDrops(false);
     QRect rect = row.rect;
     if (rect.width() == 0) rect.setWidth(widget->sizeHint().width());
-    if (row.parent == Parent::Form)
-      form->add(widget, rect, row.anchors);
-    else if (row.parent == Parent::Page0)
-      statusPage->add(widget, rect, row.anchors);
-    else
-      widget->setGeometry(rect);
+    switch (row.parent) {
+      case Parent::Form: form->add(widget, rect, row.anchors, row.column); break;
+      case Parent::File: fileAnchors->add(widget, rect, row.anchors, row.column); break;
+      case Parent::Page0: pageAnchors[0]->add(widget, rect, row.anchors, row.column); break;
+      case Parent::Page1: pageAnchors[1]->add(widget, rect, row.anchors, row.column); break;
+      case Parent::Page2: pageAnchors[2]->add(widget, rect, row.anchors, row.column); break;
+      case Parent::Page3: pageAnchors[3]->add(widget, rect, row.anchors, row.column); break;
+      case Parent::Page5: pageAnchors[kOptionPage]->add(widget, rect, row.anchors, row.column); break;
+    }
 
     for (int id = 0; id < kControlCount; ++id) {
       if (controlName(static_cast<ControlId>(id)) != row.name) continue;
@@ -365,12 +408,6 @@ void MainWindow::build() {
     }
   }
 
-  // The file boxes change only through a dialog, a drop or the adjusters.
-  for (ControlId id : {ControlId::eEVOfile, ControlId::eXPLfile}) {
-    auto* edit = static_cast<QLineEdit*>(w_->at(id));
-    edit->setReadOnly(true);
-    edit->setFocusPolicy(Qt::ClickFocus);
-  }
   QFont bold = font;
   bold.setBold(true);
   w_->at(ControlId::bDemux)->setFont(bold);
@@ -404,7 +441,8 @@ void MainWindow::build() {
   courier.setStyleHint(QFont::Monospace);
   courier.setPointSize(8);
   w_->mXPL->setFont(courier);
-  w_->splXPL->setStretchFactor(0, 0);
+  // Both grow with the window, each by its share of the page.
+  w_->splXPL->setStretchFactor(0, 1);
   w_->splXPL->setStretchFactor(1, 1);
   auto* xplPage = new Anchors(w_->pages[kXplPage], kPageDesign);
   xplPage->add(w_->splXPL, {0, 0, kPageDesign.width(), kPageDesign.height()}, kLT | kRight | kBottom);
@@ -415,9 +453,8 @@ void MainWindow::build() {
     view->viewport()->setAcceptDrops(false);
   }
 
-  w_->imLogo = new QLabel(this);
+  w_->imLogo = new LogoLabel(this);
   w_->imLogo->setObjectName("imLogo");
-  w_->imLogo->setPixmap(logoPixmap());
   w_->imLogo->setToolTip("HD DVD logo :-)");
   form->add(w_->imLogo, {153, 292, 125, 31}, kBottom);
 
@@ -464,7 +501,10 @@ void MainWindow::connectControls() {
     auto* widget = static_cast<QCheckBox*>(w_->at(videoBox(n)));
     connect(widget, &QCheckBox::clicked, this, [this, n](bool ticked) { onStreamBoxClicked(videoBox(n), ticked); });
   }
-  connect(w_->splXPL, &QSplitter::splitterMoved, this, [this] { treeWidth_ = w_->tvXPL->width(); });
+  // The tree's width as the user last saw it, dragged or grown with the
+  // window, is what the settings keep.
+  w_->tvXPL->installEventFilter(this);
+  w_->splXPL->installEventFilter(this);
 }
 
 void MainWindow::onReadXplClicked() {
@@ -518,6 +558,12 @@ void MainWindow::fitTree() {
   if (width <= w_->tvXPL->width()) return;
   treeWidth_ = width;
   w_->splXPL->setSizes({width, std::max(50, total - width)});
+}
+
+void MainWindow::placeTree() {
+  const int rest = std::max(50, w_->splXPL->width() - treeWidth_ - w_->splXPL->handleWidth());
+  w_->splXPL->setSizes({treeWidth_, rest});
+  treeToPlace_ = !w_->splXPL->isVisible();
 }
 
 void MainWindow::onXplBrowse() {
@@ -606,6 +652,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   event->ignore();
 }
 
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == w_->splXPL && event->type() == QEvent::Show && treeToPlace_) placeTree();
+  if (watched == w_->tvXPL && event->type() == QEvent::Resize && w_->tvXPL->isVisible() && !treeToPlace_)
+    treeWidth_ = w_->tvXPL->width();
+  return QWidget::eventFilter(watched, event);
+}
+
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   placeLogo();
@@ -675,8 +728,7 @@ void MainWindow::setPlacement(const Placement& p) {
     }
   }
   treeWidth_ = std::max(50, p.TreeWidth);
-  const int rest = std::max(50, w_->splXPL->width() - treeWidth_ - w_->splXPL->handleWidth());
-  w_->splXPL->setSizes({treeWidth_, rest});
+  placeTree();
   if (p.WindowState == Placement::kMaximized)
     setWindowState(windowState() | Qt::WindowMaximized);
   else if (p.WindowState == Placement::kMinimized)

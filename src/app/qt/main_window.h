@@ -36,8 +36,17 @@ QString windowCaption();
 
 class MainWindow : public QWidget, public SettingsHost {
  public:
+  // The design size: where the controls' places are given, and the
+  // smallest the window gets (every control and every caption that Read EVO
+  // gives still reads whole there).
   static constexpr int kDesignWidth = 362;
   static constexpr int kDesignHeight = 346;
+  // The size a first start opens at: two columns of captions as long as a
+  // playlist's ("DTS-HD.2ch.stream.01.English Director's Commentary"), and
+  // the Rebuild's progress text for a feature of 30 GB beside the progress
+  // bar, read whole.
+  static constexpr int kDefaultWidth = 720;
+  static constexpr int kDefaultHeight = 440;
 
   explicit MainWindow(SettingsStore& store, QWidget* parent = nullptr);
   ~MainWindow() override;
@@ -60,6 +69,7 @@ class MainWindow : public QWidget, public SettingsHost {
 
  protected:
   bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -80,6 +90,9 @@ class MainWindow : public QWidget, public SettingsHost {
   void restoreFramePlacement();
   // The tree wide enough for its labels, within most of the page.
   void fitTree();
+  // The saved tree width; again when the page is first shown, as the
+  // splitter's width is known only then and both sides grow with it.
+  void placeTree();
   // Runs a command: the Options page and dropping are off while it runs; a
   // file error is shown in a message box; a close asked for meanwhile
   // happens after it.
@@ -101,6 +114,7 @@ class MainWindow : public QWidget, public SettingsHost {
   bool activated_ = false;
   bool closeAfterRun_ = false;
   int treeWidth_ = 96;
+  bool treeToPlace_ = false;
   std::optional<Placement> savedPlacement_;
   static constexpr int kFramePolls = 40;
   static constexpr int kFramePollMs = 25;

@@ -1,7 +1,9 @@
-// tarnwick-screenshot EVO_FILE OUT.png [PAGE]: the window after Read EVO on
-// EVO_FILE (and Read XPL for the XPL page, 4), written as a PNG. Runs without a display (QT_QPA_PLATFORM
-// offscreen) and with settings of its own, so a user's settings neither
-// change the picture nor are changed by it.
+// tarnwick-screenshot EVO_FILE OUT.png [PAGE]: the window at its first size
+// after Read EVO and Read XPL on EVO_FILE (the playlist found beside it, as
+// the window finds it), showing page PAGE (0 Status, 2 Audio, 4 XPL), written
+// as a PNG. Runs without a display (QT_QPA_PLATFORM offscreen; with
+// QT_SCALE_FACTOR=2 the PNG has twice the pixels) and with settings of its
+// own, so a user's settings neither change the picture nor are changed by it.
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -34,16 +36,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   readEvo->click();
-  const int page = argc > 3 ? QString(argv[3]).toInt() : 0;
-  if (page == 4) {
-    for (int k = 0; k < 5; ++k) QCoreApplication::processEvents();
-    auto* readXpl = window.findChild<QPushButton*>("bReadXPL");
-    if (readXpl == nullptr || !readXpl->isEnabled()) {
-      std::fprintf(stderr, "tarnwick-screenshot: \"Read XPL\" is not enabled for %s\n", argv[1]);
-      return 1;
-    }
-    readXpl->click();
+  for (int k = 0; k < 5; ++k) QCoreApplication::processEvents();
+  auto* readXpl = window.findChild<QPushButton*>("bReadXPL");
+  if (readXpl == nullptr || !readXpl->isEnabled()) {
+    std::fprintf(stderr, "tarnwick-screenshot: \"Read XPL\" is not enabled for %s\n", argv[1]);
+    return 1;
   }
+  readXpl->click();
+  const int page = argc > 3 ? QString(argv[3]).toInt() : 0;
   window.findChild<QTabWidget*>("PageControl")->setCurrentIndex(page);
   for (int k = 0; k < 5; ++k) QCoreApplication::processEvents();
   if (!window.grab().save(QString::fromLocal8Bit(argv[2]))) {
