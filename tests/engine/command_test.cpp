@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "engine/demux_run.h"
 #include "support/ps_builder.h"
 #include "support/recording_report.h"
@@ -100,6 +102,19 @@ TEST_F(CommandTest, AnOutputOverAnInputFailsBeforeAnythingIsWritten) {
   ASSERT_TRUE(outcome.isFailed());
   EXPECT_THAT(outcome.message, HasSubstr("It is an input file of this command"));
   EXPECT_EQ(readFile(second), before);
+}
+
+// The playlist that named the streams is an input too, also behind a link.
+TEST_F(CommandTest, NoOutputOverThePlaylist) {
+  const std::string playlist = dir / "VPLST000.XPL";
+  writeFile(playlist, Bytes{'<', 'x', '>'});
+  std::filesystem::create_symlink(playlist, dir / "link.mpa");
+  StreamSelection selection;
+  selection.choose({StreamClass::Audio, 0}, dir / "link.mpa");
+  const Outcome outcome = demuxStreams(state, {first, "", playlist}, {}, selection, report);
+  ASSERT_TRUE(outcome.isFailed());
+  EXPECT_THAT(outcome.message, HasSubstr("It is an input file of this command"));
+  EXPECT_EQ(readFile(playlist), (Bytes{'<', 'x', '>'}));
 }
 
 }  // namespace

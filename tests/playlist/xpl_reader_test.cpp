@@ -314,14 +314,23 @@ TEST(Chapters, TimesInFramesOfTheTimeBase) {
   EXPECT_EQ(chapterMilliseconds("00:00:00:01", 50), 20);
   EXPECT_EQ(chapterMilliseconds("00:00:00", 60), std::nullopt);
   EXPECT_EQ(chapterMilliseconds("00:00:0a:00", 60), std::nullopt);
+  // Out of range is not a time: it would put chapters out of order.
+  EXPECT_EQ(chapterMilliseconds("00:00:00:99", 60), std::nullopt);
+  EXPECT_EQ(chapterMilliseconds("00:00:00:60", 60), std::nullopt);
+  EXPECT_EQ(chapterMilliseconds("00:00:00:59", 60), 983);
+  EXPECT_EQ(chapterMilliseconds("00:60:00:00", 60), std::nullopt);
+  EXPECT_EQ(chapterMilliseconds("99:99:99:99", 60), std::nullopt);
+  EXPECT_EQ(chapterMilliseconds("100:59:59:00", 60), (100 * 3600 + 59 * 60 + 59) * 1000LL);
+  EXPECT_EQ(xmlText("Tom &amp; Jerry&#10;&#x41;&#65;&bogus; &#0; &"), "Tom & Jerry\nAAA&bogus; &#0; &");
 
   XplTitle title;
   title.timeBase = "50fps";
   title.chapters = {
-      {"00:00:00:00", "One"}, {"bad", "Skipped"}, {"00:01:00:25", "Caf\xE9"}, {"12:34:56:25", "Late"}};
+      {"00:00:00:00", "One"}, {"bad", "Skipped"}, {"00:01:00:25", "Caf\xE9"}, {"12:34:56:25", "Late"},
+      {"00:02:00:50", "Frame past the time base"}};
   const ChapterFile file = simpleChapters(title);
   EXPECT_EQ(file.written, 3);
-  EXPECT_EQ(file.skipped, 1);
+  EXPECT_EQ(file.skipped, 2);
   // A byte that is not UTF-8 becomes U+FFFD, and the mark says UTF-8.
   EXPECT_EQ(file.text,
             "\xEF\xBB\xBF" "CHAPTER01=00:00:00.000\nCHAPTER01NAME=One\nCHAPTER02=00:01:00.500\n"
