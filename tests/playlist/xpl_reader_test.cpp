@@ -321,7 +321,7 @@ TEST(Chapters, TimesInFramesOfTheTimeBase) {
   EXPECT_EQ(chapterMilliseconds("00:60:00:00", 60), std::nullopt);
   EXPECT_EQ(chapterMilliseconds("99:99:99:99", 60), std::nullopt);
   EXPECT_EQ(chapterMilliseconds("100:59:59:00", 60), (100 * 3600 + 59 * 60 + 59) * 1000LL);
-  EXPECT_EQ(xmlText("Tom &amp; Jerry&#10;&#x41;&#65;&bogus; &#0; &"), "Tom & Jerry\nAAA&bogus; &#0; &");
+  EXPECT_EQ(xmlText("Tom &amp; Jerry&#10;&#x41;&#65;&bogus; &#0; &"), "Tom & Jerry\nAA&bogus; &#0; &");
 
   XplTitle title;
   title.timeBase = "50fps";
