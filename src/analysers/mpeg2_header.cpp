@@ -1,5 +1,7 @@
 #include "analysers/mpeg2_header.h"
 
+#include "analysers/number_format.h"
+
 #include <cstdio>
 #include <string>
 
@@ -25,11 +27,6 @@ constexpr std::array<const char*, 9> kFrameRateLines = {
     "   Frame rate = 50",        "   Frame rate = 59.94",  "   Frame rate = 60"};
 constexpr const char* kFrameRateReserved = "   Frame rate = reserved";
 
-std::string hex8(std::uint32_t value) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-  return text;
-}
 
 // One pass over the payload run. Each countdown counts the bytes it still
 // waits for; the byte a field ends on is known by the value its countdown
@@ -77,7 +74,7 @@ class Mpeg2Reader {
       // after the sequence header.
       if (--pictureExtensionCountdown_ == 1 && firstPtsCountdown_ > 0) {
         if (firstPtsCountdown_ == 2) capturedPts_ = pts_;
-        if (--firstPtsCountdown_ == 0) log("   First Video PTS = " + hex8(capturedPts_ < pts_ ? capturedPts_ : pts_));
+        if (--firstPtsCountdown_ == 0) log("   First Video PTS = " + formatHex(capturedPts_ < pts_ ? capturedPts_ : pts_, 8));
       }
     } else if (sequenceExtensionCountdown_ > 0) {
       --sequenceExtensionCountdown_;

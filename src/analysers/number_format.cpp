@@ -30,4 +30,10 @@ std::string formatGeneral(double value) {
   return out;
 }
 
+std::string formatHex(std::uint32_t value, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%0*X", digits, static_cast<unsigned>(value));
+  return text;
+}
+
 }  // namespace tarnwick

@@ -11,6 +11,7 @@
 #include "analysers/frame_counter.h"
 #include "analysers/h264_header.h"
 #include "analysers/mpeg2_header.h"
+#include "analysers/number_format.h"
 #include "analysers/subpicture_format.h"
 #include "analysers/vc1_header.h"
 #include "engine/file_io.h"
@@ -43,11 +44,6 @@ const char* audioFoundPrefix(AudioKind kind) {
   return "";
 }
 
-std::string hex(std::uint32_t value, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%0*X", digits, value);
-  return text;
-}
 
 // The scanner's registers: local to one run, kept across chunk refills.
 struct Registers {
@@ -164,10 +160,10 @@ void Scanner::leaveOut(StreamClass c, std::uint32_t id, int slot, std::int32_t o
   const char* word = c == StreamClass::Video ? "video" : c == StreamClass::Audio ? "audio" : "subpicture";
   // Two streams in one output would be neither: the first one seen keeps it.
   if (owner >= 0)
-    w_.log("Stream " + hex(id, 2) + " shares " + word + " slot " + std::to_string(slot) + " with stream " +
-           hex(static_cast<std::uint32_t>(owner), 2) + " and is left out.");
+    w_.log("Stream " + formatHex(id, 2) + " shares " + word + " slot " + std::to_string(slot) + " with stream " +
+           formatHex(static_cast<std::uint32_t>(owner), 2) + " and is left out.");
   else
-    w_.log("Stream " + hex(id, 2) + " is a " + word + " stream that no box holds and is left out.");
+    w_.log("Stream " + formatHex(id, 2) + " is a " + word + " stream that no box holds and is left out.");
 }
 
 // A packet whose PES_packet_length runs out inside its own header ends there;
@@ -525,8 +521,8 @@ void Scanner::firstDetails(std::int64_t pos, std::int32_t n) {
   auto report = [&](StreamRecord& record, std::uint32_t pts, std::uint32_t id) {
     record.details.clear();
     RecordingSink sink(w_, record);
-    sink.log("   First PTS = " + hex(pts, 8));
-    sink.log("   Stream id = " + hex(id, 2));
+    sink.log("   First PTS = " + formatHex(pts, 8));
+    sink.log("   Stream id = " + formatHex(id, 2));
     return sink;
   };
   switch (r_.payloadKind) {

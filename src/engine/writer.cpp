@@ -1,18 +1,10 @@
 #include "engine/writer.h"
 
-#include <cstdio>
 #include <string>
 
+#include "analysers/number_format.h"
+
 namespace tarnwick {
-namespace {
-
-std::string hex8(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08X", value);
-  return text;
-}
-
-}  // namespace
 
 void makeSubpictureRecordHeader(std::uint32_t time, std::uint8_t out[10]) {
   out[0] = 'S';
@@ -54,8 +46,8 @@ void writePayload(ScanState& state, const PayloadContext& ctx, std::int32_t posi
       }
       if (early && !state.SubpictureTimeClamped[static_cast<std::size_t>(k)] && ctx.log != nullptr) {
         state.SubpictureTimeClamped[static_cast<std::size_t>(k)] = true;
-        ctx.log->log("Subpicture stream " + std::to_string(k) + ": time stamp " + hex8(original) + " lies before " +
-                     hex8(state.EarliestPts) + ", the start of the outputs; written as 0.");
+        ctx.log->log("Subpicture stream " + std::to_string(k) + ": time stamp " + formatHex(original, 8) + " lies before " +
+                     formatHex(state.EarliestPts, 8) + ", the start of the outputs; written as 0.");
       }
       OutputFile& out = *state.subpictureOutputs[k];
       // A packet with its own time stamp starts a record even when the rebased

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "analysers/number_format.h"
 #include "engine/input_scope.h"
 #include "engine/run_steps.h"
 #include "engine/stream_ids.h"
@@ -94,10 +95,6 @@ struct IdSpace {
   bool substreams;
 };
 
-std::string hexId(std::uint8_t id) {
-  const char* digits = "0123456789ABCDEF";
-  return {digits[id >> 4], digits[id & 15]};
-}
 
 // The kind of a stream as the log names it.
 std::string kindWord(std::uint8_t id, bool substream) {
@@ -185,7 +182,7 @@ void PackRebuilder::decide(std::uint8_t id, const Kind& kind, IdSpace space) {
     space.fate[id] = Fate::Drop;
     return;
   }
-  const std::string name = kindWord(id, space.substreams) + " stream " + hexId(id);
+  const std::string name = kindWord(id, space.substreams) + " stream " + formatHex(id, 2);
   std::optional<std::uint8_t> newId;
   if (slot >= 0 || kind.unboxedRenumbered) {
     // A number past the kind's range would spill into another kind's ids
@@ -210,7 +207,7 @@ void PackRebuilder::decide(std::uint8_t id, const Kind& kind, IdSpace space) {
   space.fate[id] = Fate::Keep;
   space.map[id] = *newId;
   space.held[*newId] = true;
-  if (*newId != id) note(name + " is written as " + hexId(*newId) + ".");
+  if (*newId != id) note(name + " is written as " + formatHex(*newId, 2) + ".");
 }
 
 PackResult PackRebuilder::settle(std::uint8_t& idByte, const Kind& kind, IdSpace space) {
