@@ -16,6 +16,7 @@ ModelWindow::ModelWindow() {
   setCaption(ControlId::cbFastCheck, "Fast EVO checking");
   setCaption(ControlId::cbCountFr, "Count frames");
   setCaption(ControlId::cbDetails, "Detailed info");
+  setCaption(ControlId::cbPgs, "Subtitles as PGS");
   for (ControlId id : {ControlId::cbContinue, ControlId::cbFastCheck, ControlId::cbCountFr, ControlId::cbDetails})
     setChecked(id, true);
   for (int n = 0; n < 8; ++n) {

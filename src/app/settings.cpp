@@ -76,6 +76,7 @@ void RegRead(SettingsStore& store, Window& window, FileSelection& files, Placeme
   r.boolean("FastCheck", window, ControlId::cbFastCheck);
   r.boolean("CountFrames", window, ControlId::cbCountFr);
   r.boolean("Details", window, ControlId::cbDetails);
+  r.boolean("Pgs", window, ControlId::cbPgs);
 }
 
 void RegWrite(SettingsStore& store, const Window& window, const FileSelection& files, const Placement& placement,
@@ -101,6 +102,7 @@ void RegWrite(SettingsStore& store, const Window& window, const FileSelection& f
   store.writeInteger("FastCheck", window.checked(ControlId::cbFastCheck) ? 1 : 0);
   store.writeInteger("CountFrames", window.checked(ControlId::cbCountFr) ? 1 : 0);
   store.writeInteger("Details", window.checked(ControlId::cbDetails) ? 1 : 0);
+  store.writeInteger("Pgs", window.checked(ControlId::cbPgs) ? 1 : 0);
   // When the program first saved its settings: written once, never read.
   if (!store.contains("Install")) {
     std::vector<std::uint8_t> bytes(sizeof now);

@@ -138,6 +138,7 @@ ScanOptions TfMain::scanOptions() const {
   options.countFrames = window_.checked(ControlId::cbCountFr);
   options.details = window_.checked(ControlId::cbDetails);
   options.fastCheck = window_.checked(ControlId::cbFastCheck);
+  options.pgs = window_.checked(ControlId::cbPgs);
   return options;
 }
 

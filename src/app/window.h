@@ -36,6 +36,7 @@ enum class ControlId : int {
   cbFastCheck,
   cbCountFr,
   cbDetails,
+  cbPgs,
   cbVideo0,
   cbAudio00 = cbVideo0 + 8,
   cbSub00 = cbAudio00 + 16,

@@ -162,6 +162,19 @@ TEST_F(CommandsTest, DemuxWritesBothFilesIntoOneSetOfOutputs) {
   EXPECT_FALSE(main.scan().audioOutputs[0].has_value());
 }
 
+// The Options page's PGS box: the subpicture stream goes through the decoder
+// (the builder's units are too short to hold a caption), so no SP records.
+TEST_F(CommandsTest, DemuxWithThePgsBoxTicked) {
+  choose(evo1());
+  main.bCheckClick();
+  window.setChecked(ControlId::cbPgs, true);
+  window.setText(ControlId::eWorkdir, (dir.path() / "out").string());
+  main.bDemuxClick();
+  const Bytes sub = readFile(out("FEATURE_1_FEATURE_2.Subpicture.01.sup"));
+  EXPECT_TRUE(sub.empty());
+  EXPECT_THAT(log(), ::testing::Contains(HasSubstr("Incomplete subpicture unit at PTS 0:00:01.100 skipped")));
+}
+
 TEST_F(CommandsTest, OutputFolderSpellingsAndDefault) {
   choose(evo1());
   main.bCheckClick();

@@ -45,12 +45,13 @@ TEST_F(SettingsTest, FirstStartThenAMaximizedClose) {
   EXPECT_EQ(host.current.Width, 370);
 
   window.setChecked(ControlId::cbFastCheck, false);
+  window.setChecked(ControlId::cbPgs, true);
   main.FormClose();
   main.FormClose();  // every close saves, and a window closes once
   EXPECT_THAT(host.memory.writes(),
               ::testing::ElementsAre("WindowState", "Top", "Left", "Width", "Height", "TreeWidth", "AudioExt",
                                      "VideoExt", "SubExt", "Workdir", "EVOdir", "XPLdir", "Continue", "FastCheck",
-                                     "CountFrames", "Details", "Install"));
+                                     "CountFrames", "Details", "Pgs", "Install"));
   const auto install = std::get<std::vector<std::uint8_t>>(host.memory.values().at("Install"));
   ASSERT_EQ(install.size(), 8u);
 
@@ -61,6 +62,7 @@ TEST_F(SettingsTest, FirstStartThenAMaximizedClose) {
   again.setSettingsHost(&secondHost);
   again.FormActivate();
   EXPECT_FALSE(second.checked(ControlId::cbFastCheck));
+  EXPECT_TRUE(second.checked(ControlId::cbPgs));
   EXPECT_EQ(secondHost.current.Top, 10);
   secondHost.current.WindowState = Placement::kMaximized;
   secondHost.current.Width = 1920;

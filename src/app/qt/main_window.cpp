@@ -107,6 +107,10 @@ std::vector<ControlRow> controlTable() {
        "Works only if the process hasn't cancelled by Fast EVO checking", true, true},
       {"cbDetails", Kind::CheckBox, Parent::Page5, {3, 153, 0, 17}, kLT, "Detailed info",
        "Detailed information about streams", true, true},
+      {"cbPgs", Kind::CheckBox, Parent::Page5, {180, 84, 0, 17}, kLT, "Subtitles as PGS",
+       "Demux writes each subpicture stream as a PGS .sup, which Matroska muxers and players read, in place of "
+       "the SP records",
+       true, false},
   };
   // The stream boxes: eight rows; the audio and subpicture boxes 8 to 15 in
   // a second column. The columns fill the page and share the width it
