@@ -24,17 +24,9 @@ std::string frameCountLine(std::int32_t count, int stream, FrameCountStyle style
 namespace {
 
 // Each subpicture output gets a PGS converter, on the time line of the
-// other outputs: the earliest time stamp Read EVO saw (with details), else
-// the earliest first time stamp of a stream.
+// other outputs.
 void startPgs(ScanState& state, RunReport& report) {
-  std::uint32_t timeBase = state.EarliestPts;
-  if (timeBase == 0xFFFFFFFF) {
-    for (const auto* records : {&state.videoRecords[0], &state.videoRecords[1]})
-      if (records->hasFirstPts && records->firstPts < timeBase) timeBase = records->firstPts;
-    for (const StreamRecord& record : state.audioRecords)
-      if (record.hasFirstPts && record.firstPts < timeBase) timeBase = record.firstPts;
-    if (timeBase == 0xFFFFFFFF) timeBase = 0;
-  }
+  const std::uint32_t timeBase = subtitleTimeBase(state);
   PgsOptions pgs;
   pgs.video = state.videoSize();
   pgs.timeBase = timeBase;
@@ -101,6 +93,18 @@ Outcome demuxRun(ScanState& state, const RunInput& input, const ScanOptions& opt
 }
 
 }  // namespace
+
+std::uint32_t subtitleTimeBase(const ScanState& state) {
+  std::uint32_t timeBase = state.EarliestPts;
+  if (timeBase == 0xFFFFFFFF) {
+    for (const auto* records : {&state.videoRecords[0], &state.videoRecords[1]})
+      if (records->hasFirstPts && records->firstPts < timeBase) timeBase = records->firstPts;
+    for (const StreamRecord& record : state.audioRecords)
+      if (record.hasFirstPts && record.firstPts < timeBase) timeBase = record.firstPts;
+    if (timeBase == 0xFFFFFFFF) timeBase = 0;
+  }
+  return timeBase;
+}
 
 Outcome readEvo(ScanState& state, const RunInput& input, const ScanOptions& options, RunReport& report) {
   return runCommand([&] { return readEvoRun(state, input, options, report); });

@@ -20,6 +20,10 @@ Outcome readEvo(ScanState& state, const RunInput& input, const ScanOptions& opti
 Outcome demuxStreams(ScanState& state, const RunInput& input, const ScanOptions& options,
                      const StreamSelection& selection, RunReport& report);
 
+// The time stamp that PGS outputs count from: the earliest one Read EVO saw
+// (with details), else the earliest first time stamp of a stream.
+std::uint32_t subtitleTimeBase(const ScanState& state);
+
 // "N frames (h:mm:ss s) count in video stream K." after a Read EVO (the time
 // bold, at 24000/1001 frames a second) or a Demux (at 23.976).
 enum class FrameCountStyle { ReadEvo, Demux };

@@ -97,6 +97,15 @@ int run(int argc, char** argv) {
   addWindowOptions(*rebuild, o);
   addPlaylistOptions(*rebuild, o);
 
+  CLI::App* mkv = app.add_subcommand(
+      "mkv", "Read EVO, then one Matroska file (DIR/NAME.mkv) of the ticked streams, made by mkvmerge: "
+             "subpictures as PGS, LPCM as WAV, with the playlist's track names, languages, title and chapters");
+  addWindowOptions(*mkv, o);
+  addPlaylistOptions(*mkv, o);
+  mkv->add_option("--mkvmerge", o.mkvmerge, "The mkvmerge program (default: the one on PATH)")->type_name("PATH");
+  mkv->add_flag("--keep-streams", o.keepStreams,
+                "Keep the demuxed streams (in DIR/NAME.mkv-streams) instead of removing them");
+
 #ifdef TARNWICK_HAVE_PNG
   CLI::App* subs = app.add_subcommand("subs", "Write one PNG per caption of a subtitle file (PGS, or SP records), "
                                               "named by its start time");
@@ -114,6 +123,7 @@ int run(int argc, char** argv) {
     if (read->parsed()) return runRead(o);
     if (xpl->parsed()) return runXpl(o);
     if (rebuild->parsed()) return runRebuild(o);
+    if (mkv->parsed()) return runMkv(o);
 #ifdef TARNWICK_HAVE_PNG
     if (subs->parsed()) return runSubs(o);
 #endif

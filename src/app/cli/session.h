@@ -38,6 +38,8 @@ struct Options {
   std::string chapters;  // --chapters FILE
   bool pgs = false;      // demux --pgs
   std::string pngDir;    // subs --png DIR
+  std::string mkvmerge;  // mkv --mkvmerge PATH
+  bool keepStreams = false;
 };
 
 // Raised for a command line that only the read can show to be wrong.
@@ -110,6 +112,7 @@ int runXpl(const Options& o);
 int runDemux(const Options& o);
 int runRebuild(const Options& o);
 int runSubs(const Options& o);
+int runMkv(const Options& o);
 
 // Read EVO, the playlist when given, then --streams: the boxes as a user
 // leaves them before pressing Demux or Rebuild. An exit status when there is

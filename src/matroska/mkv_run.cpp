@@ -1,0 +1,374 @@
+#include "matroska/mkv_run.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <system_error>
+
+#include "engine/child_process.h"
+#include "engine/demux_run.h"
+#include "engine/file_io.h"
+#include "engine/file_names.h"
+#include "engine/run_steps.h"
+#include "engine/utf8.h"
+#include "playlist/chapters.h"
+
+namespace fs = std::filesystem;
+
+namespace tarnwick {
+namespace {
+
+// The run's own errors, which are not about one file.
+class MkvError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+std::string withSeparator(const std::string& folder) {
+  if (folder.empty()) return folder;
+  return endsWithSeparator(folder) ? folder : folder + kSeparator;
+}
+
+std::string jsonString(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// The major version in "mkvmerge v74.0.0 ('You Oughta Know') 64-bit".
+std::optional<int> majorVersion(std::string_view line) {
+  const std::size_t v = line.find(" v");
+  if (v == line.npos) return std::nullopt;
+  int major = 0;
+  std::size_t i = v + 2;
+  if (i >= line.size() || line[i] < '0' || line[i] > '9') return std::nullopt;
+  for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) major = major * 10 + (line[i] - '0');
+  return major;
+}
+
+// The time line of the MKV starts at the first video stream's first time
+// stamp when video goes in; otherwise at the outputs' common start.
+std::uint32_t referencePts(const ScanState& state, const StreamSelection& selection) {
+  for (int n = 0; n < kVideoOutputs; ++n) {
+    const StreamSlot slot{StreamClass::Video, n};
+    if (selection.isChosen(slot) && state.record(slot).hasFirstPts) return state.record(slot).firstPts;
+  }
+  return subtitleTimeBase(state);
+}
+
+// Milliseconds from the reference, as `read --json` reports a delay;
+// differences wrap like the 32-bit time stamps they come from.
+std::int64_t delayMs(std::uint32_t pts, std::uint32_t reference) {
+  return static_cast<std::int32_t>(pts - reference) / 90;
+}
+
+// "24000/1001" from the detail "Frame Rate = 23.976023976024 (24000/1001)".
+std::string frameRate(const StreamRecord& record) {
+  for (const std::string& line : record.details) {
+    if (line.find("Frame Rate = ") == line.npos) continue;
+    const std::size_t open = line.rfind('('), close = line.rfind(')');
+    if (open != line.npos && close != line.npos && close > open + 1) return line.substr(open + 1, close - open - 1);
+  }
+  return {};
+}
+
+const XplTrack* playlistTrack(const XplTitle& title, StreamSlot slot) {
+  if (!title.found) return nullptr;
+  for (const XplTrack& track : title.tracks)
+    if (trackSlot(track) == slot) return &track;
+  return nullptr;
+}
+
+std::string trackName(const ScanState& state, const XplTitle& title, StreamSlot slot) {
+  if (const XplTrack* track = playlistTrack(title, slot); track != nullptr && !track->label.empty())
+    return validUtf8(xmlText(track->label));
+  return kindName(slot.streamClass, state.slotId(slot));
+}
+
+std::string trackLanguage(const XplTitle&, StreamSlot) { return "und"; }
+
+// The folder of the run's temporary files, beside the MKV; removed with
+// everything in it when the run ends, unless the user keeps the streams.
+class TemporaryFolder {
+ public:
+  TemporaryFolder(const std::string& folder, const std::string& baseName) {
+    const std::string stem = withSeparator(folder) + baseName + ".mkv-streams";
+    for (int n = 1;; ++n) {
+      path_ = n == 1 ? stem : stem + "-" + std::to_string(n);
+      std::error_code error;
+      if (fs::create_directory(pathFromUtf8(path_), error)) return;
+      if (error) throw cannotCreate(path_, error.message());
+    }
+  }
+  ~TemporaryFolder() {
+    std::error_code ignored;
+    if (!keep_) fs::remove_all(pathFromUtf8(path_), ignored);
+  }
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return withSeparator(path_) + name; }
+  void keep() { keep_ = true; }
+
+ private:
+  std::string path_;
+  bool keep_ = false;
+};
+
+void removeFile(const std::string& path) {
+  std::error_code ignored;
+  fs::remove(pathFromUtf8(path), ignored);
+}
+
+std::int64_t fileSize(const std::string& path) {
+  std::error_code error;
+  const auto size = fs::file_size(pathFromUtf8(path), error);
+  return error ? 0 : static_cast<std::int64_t>(size);
+}
+
+// The streams are at most the input's size and the MKV about as large as
+// the streams: twice the input, and a margin for the file system.
+void checkRoom(const MkvRequest& request, RunReport& report) {
+  const std::int64_t input = fileSize(request.input.path) + fileSize(request.input.secondPath);
+  const std::int64_t needed = 2 * input + 16 * 1048576;
+  std::error_code error;
+  const fs::space_info space = fs::space(pathFromUtf8(request.folder.empty() ? "." : request.folder), error);
+  if (error) {
+    report.log("The free space of " + request.folder + " is not known: " + error.message());
+    return;
+  }
+  if (static_cast<std::int64_t>(space.available) < needed)
+    throw MkvError("Not enough room in " + request.folder + ": the streams and the MKV need about " +
+                   std::to_string(needed / 1048576) + " Mbytes, " + std::to_string(space.available / 1048576) +
+                   " Mbytes are free.");
+}
+
+std::string checkedMkvmerge(const MkvRequest& request, RunReport& report) {
+  const std::string program = findMkvmerge(request.mkvmerge);
+  if (program.empty())
+    throw MkvError(request.mkvmerge.empty()
+                       ? std::string("mkvmerge was not found. Install MKVToolNix (on Debian: apt-get install "
+                                     "mkvtoolnix), or give the path of mkvmerge.")
+                       : "mkvmerge was not found at " + request.mkvmerge +
+                             ". Install MKVToolNix (on Debian: apt-get install mkvtoolnix), or give the path of "
+                             "mkvmerge.");
+  std::string versionLine;
+  const ChildResult result = runChild(
+      program, {"--version"},
+      [&](std::string_view line) {
+        if (versionLine.empty()) versionLine = line;
+      },
+      [] { return true; });
+  const std::optional<int> major = majorVersion(versionLine);
+  if (result.exitCode != 0 || !major)
+    throw MkvError(program + " does not tell its version (\"" + versionLine +
+                   "\"): is it mkvmerge? Install MKVToolNix, or give the path of mkvmerge.");
+  if (*major < kMkvmergeMajorNeeded)
+    throw MkvError(program + " is version " + std::to_string(*major) + "; mkvmerge " +
+                   std::to_string(kMkvmergeMajorNeeded) + " or newer is needed. Install a newer MKVToolNix.");
+  report.log("Using " + versionLine);
+  return program;
+}
+
+// mkvmerge's lines: progress to the status bar, warnings and other
+// messages to the log, errors kept for the failure's text.
+class MkvmergeOutput {
+ public:
+  MkvmergeOutput(RunReport& report, std::int64_t streamBytes, std::string task)
+      : report_(report), streamBytes_(streamBytes), task_(std::move(task)), start_(std::chrono::steady_clock::now()) {}
+
+  void line(std::string_view text) {
+    constexpr std::string_view kProgress = "#GUI#progress ", kWarning = "#GUI#warning ", kError = "#GUI#error ";
+    if (text.starts_with(kProgress)) {
+      int percent = 0;
+      for (const char c : text.substr(kProgress.size()))
+        if (c >= '0' && c <= '9') percent = percent * 10 + (c - '0');
+      RunProgress p;
+      p.size = streamBytes_;
+      p.position = streamBytes_ * std::min(percent, 100) / 100;
+      p.elapsedSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+      p.task = task_;
+      report_.progress(p);
+    } else if (text.starts_with(kWarning)) {
+      report_.log("   mkvmerge warning: " + validUtf8(text.substr(kWarning.size())));
+    } else if (text.starts_with(kError)) {
+      errors_ += (errors_.empty() ? "" : "\n") + validUtf8(text.substr(kError.size()));
+      report_.log("   mkvmerge error: " + validUtf8(text.substr(kError.size())));
+    } else if (!text.starts_with("#GUI#")) {
+      report_.log("   " + validUtf8(text));
+    }
+  }
+  const std::string& errors() const { return errors_; }
+
+ private:
+  RunReport& report_;
+  std::int64_t streamBytes_;
+  std::string task_;
+  std::chrono::steady_clock::time_point start_;
+  std::string errors_;
+};
+
+Outcome makeMkvRun(ScanState& state, const MkvRequest& request, RunReport& report) {
+  const std::string output = mkvPath(request);
+  refuseInputAsOutput(output, request.input);
+  const std::string program = checkedMkvmerge(request, report);
+  checkRoom(request, report);
+
+  TemporaryFolder temporary(request.folder, request.baseName);
+  report.log("Temporary files in " + temporary.path());
+  StreamSelection selection = request.selection;
+  std::vector<MkvInputFile> files;
+  for (int k = 0; k < kOutputCount; ++k) {
+    if (!selection.chosen[static_cast<std::size_t>(k)]) continue;
+    std::string& name = selection.outputNames[static_cast<std::size_t>(k)];
+    name = temporary.file(name);
+    files.push_back({outputSlot(k), name});
+  }
+
+  ScanOptions options = request.options;
+  options.pgs = true;  // the subpicture form that Matroska carries
+  const Outcome demuxed = demuxStreams(state, request.input, options, selection, report);
+  if (!demuxed.isDone()) {
+    if (request.keepStreams) temporary.keep();
+    return demuxed;
+  }
+
+  std::string chaptersPath;
+  if (request.title.found) {
+    const ChapterFile chapters = simpleChapters(request.title);
+    if (chapters.written > 0) {
+      chaptersPath = temporary.file("chapters.txt");
+      OutputFile file(chaptersPath);
+      file.write(reinterpret_cast<const std::uint8_t*>(chapters.text.data()), chapters.text.size());
+      file.close();
+    }
+  }
+
+  const std::string partial = temporary.file(namePart(output));
+  const std::string optionPath = temporary.file("mkvmerge-options.json");
+  {
+    const std::string text = mkvmergeOptionFile(mkvmergeArguments(state, request, files, chaptersPath, partial));
+    OutputFile file(optionPath);
+    file.write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    file.close();
+  }
+
+  std::int64_t streamBytes = 0;
+  for (const MkvInputFile& f : files) streamBytes += fileSize(f.path);
+  report.state("Muxing " + namePart(output));
+  report.log("Muxing " + output);
+  MkvmergeOutput lines(report, streamBytes, "Muxing");
+  ChildResult result;
+  {
+    CancellableScope cancellable(report);
+    result = runChild(
+        program, {"@" + optionPath}, [&](std::string_view line) { lines.line(line); },
+        [&] {
+          report.letInputThrough();
+          return !report.cancelRequested();
+        });
+  }
+  if (request.keepStreams) temporary.keep();
+  if (result.stopped) {
+    removeFile(partial);
+    report.log("mkvmerge stopped; " + output + " not written.");
+    return Outcome::cancelled();
+  }
+  if (result.exitCode != 0 && result.exitCode != 1) {
+    removeFile(partial);
+    throw MkvError("mkvmerge failed (exit status " + std::to_string(result.exitCode) + ")" +
+                   (lines.errors().empty() ? std::string(".") : ": " + lines.errors()));
+  }
+  std::error_code error;
+  fs::rename(pathFromUtf8(partial), pathFromUtf8(output), error);
+  if (error) {
+    removeFile(partial);
+    throw cannotCreate(output, error.message());
+  }
+  if (result.exitCode == 1) report.log("mkvmerge finished with warnings (above).");
+  report.log(output + " written.");
+  if (request.keepStreams) report.log("The streams are kept in " + temporary.path());
+  logDone(report);
+  return Outcome::done();
+}
+
+}  // namespace
+
+std::string mkvPath(const MkvRequest& request) { return withSeparator(request.folder) + request.baseName + ".mkv"; }
+
+std::string findMkvmerge(const std::string& configured) {
+  if (!configured.empty()) return findProgram(configured);
+#ifdef _WIN32
+  std::vector<std::string> places;
+  for (const char* variable : {"ProgramFiles", "ProgramFiles(x86)", "ProgramW6432"})
+    if (const char* folder = std::getenv(variable))
+      places.push_back(std::string(folder) + "\\MKVToolNix\\mkvmerge.exe");
+  return findProgram("mkvmerge", places);
+#else
+  return findProgram("mkvmerge");
+#endif
+}
+
+std::vector<std::string> mkvmergeArguments(const ScanState& state, const MkvRequest& request,
+                                           const std::vector<MkvInputFile>& files, const std::string& chaptersPath,
+                                           const std::string& output) {
+  std::vector<std::string> args = {"--gui-mode", "--output", output};
+  if (request.title.found && !request.title.name.empty())
+    args.insert(args.end(), {"--title", validUtf8(xmlText(request.title.name))});
+  const std::uint32_t reference = referencePts(state, request.selection);
+  const std::uint32_t subtitleBase = subtitleTimeBase(state);
+  bool defaultAudio = true;
+  for (const MkvInputFile& file : files) {
+    const StreamSlot slot = file.slot;
+    // mkvmerge marks every track default unless told: each flag is set.
+    bool isDefault = slot.streamClass == StreamClass::Video;
+    if (slot.streamClass == StreamClass::Audio) {
+      isDefault = defaultAudio;
+      defaultAudio = false;
+    }
+    args.insert(args.end(), {"--track-name", "0:" + trackName(state, request.title, slot), "--language",
+                             "0:" + trackLanguage(request.title, slot), "--default-track-flag",
+                             std::string("0:") + (isDefault ? "yes" : "no")});
+    const StreamRecord& record = state.record(slot);
+    if (slot.streamClass == StreamClass::Video) {
+      const std::string rate = frameRate(record);
+      if (!rate.empty() && !isMpegVideoId(static_cast<std::uint32_t>(state.slotId(slot))))
+        args.insert(args.end(), {"--default-duration", "0:" + rate + "p"});
+    } else if (slot.streamClass == StreamClass::Audio) {
+      if (record.hasFirstPts) args.insert(args.end(), {"--sync", "0:" + std::to_string(delayMs(record.firstPts, reference))});
+    } else {
+      // PGS times count from the outputs' common start.
+      args.insert(args.end(), {"--sync", "0:" + std::to_string(delayMs(subtitleBase, reference))});
+    }
+    args.push_back(file.path);
+  }
+  if (!chaptersPath.empty()) args.insert(args.end(), {"--chapter-language", "und", "--chapters", chaptersPath});
+  return args;
+}
+
+std::string mkvmergeOptionFile(const std::vector<std::string>& arguments) {
+  std::string text = "[\n";
+  for (std::size_t i = 0; i < arguments.size(); ++i)
+    text += "  " + jsonString(arguments[i]) + (i + 1 < arguments.size() ? ",\n" : "\n");
+  return text + "]\n";
+}
+
+Outcome makeMkv(ScanState& state, const MkvRequest& request, RunReport& report) {
+  return runCommand([&] { return makeMkvRun(state, request, report); });
+}
+
+}  // namespace tarnwick
