@@ -6,6 +6,8 @@
 #include "app/tf_main.h"
 #include "app/window_report.h"
 #include "engine/demux_run.h"
+#include "engine/file_names.h"
+#include "matroska/mkv_run.h"
 
 namespace tarnwick {
 
@@ -30,11 +32,13 @@ void TfMain::writingRun(const std::function<Outcome(RunReport&)>& command) {
   BusyScope busy(*this, runGuard());
   window_.setEnabled(ControlId::bDemux, false);
   window_.setEnabled(ControlId::bRebuild, false);
+  window_.setEnabled(ControlId::bMkv, false);
   window_.showPage(0);
   WindowReport report(window_, cancelRequested_);
   command(report).rethrowFailure();
   window_.setEnabled(ControlId::bDemux, true);
   window_.setEnabled(ControlId::bRebuild, true);
+  window_.setEnabled(ControlId::bMkv, true);
 }
 
 void TfMain::bDemuxClick() {
@@ -45,6 +49,24 @@ void TfMain::bDemuxClick() {
     for (ControlId box : outputBoxes())
       if (window_.checked(box)) selection.choose(boxSlot(box), outputFileName(box, workdir));
     return demuxStreams(scan_, runInput(second), scanOptions(), selection, report);
+  });
+}
+
+void TfMain::bMkvClick() {
+  writingRun([this](RunReport& report) {
+    const std::string workdir = window_.text(ControlId::eWorkdir);
+    const Continuation second = continuationSetUp();
+    MkvRequest request;
+    request.input = runInput(second);
+    request.folder = outputFolder(workdir, files_.EvoFolder);
+    request.baseName = files_.OutputBaseName;
+    // The stream files go in the run's temporary folder, under Demux's names.
+    for (ControlId box : outputBoxes())
+      if (window_.checked(box)) request.selection.choose(boxSlot(box), namePart(outputFileName(box, workdir)));
+    request.title = playlistTitle_;
+    request.options = scanOptions();
+    request.mkvmerge = window_.text(ControlId::eMkvmerge);
+    return makeMkv(scan_, request, report);
   });
 }
 

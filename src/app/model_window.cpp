@@ -4,7 +4,7 @@ namespace tarnwick {
 
 ModelWindow::ModelWindow() {
   // The window as it is created, before the settings and the list reset.
-  for (ControlId id : {ControlId::bCheck, ControlId::bReadXPL, ControlId::bDemux, ControlId::bRebuild,
+  for (ControlId id : {ControlId::bCheck, ControlId::bReadXPL, ControlId::bDemux, ControlId::bRebuild, ControlId::bMkv,
                        ControlId::bCancel})
     setEnabled(id, false);
   setText(ControlId::eVideoExt, "mpv");

@@ -11,7 +11,10 @@ void TfMain::bCheckClick() {
   window_.setEnabled(ControlId::bCheck, false);
   window_.setEnabled(ControlId::bDemux, false);
   window_.setEnabled(ControlId::bRebuild, false);
+  window_.setEnabled(ControlId::bMkv, false);
   Resetcbs();
+  // The boxes no longer show the playlist's names, nor will an MKV.
+  playlistTitle_ = XplTitle();
   window_.showPage(0);
   const Continuation second = continuationSetUp();
   WindowReport report(window_, cancelRequested_);

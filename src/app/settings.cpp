@@ -70,6 +70,7 @@ void RegRead(SettingsStore& store, Window& window, FileSelection& files, Placeme
   r.text("VideoExt", window, ControlId::eVideoExt);
   r.text("SubExt", window, ControlId::eSubExt);
   r.text("Workdir", window, ControlId::eWorkdir);
+  r.text("Mkvmerge", window, ControlId::eMkvmerge);
   r.text("EVOdir", files.EvoFolder);
   r.text("XPLdir", files.XplFolder);
   r.boolean("Continue", window, ControlId::cbContinue);
@@ -96,6 +97,7 @@ void RegWrite(SettingsStore& store, const Window& window, const FileSelection& f
   store.writeString("VideoExt", window.text(ControlId::eVideoExt));
   store.writeString("SubExt", window.text(ControlId::eSubExt));
   store.writeString("Workdir", window.text(ControlId::eWorkdir));
+  store.writeString("Mkvmerge", window.text(ControlId::eMkvmerge));
   store.writeString("EVOdir", files.EvoFolder);
   store.writeString("XPLdir", files.XplFolder);
   store.writeInteger("Continue", window.checked(ControlId::cbContinue) ? 1 : 0);

@@ -66,6 +66,7 @@ void TfMain::cbVideoClick() {
   for (int n = static_cast<int>(ControlId::cbVideo0); n < kControlCount && !any; ++n)
     any = window_.checked(static_cast<ControlId>(n));
   window_.setEnabled(ControlId::bDemux, any);
+  window_.setEnabled(ControlId::bMkv, any);
   std::string ext = extensionOf(window_.text(ControlId::eEVOfile));
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::toupper(c); });
   if (ext == ".EVO") window_.setEnabled(ControlId::bRebuild, any);

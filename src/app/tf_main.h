@@ -70,6 +70,7 @@ class TfMain {
   void bDemuxClick();
   void bReadXPLClick();
   void bRebuildClick();
+  void bMkvClick();
 
   // File selection.
   void EVOadj();
@@ -89,7 +90,7 @@ class TfMain {
   // What a Demux or Rebuild run locks: the other commands, the browse
   // buttons and every stream box.
   static std::vector<ControlId> runGuard();
-  // Demux and Rebuild alike: locked as runGuard() says, both buttons off
+  // Demux, Rebuild and MKV alike: locked as runGuard() says, their buttons off
   // and the Status page shown while `command` runs; the buttons come back
   // when it is done, a failure is raised.
   void writingRun(const std::function<Outcome(RunReport&)>& command);

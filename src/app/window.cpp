@@ -29,7 +29,7 @@ const std::array<ControlId, 34>& outputBoxes() {
 std::string controlName(ControlId id) {
   static constexpr std::array<const char*, static_cast<int>(ControlId::cbVideo0)> kNames = {
       "eEVOfile", "eXPLfile", "eWorkdir", "eVideoExt", "eAudioExt", "eSubExt",     "bbEVO",      "bCheck",    "bbXPL",
-      "bReadXPL", "bDemux",   "bRebuild", "bCancel",   "bClear",    "cbContinue", "cbFastCheck", "cbCountFr", "cbDetails", "cbPgs"};
+      "bReadXPL", "bDemux",   "bRebuild", "bCancel",   "bClear",    "cbContinue", "cbFastCheck", "cbCountFr", "cbDetails", "cbPgs", "bMkv", "eMkvmerge"};
   const int n = static_cast<int>(id);
   if (n < static_cast<int>(ControlId::cbVideo0)) return kNames[static_cast<std::size_t>(n)];
   char text[32];

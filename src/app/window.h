@@ -37,6 +37,8 @@ enum class ControlId : int {
   cbCountFr,
   cbDetails,
   cbPgs,
+  bMkv,
+  eMkvmerge,
   cbVideo0,
   cbAudio00 = cbVideo0 + 8,
   cbSub00 = cbAudio00 + 16,

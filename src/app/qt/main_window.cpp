@@ -87,6 +87,8 @@ std::vector<ControlRow> controlTable() {
       {"bDemux", Kind::Button, Parent::Form, {8, 294, 60, 25}, kLeft | kBottom, "Demux",
        "Demux the source EVO to streams", false},
       {"bRebuild", Kind::Button, Parent::Form, {74, 294, 60, 25}, kLeft | kBottom, "Rebuild", "", false},
+      {"bMkv", Kind::Button, Parent::Form, {140, 294, 60, 25}, kLeft | kBottom, "MKV",
+       "Make one Matroska file of the ticked streams with mkvmerge", false},
       {"bCancel", Kind::Button, Parent::Form, {294, 294, 60, 25}, kRight | kBottom, "Cancel",
        "You can stop the actual process", false},
       {"bClear", Kind::Button, Parent::Page0, {299, 3, 36, 18}, kTop | kRight, "Clear", ""},
@@ -111,6 +113,9 @@ std::vector<ControlRow> controlTable() {
        "Demux writes each subpicture stream as a PGS .sup, which Matroska muxers and players read, in place of "
        "the SP records",
        true, false},
+      {"lMkvmerge", Kind::Label, Parent::Page5, {180, 110, 140, 13}, kLT, "mkvmerge program", ""},
+      {"eMkvmerge", Kind::Edit, Parent::Page5, {180, 126, 143, 21}, kLT | kRight, "",
+       "The mkvmerge that MKV runs; when empty, the one on PATH"},
   };
   // The stream boxes: eight rows; the audio and subpicture boxes 8 to 15 in
   // a second column. The columns fill the page and share the width it
@@ -470,7 +475,7 @@ void MainWindow::build() {
   // Tab order; the two file boxes are not tab stops.
   QWidget* order[] = {w_->at(ControlId::bbEVO),  w_->at(ControlId::bCheck),   w_->at(ControlId::bbXPL),
                       w_->at(ControlId::bReadXPL), w_->at(ControlId::bDemux),   w_->at(ControlId::bRebuild),
-                      w_->PageControl,            w_->at(ControlId::bCancel)};
+                      w_->at(ControlId::bMkv),    w_->PageControl,            w_->at(ControlId::bCancel)};
   for (std::size_t k = 0; k + 1 < std::size(order); ++k) setTabOrder(order[k], order[k + 1]);
   // What the pages hold comes between the page control and Cancel.
   std::vector<QWidget*> inPages;
@@ -495,6 +500,7 @@ void MainWindow::connectControls() {
   onClick(ControlId::bReadXPL, [this] { onReadXplClicked(); });
   onClick(ControlId::bDemux, [this] { runCommand([this] { main_.bDemuxClick(); }); });
   onClick(ControlId::bRebuild, [this] { onRebuildClicked(); });
+  onClick(ControlId::bMkv, [this] { runCommand([this] { main_.bMkvClick(); }); });
   onClick(ControlId::bCancel, [this] { guarded([this] { main_.bCancelClick(); }); });
   onClick(ControlId::bClear, [this] { main_.bClearClick(); });
   for (ControlId box : outputBoxes()) {
@@ -668,11 +674,14 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
   placeLogo();
 }
 
-// About centred in wider windows, never left of 153.
+// About centred in wider windows, never over the buttons: hidden where
+// there is no room between MKV and Cancel.
 void MainWindow::placeLogo() {
+  constexpr int kGap = 6;
   const int outerWidth = frameGeometry().width();
-  const int left = outerWidth <= 432 ? 153 : outerWidth / 2 - 63;
+  const int left = std::max(w_->at(ControlId::bMkv)->geometry().right() + 1 + kGap, outerWidth / 2 - 63);
   w_->imLogo->move(left, w_->imLogo->y());
+  w_->imLogo->setVisible(left + w_->imLogo->width() + kGap <= w_->at(ControlId::bCancel)->x());
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
