@@ -123,7 +123,8 @@ def main():
                 f.write(text.replace(' displayName="The Middle"', ""))
             made = run([cli, "xpl", "--chapters", unnamed, unnamed_xpl, evo])
             check(made.returncode == 0, "xpl --chapters on the playlist without the name: " + made.stderr.strip())
-            merged = run(["mkvmerge", "-o", mkv, "--language", "0:" + str(languages.get("sub01")), "--chapters", unnamed, audio])
+            merged = run(["mkvmerge", "-o", mkv, "--language", "0:" + str(languages.get("sub01")),
+                          "--chapters", unnamed, audio])
             check(merged.returncode == 0, "mkvmerge takes both: " + merged.stdout[-300:])
             info = json.loads(run(["mkvmerge", "-J", mkv]).stdout)
             language = info["tracks"][0]["properties"].get("language") if info.get("tracks") else None
