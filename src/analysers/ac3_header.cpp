@@ -20,14 +20,30 @@ constexpr std::uint32_t kBlocksPerFrame[4] = {1, 2, 3, 6};
 // Audio coding mode by acmod, front/rear channels (A/52 Table 5.8).
 constexpr const char* kModeName[8] = {"1+1", "1/0", "2/0", "3/0", "2/1", "3/1", "2/2", "3/2"};
 
+// Full-band channels by acmod.
+constexpr int kFullBandChannels[8] = {2, 1, 2, 3, 3, 4, 4, 5};
+
+// lfeon's place in the A/52 byte that starts with acmod: behind cmixlev when
+// there are three front channels, surmixlev when there are surround
+// channels, dsurmod in 2/0 mode (A/52 5.4.2.4 to 5.4.2.7).
+std::uint32_t a52Lfeon(std::uint8_t b) {
+  const std::uint32_t acmod = b >> 5;
+  int bits = 3;
+  if ((acmod & 1) != 0 && acmod != 1) bits += 2;  // cmixlev
+  if ((acmod & 4) != 0) bits += 2;                // surmixlev
+  if (acmod == 2) bits += 2;                      // dsurmod
+  return (b >> (7 - bits)) & 1u;
+}
+
 // bsid 11..16 announces the Annex E syntax; anything else is read as A/52 proper.
 bool isEnhanced(std::uint32_t bsid) { return bsid >= 11 && bsid <= 16; }
 
 }  // namespace
 
-void ReportAc3Header(const std::uint8_t* buffer, std::int32_t position, std::int32_t length, std::int32_t stream,
-                     const std::array<std::uint32_t, 23>& Ac3RateTable, LogSink& sink) {
-  if (buffer == nullptr || position < 0 || length <= 0) return;
+AudioChannels ReportAc3Header(const std::uint8_t* buffer, std::int32_t position, std::int32_t length,
+                              std::int32_t stream, const std::array<std::uint32_t, 23>& Ac3RateTable, LogSink& sink) {
+  AudioChannels channels;
+  if (buffer == nullptr || position < 0 || length <= 0) return channels;
 
   std::uint16_t window = 0;
   bool locked = false;
@@ -99,16 +115,20 @@ void ReportAc3Header(const std::uint8_t* buffer, std::int32_t position, std::int
                    ", LFE present = " + std::to_string(lfeon));
         } else {
           acmod = b >> 5;
+          lfeon = a52Lfeon(b);
           if (samplingRate == 0 || bitRate == 0) locked = false;
           sink.log("   Stream " + std::to_string(stream) + " is [b]Dolby Digital[/b]");
           sink.log("   bitrate = " + std::to_string(bitRate / 1000) + " kbit/s, sampling rate = " + rate + " kHz");
           sink.log("   mode = " + std::string(kModeName[acmod]) + ", bsid = " + std::to_string(bsid) +
                    ", bsmod =" + std::to_string(bsmod));
         }
+        // A header taken as valid stays the only one read.
+        if (locked) channels = {kFullBandChannels[acmod], lfeon == 1};
         break;
       }
     }
   }
+  return channels;
 }
 
 }  // namespace tarnwick

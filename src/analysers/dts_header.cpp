@@ -33,6 +33,9 @@ constexpr const char* kAmode[16] = {
     "CL + C + CR + L + R + SL + S + SR",
 };
 
+// Full-band channels by AMODE.
+constexpr int kFullBandChannels[16] = {1, 2, 2, 2, 2, 3, 3, 4, 4, 5, 6, 6, 6, 7, 8, 8};
+
 // SFREQ.
 constexpr const char* kSfreq[16] = {"Invalid",    "8 kHz",     "16 kHz",   "32 kHz",  "Invalid", "Invalid",
                                     "11,025 kHz", "22,05 kHz", "44,1 kHz", "Invalid", "Invalid", "12 kHz",
@@ -124,7 +127,8 @@ class BitReader {
 // Reads the core frame header that follows a sync word, in bit-stream order,
 // and logs it field by field. False when a field ran past the valid bytes:
 // the fields before it are logged, nothing after.
-bool reportCoreHeader(BitReader& reader, LogSink& sink) {
+// The first header to reach LFF gives `channels`.
+bool reportCoreHeader(BitReader& reader, LogSink& sink, AudioChannels& channels) {
   reader.start();
   reader.skip(1);  // FTYPE
   const std::uint32_t SHORT = reader.read(5);
@@ -162,6 +166,8 @@ bool reportCoreHeader(BitReader& reader, LogSink& sink) {
   const std::uint32_t LFF = reader.read(2);
   if (!reader.ok()) return false;
   sink.log(std::string("   LFE present = ") + kLff[LFF]);
+  // Codes 16..63 are user defined: no layout to count.
+  if (channels.fullBand == 0 && AMODE < 16) channels = {kFullBandChannels[AMODE], LFF == 1 || LFF == 2};
 
   reader.skip(1);  // HFLAG
   if (CPF == 1) {
@@ -186,9 +192,10 @@ bool reportCoreHeader(BitReader& reader, LogSink& sink) {
 
 }  // namespace
 
-void ReportDtsHeader(const std::uint8_t* buffer, std::size_t validLength, std::int32_t position, std::int32_t length,
-                     LogSink& sink) {
-  if (buffer == nullptr || position < 0) return;
+AudioChannels ReportDtsHeader(const std::uint8_t* buffer, std::size_t validLength, std::int32_t position,
+                              std::int32_t length, LogSink& sink) {
+  AudioChannels channels;
+  if (buffer == nullptr || position < 0) return channels;
   const auto valid = static_cast<std::int64_t>(validLength);
   // The run's last byte is never shifted in, so a sync word ending on it is not seen.
   const std::int64_t end = std::min(static_cast<std::int64_t>(position) + length - 1, valid);
@@ -200,7 +207,7 @@ void ReportDtsHeader(const std::uint8_t* buffer, std::size_t validLength, std::i
     window = (window << 8) | buffer[pos++];
     if (window == kCoreSync) {
       // The header's bytes are consumed; the search resumes behind them.
-      if (!reportCoreHeader(reader, sink)) return;
+      if (!reportCoreHeader(reader, sink, channels)) return channels;
       window = reader.bits();
     } else if (window == kChannelExtensionSync) {
       sink.log("   Channel extension found");
@@ -208,6 +215,7 @@ void ReportDtsHeader(const std::uint8_t* buffer, std::size_t validLength, std::i
       sink.log("   96 kHz extensiond found");
     }
   }
+  return channels;
 }
 
 }  // namespace tarnwick

@@ -26,6 +26,7 @@ struct StreamRecord {
   bool hasFirstPts = false;
   std::uint32_t firstPts = 0;
   std::vector<std::string> details;  // the detail lines, tags stripped
+  AudioChannels channels;            // what an audio header announced
 };
 
 // A stream that the scans leave out: another stream owns its slot (the first

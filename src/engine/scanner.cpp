@@ -100,6 +100,13 @@ class RecordingSink final : public LogSink {
   StreamRecord& record_;
 };
 
+// Takes an analyser's lines where the report shows none: Dolby Digital's
+// header is read only for its channels.
+class QuietSink final : public LogSink {
+ public:
+  void log(std::string_view) override {}
+};
+
 class Scanner {
  public:
   Scanner(ScanState& state, const ScanOptions& options, RunReport& report, ScanMode mode)
@@ -529,12 +536,17 @@ void Scanner::firstDetails(std::int64_t pos, std::int32_t n) {
     case PayloadKind::Audio:
       if (r_.AudioSlot >= 0 && r_.AudioSlot < 16 && !s_.AudioReported[r_.AudioSlot]) {
         s_.AudioReported[r_.AudioSlot] = true;
-        auto sink = report(s_.audioRecords[r_.AudioSlot], r_.FirstAudioPts, r_.AudioSubstreamId);
+        StreamRecord& record = s_.audioRecords[r_.AudioSlot];
+        auto sink = report(record, r_.FirstAudioPts, r_.AudioSubstreamId);
         if (r_.FirstAudioPts < s_.EarliestPts) s_.EarliestPts = r_.FirstAudioPts;
-        if (r_.audioKind == AudioKind::DolbyDigitalPlus)
-          ReportAc3Header(buf_, position, n, r_.AudioSlot, s_.Ac3RateTable, sink);
-        else if (r_.audioKind == AudioKind::Dts)
-          ReportDtsHeader(buf_, static_cast<std::size_t>(r_.ChunkLength), position, n, sink);
+        if (r_.audioKind == AudioKind::DolbyDigitalPlus) {
+          record.channels = ReportAc3Header(buf_, position, n, r_.AudioSlot, s_.Ac3RateTable, sink);
+        } else if (r_.audioKind == AudioKind::Dts) {
+          record.channels = ReportDtsHeader(buf_, static_cast<std::size_t>(r_.ChunkLength), position, n, sink);
+        } else if (r_.audioKind == AudioKind::DolbyDigital) {
+          QuietSink quiet;
+          record.channels = ReportAc3Header(buf_, position, n, r_.AudioSlot, s_.Ac3RateTable, quiet);
+        }
       }
       break;
     case PayloadKind::Video:

@@ -109,10 +109,12 @@ ChapterFile simpleChapters(const XplTitle& title) {
       ++file.skipped;
       continue;
     }
-    const std::string name = validUtf8(oneLine(xmlText(chapter.name)));
-    for (const char c : name) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
     char number[16];
     std::snprintf(number, sizeof number, "%02d", ++file.written);
+    // A chapter without a name of its own is not given the one before it.
+    const std::string name =
+        chapter.named ? validUtf8(oneLine(xmlText(chapter.name))) : std::string("Chapter ") + number;
+    for (const char c : name) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
     char time[40];
     std::snprintf(time, sizeof time, "%02lld:%02lld:%02lld.%03lld", static_cast<long long>(*ms / 3600000),
                   static_cast<long long>(*ms / 60000 % 60), static_cast<long long>(*ms / 1000 % 60),

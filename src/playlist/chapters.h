@@ -31,7 +31,8 @@ struct ChapterFile {
 };
 
 // Names are made valid UTF-8; a byte-order mark tells the reader so when a
-// name is not plain ASCII.
+// name is not plain ASCII. A chapter without a name of its own is called
+// "Chapter NN", numbered as the file numbers it.
 ChapterFile simpleChapters(const XplTitle& title);
 
 }  // namespace tarnwick

@@ -7,6 +7,7 @@
 
 #include "engine/file_io.h"
 #include "engine/run_steps.h"
+#include "playlist/languages.h"
 
 namespace tarnwick {
 namespace {
@@ -18,6 +19,8 @@ constexpr std::size_t kValueWindow = 255;
 constexpr int kMaxIndentUnits = 32;
 constexpr int kSlots = 16;
 constexpr int kMediaAttributes = 8;
+// Track numbers of a title's TrackNavigationList (subtitle tracks go up to 32).
+constexpr int kTrackNumbers = 32;
 
 std::string upper(std::string_view text) {
   std::string out(text);
@@ -166,6 +169,56 @@ void analyseLine(const std::string& line, ScanValues& v, XplAttributeTables& tab
   }
 }
 
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The value of the attribute of exactly this name (without regard to case),
+// read attribute by attribute so that a name inside another name or inside a
+// value is not taken for it; none when the tag has no such attribute. The
+// readings that only this system makes use it: a track's own description,
+// its track number and the langcodes.
+std::optional<std::string> ownAttribute(std::string_view tag, std::string_view name) {
+  std::size_t i = tag.find('<');
+  if (i == std::string_view::npos) return std::nullopt;
+  while (i < tag.size() && !isBlank(tag[i]) && tag[i] != '>') ++i;  // the tag's name
+  const std::string wanted = upper(name);
+  while (i < tag.size()) {
+    while (i < tag.size() && isBlank(tag[i])) ++i;
+    const std::size_t nameStart = i;
+    while (i < tag.size() && !isBlank(tag[i]) && tag[i] != '=' && tag[i] != '>' && tag[i] != '/') ++i;
+    const std::string_view attribute = tag.substr(nameStart, i - nameStart);
+    while (i < tag.size() && isBlank(tag[i])) ++i;
+    if (attribute.empty() || i >= tag.size() || tag[i] != '=') {
+      if (attribute.empty()) ++i;  // a "/" or ">" or a stray "="
+      continue;
+    }
+    ++i;
+    while (i < tag.size() && isBlank(tag[i])) ++i;
+    if (i >= tag.size() || (tag[i] != '"' && tag[i] != '\'')) return std::nullopt;
+    const std::size_t close = tag.find(tag[i], i + 1);
+    if (close == std::string_view::npos) return std::nullopt;
+    if (upper(attribute) == wanted) return std::string(tag.substr(i + 1, close - i - 1));
+    i = close + 1;
+  }
+  return std::nullopt;
+}
+
+// The attribute of exactly this name as a decimal integer; 0 when the tag
+// has none or it is not a number.
+std::int32_t ownInteger(std::string_view tag, std::string_view name) {
+  const std::optional<std::string> text = ownAttribute(tag, name);
+  std::int32_t value = 0;
+  return text && parseInteger(*text, value) ? value : 0;
+}
+
+// A media attribute number: the tag's, or 1 when it has none, as discs
+// leave it out for the first table entry. A value that is not a number is 0.
+std::int32_t mediaAttribute(std::string_view tag) {
+  std::string text = "1";
+  XplAttribute(tag, "mediaAttr", text);
+  std::int32_t value = 0;
+  return parseInteger(text, value) ? value : 0;
+}
+
 // The first line from line 1 on that holds the name; none for an empty name.
 std::optional<std::size_t> lineNaming(const std::vector<std::string>& lines, const std::string& name) {
   if (name.empty()) return std::nullopt;
@@ -196,12 +249,23 @@ class TitleReader {
       if (contains(u, "<VIDEO ")) video(line, tree[1]);
       if (contains(u, "<AUDIO ")) listed(line, StreamClass::Audio, audioDescription_, tree[2]);
       if (contains(u, "<SUBTITLE ")) listed(line, StreamClass::Subpicture, subDescription_, tree[3]);
+      if (contains(u, "<AUDIOTRACK ")) navigation(line, audioLanguages_);
+      if (contains(u, "<SUBTITLETRACK ")) navigation(line, subLanguages_);
       if (contains(u, "<CHAPTER ")) {
         XplAttribute(line, "titleTimeBegin", chapterBegin_);
         XplAttribute(line, "displayName", chapterName_);
         tree[4].children.push_back(chapterBegin_ + ": " + chapterName_);
-        title_.chapters.push_back({chapterBegin_, chapterName_});
+        const std::optional<std::string> own = ownAttribute(line, "displayName");
+        title_.chapters.push_back({chapterBegin_, chapterName_, own && !own->empty()});
       }
+    }
+    // The TrackNavigationList usually follows the clips: languages are
+    // given once the whole title is read.
+    for (XplTrack& track : title_.tracks) {
+      if (track.streamClass == StreamClass::Video || !inRange(track.track, kTrackNumbers)) continue;
+      const auto& languages = track.streamClass == StreamClass::Audio ? audioLanguages_ : subLanguages_;
+      const std::optional<std::string>& langcode = languages[static_cast<std::size_t>(track.track - 1)];
+      if (langcode) track.language = matroskaLanguage(*langcode);
     }
     return tree;
   }
@@ -212,20 +276,20 @@ class TitleReader {
 
   void video(const std::string& line, TreeNode& node) {
     const std::int32_t t = XplIntAttribute(line, "track");
-    const std::int32_t m = XplIntAttribute(line, "mediaAttr");
+    const std::int32_t m = mediaAttribute(line);
     if (!inRange(t, kSlots) || !inRange(m, kMediaAttributes) || videoSeen_[static_cast<std::size_t>(t - 1)]) return;
     videoSeen_[static_cast<std::size_t>(t - 1)] = true;
     const std::string label =
         tables_.XplVideoAttributes[static_cast<std::size_t>(m - 1)] + ".stream." + std::to_string(t - 1);
     node.children.push_back(label);
     report_.log(label + " found!");
-    title_.tracks.push_back({StreamClass::Video, t, label});
+    title_.tracks.push_back({StreamClass::Video, t, label, t});
   }
 
   void listed(const std::string& line, StreamClass streamClass, std::string& description, TreeNode& node) {
     const bool audio = streamClass == StreamClass::Audio;
     const std::int32_t s = XplIntAttribute(line, "streamNumber");
-    const std::int32_t m = XplIntAttribute(line, "mediaAttr");
+    const std::int32_t m = mediaAttribute(line);
     auto& seen = audio ? audioSeen_ : subSeen_;
     if (!inRange(s, kSlots) || !inRange(m, kMediaAttributes) || seen[static_cast<std::size_t>(s - 1)]) return;
     seen[static_cast<std::size_t>(s - 1)] = true;
@@ -234,7 +298,18 @@ class TitleReader {
     const std::string label = table[static_cast<std::size_t>(m - 1)] + ".stream." + twoDigits(s - 1) + "." + description;
     node.children.push_back(label);
     report_.log(label + " found!");
-    title_.tracks.push_back({streamClass, s, label});
+    title_.tracks.push_back(
+        {streamClass, s, label, ownInteger(line, "track"), ownAttribute(line, "description").value_or("")});
+  }
+
+  // An AudioTrack or SubtitleTrack of the TrackNavigationList: the first
+  // langcode given for a track number is its language.
+  void navigation(const std::string& line, std::array<std::optional<std::string>, kTrackNumbers>& languages) {
+    const std::int32_t track = ownInteger(line, "track");
+    const std::optional<std::string> langcode = ownAttribute(line, "langcode");
+    if (!langcode || !inRange(track, kTrackNumbers)) return;
+    auto& language = languages[static_cast<std::size_t>(track - 1)];
+    if (!language) language = *langcode;
   }
 
   LogSink& report_;
@@ -242,6 +317,7 @@ class TitleReader {
   XplTitle& title_;
   std::string titleName_, titleDuration_, audioDescription_, subDescription_, chapterBegin_, chapterName_;
   std::array<bool, kSlots> videoSeen_{}, audioSeen_{}, subSeen_{};
+  std::array<std::optional<std::string>, kTrackNumbers> audioLanguages_, subLanguages_;
 };
 
 }  // namespace

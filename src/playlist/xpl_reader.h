@@ -51,11 +51,23 @@ struct XplTrack {
   StreamClass streamClass;
   int number;  // as in the playlist, from 1
   std::string label;
+  // The tag's own track number, by which the title's TrackNavigationList
+  // gives the language; 0 when it has none.
+  int track = 0;
+  // The tag's own description, character references as written; empty when
+  // the tag has none (the label then carries an earlier tag's).
+  std::string description;
+  // The Matroska language of the track's langcode ("eng"), "und" when the
+  // TrackNavigationList gives none or one we do not know.
+  std::string language = "und";
 };
 
 struct XplChapter {
   std::string begin;  // "HH:MM:SS:FF" as written
   std::string name;
+  // False when the tag gives no name of its own: `name` is then an earlier
+  // chapter's, as the tree shows it.
+  bool named = true;
 };
 
 struct XplTitle {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "playlist/track_names.h"
 #include "support/scan_fixture.h"
 
 namespace tarnwick::test {
@@ -110,6 +111,13 @@ double number(std::string text) {
 
 bool layoutHasLfe(const std::string& layout) { return layout.find(".1") != std::string::npos; }
 
+// The name a Matroska track gets without a playlist, from ffprobe's channels:
+// "DD+ 5.1" for six channels with an LFE among them.
+std::string expectedName(const std::string& kind, const std::map<std::string, std::string>& oracle) {
+  const bool lfe = layoutHasLfe(oracle.at("channel_layout"));
+  return kind + " " + std::to_string(std::stoi(oracle.at("channels")) - (lfe ? 1 : 0)) + (lfe ? ".1" : ".0");
+}
+
 class AudioPeerTest : public ScanFixture, public ::testing::WithParamInterface<Clip> {
  protected:
   // Encodes half a second of a tone; returns the raw stream's path.
@@ -142,6 +150,7 @@ class AudioPeerTest : public ScanFixture, public ::testing::WithParamInterface<C
 
 class DolbyPeerTest : public AudioPeerTest {};
 class DtsPeerTest : public AudioPeerTest {};
+class PlainDolbyPeerTest : public AudioPeerTest {};
 
 TEST_P(DolbyPeerTest, HeaderAgreesWithFfprobe) {
   if (!haveTools()) GTEST_SKIP() << "ffmpeg or ffprobe is not on PATH";
@@ -174,6 +183,19 @@ TEST_P(DolbyPeerTest, HeaderAgreesWithFfprobe) {
     EXPECT_EQ(fullChannels + (layoutHasLfe(oracle["channel_layout"]) ? 1 : 0), std::stoi(oracle["channels"])) << mode;
     EXPECT_LE(bsid, 8);
   }
+  const StreamSlot slot{StreamClass::Audio, clip.substreamId & 0x0F};
+  EXPECT_EQ(streamKindName(slot, state), expectedName("DD+", oracle));
+}
+
+// A Dolby Digital substream shows no header lines, but its header still
+// gives the track name its channels. Quad (2/2) and 5.1 (3/2) put lfeon at
+// different places of the header.
+TEST_P(PlainDolbyPeerTest, NamedByItsChannels) {
+  if (!haveTools()) GTEST_SKIP() << "ffmpeg or ffprobe is not on PATH";
+  const Clip& clip = GetParam();
+  ASSERT_NO_FATAL_FAILURE(encodeAndScan(clip));
+  EXPECT_TRUE(lines.empty()) << ::testing::PrintToString(lines);
+  EXPECT_EQ(streamKindName({StreamClass::Audio, clip.substreamId & 0x07}, state), expectedName("DD", oracle));
 }
 
 // Plain AC-3 frames on a Dolby Digital Plus substream are analysed too.
@@ -184,6 +206,10 @@ INSTANTIATE_TEST_SUITE_P(Encoders, DolbyPeerTest,
                                            Clip{"eac3_32k_mono_96k", "eac3", "eac3", 32000, 1, "96k", 0xC1},
                                            Clip{"ac3_48k_5_1_384k", "ac3", "ac3", 48000, 6, "384k", 0xC0},
                                            Clip{"ac3_44k1_stereo_192k", "ac3", "ac3", 44100, 2, "192k", 0xC2}),
+                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Encoders, PlainDolbyPeerTest,
+                         ::testing::Values(Clip{"ac3_48k_5_1_448k", "ac3", "ac3", 48000, 6, "448k", 0x80},
+                                           Clip{"ac3_48k_quad_384k", "ac3", "ac3", 48000, 4, "384k", 0x83}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_P(DtsPeerTest, HeaderAgreesWithFfprobe) {
@@ -208,6 +234,7 @@ TEST_P(DtsPeerTest, HeaderAgreesWithFfprobe) {
   EXPECT_EQ(
       Bytes(raw.begin() + static_cast<std::ptrdiff_t>(fsize) + 1, raw.begin() + static_cast<std::ptrdiff_t>(fsize) + 5),
       Bytes({0x7F, 0xFE, 0x80, 0x01}));
+  EXPECT_EQ(streamKindName({StreamClass::Audio, clip.substreamId & 0x07}, state), expectedName("DTS-HD", oracle));
 }
 
 INSTANTIATE_TEST_SUITE_P(Encoders, DtsPeerTest,

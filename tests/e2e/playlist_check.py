@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""The sample disc's playlist end to end: Read XPL names the title's tracks,
-a Demux after it names its outputs after them (same bytes as without the
-playlist), and the chapters file is read by mkvmerge with the playlist's
-names and times."""
+"""The sample disc's playlist end to end: Read XPL names the title's tracks
+and gives their languages, a Demux after it names its outputs after them
+(same bytes as without the playlist), and the chapters file is read by
+mkvmerge with the playlist's names and times. The sample's playlist leaves
+out mediaAttr where discs do (the video and the first audio track)."""
 
 import json
 import os
@@ -18,10 +19,12 @@ PLAIN = {
     "DTSHD.stream.01.mpa": "DTS-HD.2ch.stream.01.English Director's Commentary.mpa",
     "LPCM.stream.02.mpa": "LPCM.2ch.stream.02.Français.mpa",
     "Subpicture.00.sup": "2bitRLC.stream.00.English.sup",
-    "Subpicture.01.sup": "8bitRLC.stream.01.Français.sup",
+    "Subpicture.01.sup": "8bitRLC.stream.01.日本語.sup",
 }
 # Chapter starts of a 2-second-per-file disc at 60 frames per second.
 CHAPTERS = [("00:00:00.000", "Opening"), ("00:00:01.000", "The Middle"), ("00:00:02.250", "Épilogue")]
+# The languages of the TrackNavigationList's langcodes ("jp" is Japanese).
+LANGUAGES = {"video0": "und", "audio00": "eng", "audio01": "eng", "audio02": "fre", "sub00": "eng", "sub01": "jpn"}
 
 
 def main():
@@ -51,6 +54,8 @@ def main():
         check(labels.get("audio01") == "DTS-HD.2ch.stream.01.English Director's Commentary",
               "the DTS track's label: %s" % labels.get("audio01"))
         check(len(data["tracks"]) == 6, "six tracks, the second file's repeats not listed again")
+        languages = {t["box"]: t["language"] for t in data["tracks"]}
+        check(languages == LANGUAGES, "the tracks' languages: %s" % languages)
         check([c["startMs"] for c in data["chapters"]] == [0, 1000, 2250], "chapter starts in ms")
 
         shown = run([cli, "xpl", xpl, evo]).stdout.split("\n")
@@ -109,6 +114,24 @@ def main():
             simple = run(["mkvextract", mkv, "chapters", "--simple", "-"]).stdout.splitlines()
             seen = [(simple[i].split("=", 1)[1], simple[i + 1].split("=", 1)[1]) for i in range(0, len(simple) - 1, 2)]
             check(seen == CHAPTERS, "the muxed chapters' times and names: %s" % seen)
+
+            # A chapter without a name of its own is named by its number, and
+            # mkvmerge takes the language our table gives Japanese.
+            unnamed_xpl, unnamed = os.path.join(tmp, "VPLST001.XPL"), os.path.join(tmp, "unnamed.txt")
+            text = open(xpl, encoding="utf-8").read()
+            with open(unnamed_xpl, "w", encoding="utf-8") as f:
+                f.write(text.replace(' displayName="The Middle"', ""))
+            made = run([cli, "xpl", "--chapters", unnamed, unnamed_xpl, evo])
+            check(made.returncode == 0, "xpl --chapters on the playlist without the name: " + made.stderr.strip())
+            merged = run(["mkvmerge", "-o", mkv, "--language", "0:" + str(languages.get("sub01")),
+                          "--chapters", unnamed, audio])
+            check(merged.returncode == 0, "mkvmerge takes both: " + merged.stdout[-300:])
+            info = json.loads(run(["mkvmerge", "-J", mkv]).stdout)
+            language = info["tracks"][0]["properties"].get("language") if info.get("tracks") else None
+            check(language == "jpn", "mkvmerge keeps the language jpn: %s" % language)
+            simple = run(["mkvextract", mkv, "chapters", "--simple", "-"]).stdout.splitlines()
+            names = [line.split("=", 1)[1] for line in simple if "NAME=" in line]
+            check(names == ["Opening", "Chapter 02", "Épilogue"], "the unnamed chapter's name: %s" % names)
 
     print("%d passed, %d failed" % (len(passes), len(failures)))
     return 1 if failures else 0

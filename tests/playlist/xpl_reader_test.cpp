@@ -11,6 +11,8 @@
 #include "app/tf_main.h"
 #include "engine/file_io.h"
 #include "playlist/chapters.h"
+#include "playlist/languages.h"
+#include "playlist/track_names.h"
 #include "playlist/xpl_reader.h"
 #include "support/ps_builder.h"
 #include "support/temp_dir.h"
@@ -247,6 +249,96 @@ TEST_F(ReadXplTest, TheTitleThatPlaysTheEvoLabelsTheBoxes) {
   window.clearLog();
   main.bReadXPLClick();
   EXPECT_EQ(window.logText().size(), 10u);
+}
+
+// The shape real discs write: no mediaAttr where the first table entry is
+// meant, languages in the title's TrackNavigationList, chapters without
+// names. What the MKV's tracks are called follows from it.
+const char* const kDiscShaped =
+    "<Playlist>\n"
+    "<VideoAttributeItem index=\"1\" codec=\"VC-1\"/>\n"
+    "<AudioAttributeItem index=\"1\" codec=\"DD+\" channels=\"6\"/>\n"
+    "<AudioAttributeItem index=\"2\" codec=\"MLP\" channels=\"6\"/>\n"
+    "<SubpictureAttributeItem index=\"1\" codec=\"8bitRLC\"/>\n"
+    "<TitleSet>\n"
+    "<Title id=\"t\" displayName=\"Tom &amp; Jerry \" titleDuration=\"01:00:00:00\">\n"
+    "<PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/FEATURE_1.MAP\">\n"
+    "<Video track=\"1\"/>\n"
+    "<Audio track=\"1\" streamNumber=\"1\" description=\"English\"/>\n"
+    "<Audio track=\"2\" streamNumber=\"3\" mediaAttr=\"2\" description=\"Director&apos;s Commentary\"/>\n"
+    "<Audio track=\"3\" streamNumber=\"4\"/>\n"  // the label carries the commentary's description
+    "<Audio track=\"4\" streamNumber=\"5\" mediaAttr=\"0\" description=\"Out of range\"/>\n"
+    "<Subtitle track=\"1\" streamNumber=\"1\" description=\"English\"/>\n"
+    "<Subtitle track=\"2\" streamNumber=\"2\" description=\"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\"/>\n"
+    "</PrimaryAudioVideoClip>\n"
+    "<ChapterList>\n"
+    "<Chapter titleTimeBegin=\"00:00:00:00\" displayName=\"Opening\"/>\n"
+    "<Chapter titleTimeBegin=\"00:05:00:00\"/>\n"
+    "<Chapter titleTimeBegin=\"bad\"/>\n"
+    "<Chapter titleTimeBegin=\"00:10:00:00\" displayName=\"\"/>\n"
+    "</ChapterList>\n"
+    "<TrackNavigationList>\n"
+    "<VideoTrack track=\"1\" angleNumber=\"1\"/>\n"
+    "<AudioTrack track=\"1\" langcode=\"EN:00\" selectable=\"true\"/>\n"
+    "<AudioTrack langcode=\"jp:01\" track=\"2\"/>\n"
+    "<AudioTrack track=\"3\" langcode=\"xx:00\"/>\n"
+    "<AudioTrack track=\"1\" langcode=\"fr:00\"/>\n"  // a track's first langcode holds
+    "<SubtitleTrack track=\"1\" langcode=\"en:00\"/>\n"
+    "<SubtitleTrack track=\"2\" langcode=\"jp:00\"/>\n"
+    "</TrackNavigationList>\n"
+    "</Title>\n"
+    "</TitleSet>\n"
+    "</Playlist>\n";
+
+TEST_F(ReadXplTest, ADiscShapedPlaylistNamesTheTracksAndChapters) {
+  readPlaylist(kDiscShaped);
+  EXPECT_THAT(texts(window.playlistTree()),
+              ElementsAre("Info", "  Name: Tom &amp; Jerry ", "  Duration: 01:00:00:00", "Video", "  VC-1.stream.0",
+                          "Audio", "  DD+.6ch.stream.00.English", "  MLP.6ch.stream.02.Director&apos;s Commentary",
+                          "  DD+.6ch.stream.03.Director&apos;s Commentary", "Subtitle", "  8bitRLC.stream.00.English",
+                          "  8bitRLC.stream.01.\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", "Chapter",
+                          "  00:00:00:00: Opening", "  00:05:00:00: Opening", "  bad: Opening", "  00:10:00:00: "));
+  EXPECT_TRUE(window.checked(videoBox(0)));
+  EXPECT_TRUE(window.checked(audioBox(3)));
+  // A mediaAttr that is there but outside the table still skips the track.
+  EXPECT_FALSE(window.enabled(audioBox(4)));
+
+  // The chapters file names a chapter without a name of its own by its number.
+  const XplTitle& title = main.playlistTitle();
+  EXPECT_EQ(simpleChapters(title).text,
+            "CHAPTER01=00:00:00.000\nCHAPTER01NAME=Opening\nCHAPTER02=00:05:00.000\nCHAPTER02NAME=Chapter 02\n"
+            "CHAPTER03=00:10:00.000\nCHAPTER03NAME=Chapter 03\n");
+
+  // As Read EVO would have found the streams: the track without a
+  // description is named by its kind and channels.
+  ScanState& scan = main.scan();
+  scan.VideoSlots[0] = 0x55;
+  scan.AudioSlots[3] = 0xC3;
+  scan.audioRecords[3].channels = {5, true};
+  const auto label = [&](StreamClass c, int slot, const XplTitle& playlist) {
+    const MkvTrackLabel l = mkvTrackLabel({c, slot}, scan, playlist);
+    return l.name + "|" + l.language;
+  };
+  EXPECT_EQ(label(StreamClass::Video, 0, title), "VC-1|und");
+  EXPECT_EQ(label(StreamClass::Audio, 0, title), "English|eng");
+  EXPECT_EQ(label(StreamClass::Audio, 2, title), "Director's Commentary|jpn");
+  EXPECT_EQ(label(StreamClass::Audio, 3, title), "DD+ 5.1|und");
+  EXPECT_EQ(label(StreamClass::Subpicture, 1, title), "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E|jpn");
+  EXPECT_EQ(label(StreamClass::Subpicture, 2, title), "Subtitle 3|und");
+  EXPECT_EQ(mkvTitle(title), "Tom & Jerry");
+  // Without a playlist: kinds and channels, no language, no title.
+  EXPECT_EQ(label(StreamClass::Audio, 3, XplTitle()), "DD+ 5.1|und");
+  EXPECT_EQ(label(StreamClass::Audio, 0, XplTitle()), "Audio|und");
+  EXPECT_EQ(mkvTitle(XplTitle()), "");
+}
+
+TEST(Languages, DiscLangcodesAsMatroskaTakesThem) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"en:00", "eng"}, {"EN", "eng"},  {"fr:01", "fre"}, {"de:00", "ger"}, {"zh:00", "chi"}, {"aa", "aar"},
+      {"zu", "zul"},    {"jp:00", "jpn"}, {"dk:00", "dan"}, {"se:00", "swe"}, {"gr", "gre"},   {"cz", "cze"},
+      {"cn", "chi"},    {"kr", "kor"},  {"iw", "heb"},   {"xx:00", "und"}, {"eng:00", "und"}, {"e1", "und"},
+      {"", "und"},      {":00", "und"}};
+  for (const auto& [langcode, language] : rows) EXPECT_EQ(matroskaLanguage(langcode), language) << langcode;
 }
 
 TEST_F(ReadXplTest, ASplitFeatureIsFoundByItsFirstFile) {

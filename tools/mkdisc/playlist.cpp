@@ -43,24 +43,35 @@ std::string samplePlaylist(double secondsPerFile, const std::array<std::uint8_t,
   x += "           titleDuration=\"" + total + "\" onEnd=\"Extras\">\n";
   x += "      <PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/FEATURE_1.MAP\" titleTimeBegin=\"00:00:00:00\"\n";
   x += "                             titleTimeEnd=\"" + timeCode(secondsPerFile) + "\" dataSource=\"Disc\">\n";
-  x += "        <Video track=\"1\" mediaAttr=\"1\" angleNumber=\"1\"/>\n";
-  x += "        <Audio track=\"1\" streamNumber=\"" + ddp + "\" mediaAttr=\"1\" langcode=\"en:00\" description=\"English\"/>\n";
-  x += "        <Audio track=\"2\" streamNumber=\"" + dts + "\" mediaAttr=\"2\" langcode=\"en:01\" description=\"English Director's Commentary\"/>\n";
-  x += "        <Audio track=\"3\" streamNumber=\"" + lpcm + "\" mediaAttr=\"3\" langcode=\"fr:00\" description=\"Fran\xC3\xA7" "ais\"/>\n";
-  x += "        <Subtitle track=\"1\" streamNumber=\"1\" mediaAttr=\"1\" langcode=\"en:00\" description=\"English\"/>\n";
-  x += "        <Subtitle track=\"2\" streamNumber=\"2\" mediaAttr=\"2\" langcode=\"fr:00\" description=\"Fran\xC3\xA7" "ais\"/>\n";
+  // As discs write them: no mediaAttr for the first table entry, the
+  // languages in the TrackNavigationList below.
+  x += "        <Video track=\"1\" angleNumber=\"1\"/>\n";
+  x += "        <Audio track=\"1\" streamNumber=\"" + ddp + "\" description=\"English\"/>\n";
+  x += "        <Audio track=\"2\" streamNumber=\"" + dts + "\" mediaAttr=\"2\" description=\"English Director's Commentary\"/>\n";
+  x += "        <Audio track=\"3\" streamNumber=\"" + lpcm + "\" mediaAttr=\"3\" description=\"Fran\xC3\xA7" "ais\"/>\n";
+  x += "        <Subtitle track=\"1\" streamNumber=\"1\" mediaAttr=\"1\" description=\"English\"/>\n";
+  x += "        <Subtitle track=\"2\" streamNumber=\"2\" mediaAttr=\"2\" description=\"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\"/>\n";
   x += "      </PrimaryAudioVideoClip>\n";
   x += "      <PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/FEATURE_2.MAP\" titleTimeBegin=\"" +
        timeCode(secondsPerFile) + "\"\n";
   x += "                             titleTimeEnd=\"" + total + "\" dataSource=\"Disc\">\n";
   x += "        <Video track=\"1\" mediaAttr=\"1\" angleNumber=\"1\"/>\n";
-  x += "        <Audio track=\"1\" streamNumber=\"" + ddp + "\" mediaAttr=\"1\" langcode=\"en:00\" description=\"English\"/>\n";
+  x += "        <Audio track=\"1\" streamNumber=\"" + ddp + "\" mediaAttr=\"1\" description=\"English\"/>\n";
   x += "      </PrimaryAudioVideoClip>\n";
   x += "      <ChapterList>\n";
   x += "        <Chapter titleTimeBegin=\"00:00:00:00\" displayName=\"Opening\"/>\n";
   x += "        <Chapter titleTimeBegin=\"" + timeCode(secondsPerFile / 2) + "\" displayName=\"The Middle\"/>\n";
   x += "        <Chapter titleTimeBegin=\"" + timeCode(secondsPerFile + 0.25) + "\" displayName=\"\xC3\x89pilogue\"/>\n";
   x += "      </ChapterList>\n";
+  // "jp" is the country code that discs write for Japanese.
+  x += "      <TrackNavigationList>\n";
+  x += "        <VideoTrack track=\"1\" angleNumber=\"1\" selectable=\"true\"/>\n";
+  x += "        <AudioTrack track=\"1\" langcode=\"en:00\" selectable=\"true\"/>\n";
+  x += "        <AudioTrack track=\"2\" langcode=\"en:01\" selectable=\"true\"/>\n";
+  x += "        <AudioTrack track=\"3\" langcode=\"fr:00\" selectable=\"true\"/>\n";
+  x += "        <SubtitleTrack track=\"1\" langcode=\"en:00\" selectable=\"true\"/>\n";
+  x += "        <SubtitleTrack track=\"2\" langcode=\"jp:00\" selectable=\"true\"/>\n";
+  x += "      </TrackNavigationList>\n";
   x += "    </Title>\n";
   x += "    <Title id=\"Extras\" titleNumber=\"2\" type=\"Original\" displayName=\"Trailer\" titleDuration=\"00:01:30:00\">\n";
   x += "      <PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/TRAILER.MAP\" titleTimeBegin=\"00:00:00:00\"\n";

@@ -1,7 +1,7 @@
 #pragma once
 // The disc's playlist, ADV_OBJ/VPLST000.XPL: a title for the feature whose
-// tracks carry the sample streams' numbers, chapters, and a second title
-// that plays another EVO.
+// tracks carry the sample streams' numbers, chapters and languages, and a
+// second title that plays another EVO.
 
 #include <array>
 #include <cstdint>

@@ -154,7 +154,7 @@ std::string jsonPlaylist(const std::string& xplPath, const std::string& evoPath,
     out += i == 0 ? "\n" : ",\n";
     out += "    {\"kind\": " + jsonString(video ? "video" : audio ? "audio" : "subtitle") +
            ", \"number\": " + std::to_string(track.number) + ", \"box\": " + box +
-           ", \"label\": " + jsonString(track.label) + "}";
+           ", \"label\": " + jsonString(track.label) + ", \"language\": " + jsonString(track.language) + "}";
   }
   out += title.tracks.empty() ? "],\n" : "\n  ],\n";
   out += "  \"chapters\": [";

@@ -1,0 +1,16 @@
+#pragma once
+// The language of a playlist track as Matroska muxers take it.
+
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+// A TrackNavigationList langcode ("en:00": two letters, then the variant
+// after ":") as a three-letter ISO 639-2 code, the form of Matroska's
+// language element ("eng"). The country codes that discs write in place of
+// a language (jp, dk, se …) are taken as the language they mean; anything
+// else is "und".
+std::string matroskaLanguage(std::string_view langcode);
+
+}  // namespace tarnwick
