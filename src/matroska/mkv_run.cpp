@@ -14,6 +14,7 @@
 #include "engine/run_steps.h"
 #include "engine/utf8.h"
 #include "playlist/chapters.h"
+#include "playlist/track_names.h"
 
 namespace fs = std::filesystem;
 
@@ -85,21 +86,6 @@ std::string frameRate(const StreamRecord& record) {
   }
   return {};
 }
-
-const XplTrack* playlistTrack(const XplTitle& title, StreamSlot slot) {
-  if (!title.found) return nullptr;
-  for (const XplTrack& track : title.tracks)
-    if (trackSlot(track) == slot) return &track;
-  return nullptr;
-}
-
-std::string trackName(const ScanState& state, const XplTitle& title, StreamSlot slot) {
-  if (const XplTrack* track = playlistTrack(title, slot); track != nullptr && !track->label.empty())
-    return validUtf8(xmlText(track->label));
-  return kindName(slot.streamClass, state.slotId(slot));
-}
-
-std::string trackLanguage(const XplTitle&, StreamSlot) { return "und"; }
 
 // The folder of the run's temporary files, beside the MKV; removed with
 // everything in it when the run ends, unless the user keeps the streams.
@@ -327,8 +313,7 @@ std::vector<std::string> mkvmergeArguments(const ScanState& state, const MkvRequ
                                            const std::vector<MkvInputFile>& files, const std::string& chaptersPath,
                                            const std::string& output) {
   std::vector<std::string> args = {"--gui-mode", "--output", output};
-  if (request.title.found && !request.title.name.empty())
-    args.insert(args.end(), {"--title", validUtf8(xmlText(request.title.name))});
+  if (const std::string title = mkvTitle(request.title); !title.empty()) args.insert(args.end(), {"--title", title});
   const std::uint32_t reference = referencePts(state, request.selection);
   const std::uint32_t subtitleBase = subtitleTimeBase(state);
   bool defaultAudio = true;
@@ -340,9 +325,9 @@ std::vector<std::string> mkvmergeArguments(const ScanState& state, const MkvRequ
       isDefault = defaultAudio;
       defaultAudio = false;
     }
-    args.insert(args.end(), {"--track-name", "0:" + trackName(state, request.title, slot), "--language",
-                             "0:" + trackLanguage(request.title, slot), "--default-track-flag",
-                             std::string("0:") + (isDefault ? "yes" : "no")});
+    const MkvTrackLabel label = mkvTrackLabel(slot, state, request.title);
+    args.insert(args.end(), {"--track-name", "0:" + label.name, "--language", "0:" + label.language,
+                             "--default-track-flag", std::string("0:") + (isDefault ? "yes" : "no")});
     const StreamRecord& record = state.record(slot);
     if (slot.streamClass == StreamClass::Video) {
       const std::string rate = frameRate(record);
