@@ -77,8 +77,11 @@ class PartialOutput {
   ~PartialOutput() {
     if (kept_) return;
     file.reset();  // closed before it goes
+    // Only a file of our own making: never a device or a link's target.
     std::error_code ignored;
-    std::filesystem::remove(pathFromUtf8(path_), ignored);
+    const std::filesystem::path path = pathFromUtf8(path_);
+    if (std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ignored)))
+      std::filesystem::remove(path, ignored);
   }
   PartialOutput(const PartialOutput&) = delete;
   PartialOutput& operator=(const PartialOutput&) = delete;
