@@ -41,6 +41,7 @@ void startPgs(ScanState& state, RunReport& report) {
 
 Outcome readEvoRun(ScanState& state, const RunInput& input, const ScanOptions& options, RunReport& report) {
   state.VideoFrameCounts = {};
+  state.resetLpcmFormats();
   state.EarliestPts = 0xFFFFFFFF;
   report.log("Opening file [b]" + namePart(input.path) + "[/b]");
   InputScope inputScope(state);
@@ -63,6 +64,7 @@ Outcome readEvoRun(ScanState& state, const RunInput& input, const ScanOptions& o
 Outcome demuxRun(ScanState& state, const RunInput& input, const ScanOptions& options,
                  const StreamSelection& selection, RunReport& report) {
   state.VideoFrameCounts = {};
+  state.resetLpcmFormats();
   InputScope inputScope(state);
   openRunInput(state, input.path, report);
   try {

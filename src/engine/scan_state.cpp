@@ -54,6 +54,19 @@ const StreamRecord& ScanState::record(StreamSlot s) const {
   }
 }
 
+std::optional<LpcmFormat> ScanState::lpcmFormat(int slot) const {
+  return lpcmFormats.at(static_cast<std::size_t>(slot));
+}
+
+const std::optional<LpcmFormatChange>& ScanState::lpcmFormatChange(int slot) const {
+  return lpcmFormatChanges.at(static_cast<std::size_t>(slot));
+}
+
+void ScanState::resetLpcmFormats() {
+  lpcmFormats = {};
+  lpcmFormatChanges = {};
+}
+
 void ScanState::closeOutputsQuietly() {
   for (auto& converter : pgsConverters) converter.reset();
   try {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/file_io.h"
+#include "engine/lpcm_wav.h"
 #include "engine/stream_ids.h"
 #include "subtitles/pgs_writer.h"
 
@@ -79,6 +80,12 @@ struct ScanState {
   // payload run to the next within a scan so a split marker counts once.
   std::array<std::uint32_t, 2> FrameCountWindow{};
 
+  // LPCM, by audio slot, over the files of the latest Read EVO or Demux: the
+  // format that the first packet of the slot's stream gave, and the first
+  // packet that gave another one.
+  std::array<std::optional<LpcmFormat>, kAudioOutputs> lpcmFormats;
+  std::array<std::optional<LpcmFormatChange>, kAudioOutputs> lpcmFormatChanges;
+
   // Per-stream report of the latest analysis scan.
   std::array<StreamRecord, 2> videoRecords;
   std::array<StreamRecord, 16> audioRecords;
@@ -89,6 +96,12 @@ struct ScanState {
   std::optional<OutputFile>& output(StreamSlot s);
   std::int32_t slotId(StreamSlot s) const;
   const StreamRecord& record(StreamSlot s) const;
+
+  // The LPCM format of audio slot `slot`, when an LPCM stream owns it.
+  std::optional<LpcmFormat> lpcmFormat(int slot) const;
+  // Where that stream first changes its format, if it does.
+  const std::optional<LpcmFormatChange>& lpcmFormatChange(int slot) const;
+  void resetLpcmFormats();
 
   void fillAc3RateTable();
   void resetSlots();

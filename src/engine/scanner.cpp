@@ -80,6 +80,7 @@ struct Registers {
   std::int32_t SubpictureSlot = -1;
   std::uint32_t SubpictureStreamId = 0;
   std::int64_t ChunkLength = 0;
+  std::int64_t ChunkStart = 0;  // the chunk's offset in the input
   // The current packet's header carried a nonzero PTS not yet used for a
   // subpicture record.
   bool RecordPending = false;
@@ -125,6 +126,7 @@ class Scanner {
   void afterTimestamp();
   void substreamId(std::uint8_t b);
   void audioDispatch();
+  void lpcmFormatByte(std::uint8_t b, std::int64_t pos);
   void payload(std::int64_t pos, std::int32_t n);
   void firstDetails(std::int64_t pos, std::int32_t n);
   void found(std::string_view prefix, int slot);
@@ -288,6 +290,21 @@ void Scanner::audioDispatch() {
     r_.InPayload = true;
   }
   r_.CurrentPts = 0;
+}
+
+// The format byte of an LPCM header (quantisation, frequency, channels) of
+// the stream that owns the slot: the first one is the stream's format, the
+// first one after it that says another is kept as its change. The frame
+// number and dynamic range around it change from packet to packet.
+void Scanner::lpcmFormatByte(std::uint8_t b, std::int64_t pos) {
+  constexpr std::uint8_t kFormatBits = 0xF7;  // all but the reserved bit
+  const auto k = static_cast<std::size_t>(r_.AudioSlot);
+  std::optional<LpcmFormat>& first = s_.lpcmFormats[k];
+  if (!first) {
+    first = lpcmFormatOf(b);
+  } else if ((b & kFormatBits) != (first->code & kFormatBits) && !s_.lpcmFormatChanges[k]) {
+    s_.lpcmFormatChanges[k] = LpcmFormatChange{s_.InputStream->path(), r_.ChunkStart + pos, *first, lpcmFormatOf(b)};
+  }
 }
 
 // One byte step at pos; advances pos past the byte, or past a whole run.
@@ -494,6 +511,7 @@ void Scanner::step(std::int64_t& pos) {
   // N, O. the rest of the LPCM and Dolby TrueHD headers
   if (r_.LpcmHeaderPending > 0) {
     if (!consumeHeaderByte()) return;
+    if (r_.LpcmHeaderPending == 2) lpcmFormatByte(b, pos - 1);
     if (--r_.LpcmHeaderPending == 0) {
       r_.payloadKind = PayloadKind::Audio;
       r_.InPayload = true;
@@ -653,6 +671,7 @@ void Scanner::run() {
 
   InputFile& in = *s_.InputStream;
   while (in.position() < in.size() && !s_.CancelRequested) {
+    r_.ChunkStart = in.position();
     r_.ChunkLength = static_cast<std::int64_t>(in.readChunk(buf_, kPackBufferSize));
     const std::int64_t position = in.position();
     if (position % kProgressInterval == 0) progress(position, in.size());

@@ -134,9 +134,34 @@ PsBuilder& PsBuilder::dts(std::uint8_t id, const Bytes& payload, std::optional<s
   return privateStream1(id, {0x01, 0x00, 0x01}, payload, withPts(pts));
 }
 
-PsBuilder& PsBuilder::lpcm(std::uint8_t id, const Bytes& payload, std::optional<std::uint64_t> pts) {
+PsBuilder& PsBuilder::lpcm(std::uint8_t id, const Bytes& payload, std::optional<std::uint64_t> pts,
+                           std::uint8_t format, std::uint8_t frameNumber) {
   // frame count, first access unit, emphasis/mute/frame number, quantisation/rate/channels, dynamic range
-  return privateStream1(id, {0x01, 0x00, 0x01, 0x00, 0x01, 0x80}, payload, withPts(pts));
+  return privateStream1(id, {0x01, 0x00, 0x01, static_cast<std::uint8_t>(frameNumber & 0x1F), format, 0x80}, payload,
+                        withPts(pts));
+}
+
+Bytes lpcmSampleBytes(const std::vector<std::int32_t>& samples, int channels, int bits) {
+  Bytes out;
+  const auto top = [&](std::int32_t v) {
+    out.push_back(static_cast<std::uint8_t>(v >> 16));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+  };
+  if (bits == 16) {
+    for (const std::int32_t v : samples) top(v);
+    return out;
+  }
+  const std::size_t group = channels == 1 ? 2 : 4;
+  for (std::size_t g = 0; g + group <= samples.size(); g += group) {
+    for (std::size_t i = 0; i < group; ++i) top(samples[g + i]);
+    if (bits == 24) {
+      for (std::size_t i = 0; i < group; ++i) out.push_back(static_cast<std::uint8_t>(samples[g + i]));
+    } else {
+      for (std::size_t i = 0; i < group; i += 2)
+        out.push_back(static_cast<std::uint8_t>((samples[g + i] & 0xF0) | ((samples[g + i + 1] >> 4) & 0x0F)));
+    }
+  }
+  return out;
 }
 
 PsBuilder& PsBuilder::trueHd(std::uint8_t id, const Bytes& payload, std::optional<std::uint64_t> pts) {

@@ -51,7 +51,10 @@ class PsBuilder {
   // bytes after the id, Dolby TrueHD four, LPCM six, subpictures none.
   PsBuilder& ac3(std::uint8_t substreamId, const Bytes& payload, std::optional<std::uint64_t> pts = {});
   PsBuilder& dts(std::uint8_t substreamId, const Bytes& payload, std::optional<std::uint64_t> pts = {});
-  PsBuilder& lpcm(std::uint8_t substreamId, const Bytes& payload, std::optional<std::uint64_t> pts = {});
+  // LPCM's `format` byte: quantisation (2 bits), frequency (2), reserved,
+  // channels − 1 (3); 0x01 is 48 kHz 16-bit stereo.
+  PsBuilder& lpcm(std::uint8_t substreamId, const Bytes& payload, std::optional<std::uint64_t> pts = {},
+                  std::uint8_t format = 0x01, std::uint8_t frameNumber = 0);
   PsBuilder& trueHd(std::uint8_t substreamId, const Bytes& payload, std::optional<std::uint64_t> pts = {});
   PsBuilder& subpicture(std::uint8_t substreamId, const Bytes& payload, std::optional<std::uint64_t> pts = {});
   // A padding packet (0xBE) of `total` bytes including its 6-byte header.
@@ -73,6 +76,12 @@ class PsBuilder {
   Bytes bytes_;
   std::size_t packStart_ = 0;
 };
+
+// LPCM sample bytes as a disc carries them: `samples` interleaved, each
+// 24-bit value in the low bits of an int32 (a 16- or 20-bit sample is its top
+// bits); 16-bit big-endian, 20 and 24 bits in groups of four samples (two for
+// one channel): their top 16 bits, then their low 8 bits or low nibbles.
+Bytes lpcmSampleBytes(const std::vector<std::int32_t>& samples, int channels, int bits);
 
 // Payload of `n` bytes of a repeating, recognisable pattern.
 Bytes pattern(std::size_t n, std::uint8_t seed = 0);
