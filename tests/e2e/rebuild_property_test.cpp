@@ -139,7 +139,7 @@ Case generate(std::uint64_t seed) {
   for (const auto& meeting : kMeetings)
     if (chance(20))
       for (const std::uint8_t id : meeting) addSubstream(id);
-  const std::size_t extra = 1 + below(5);
+  const std::size_t extra = 1 + below(12);
   for (std::size_t n = 0; n < extra; ++n) {
     switch (below(6)) {
       case 0: case 1: addSubstream(kAudio3[below(kAudio3.size())]); break;
@@ -152,13 +152,15 @@ Case generate(std::uint64_t seed) {
           addSubstream(std::vector<std::uint8_t>{0x90, 0x9F, 0xA8, 0xAF, 0xB8, 0xBF}[below(6)]);
     }
   }
-  // More than eight audio streams leave a renumbering without a free id in
-  // the kinds of eight ids (it keeps its own, which may share a slot in the
-  // rebuilt file): a case of its own, not this test's.
+  // Past eight audio streams (MPEG audio counts: it takes a number too) a
+  // stream of a kind with eight ids finds no free id and keeps its own, which
+  // may share a slot with another stream in the rebuilt file, where Read EVO
+  // then leaves it out. That is logged ("keeps its id: no free id fits") and
+  // is a case of its own, not this test's.
   int audio = 0;
   std::erase_if(list, [&](const Stream& s) {
     const auto slot = slotOf(s);
-    return slot && slot->first == 'a' && ++audio > 8;
+    return ((slot && slot->first == 'a') || s.carrier == Carrier::MpegAudio) && ++audio > 8;
   });
   std::shuffle(list.begin(), list.end(), rng);
 
