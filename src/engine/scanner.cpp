@@ -252,41 +252,38 @@ void Scanner::substreamId(std::uint8_t b) {
 // The substream id and the three bytes after it have passed.
 void Scanner::audioDispatch() {
   const std::uint32_t id = r_.StartCode >> 24;
-  // An id of no known kind keeps the kind of the packet before it.
-  r_.AudioSlot = static_cast<std::int32_t>(id & 0x0F);
-  if (const std::optional<AudioKind> kind = audioKindOf(id)) {
-    r_.audioKind = *kind;
-    r_.AudioSubstreamId = id;
-    r_.AudioSlot = audioSlotOf(*kind, id);
-    if (!owns(StreamClass::Audio, s_.AudioSlots[r_.AudioSlot], id, r_.AudioSlot, true)) {
-      r_.payloadKind = PayloadKind::Discard;
-      r_.InPayload = true;
-      r_.CurrentPts = 0;
-      return;
-    }
-    if (s_.AudioSlots[r_.AudioSlot] < 0) {
-      s_.AudioSlots[r_.AudioSlot] = static_cast<std::int32_t>(id);
-      found(audioFoundPrefix(*kind), r_.AudioSlot);
-      r_.FirstAudioPts = r_.CurrentPts;
-    }
+  // An id of no known kind (0x90-0x9F, 0xA8-0xAF, 0xB8-0xBF) owns no slot:
+  // read with the kind of the packet before it, LPCM A8 or TrueHD B8 would
+  // land in the output of the stream that owns slot 8.
+  const std::optional<AudioKind> kind = audioKindOf(id);
+  if (!kind) {
+    r_.payloadKind = PayloadKind::Discard;
+    r_.InPayload = true;
+    r_.CurrentPts = 0;
+    return;
   }
-  const auto slot = static_cast<std::uint32_t>(r_.AudioSlot);
+  r_.audioKind = *kind;
+  r_.AudioSubstreamId = id;
+  r_.AudioSlot = audioSlotOf(*kind, id);
+  if (!owns(StreamClass::Audio, s_.AudioSlots[r_.AudioSlot], id, r_.AudioSlot, true)) {
+    r_.payloadKind = PayloadKind::Discard;
+    r_.InPayload = true;
+    r_.CurrentPts = 0;
+    return;
+  }
+  if (s_.AudioSlots[r_.AudioSlot] < 0) {
+    s_.AudioSlots[r_.AudioSlot] = static_cast<std::int32_t>(id);
+    found(audioFoundPrefix(*kind), r_.AudioSlot);
+    r_.FirstAudioPts = r_.CurrentPts;
+  }
+  // The rest of the substream header: one more byte for Dolby TrueHD, three
+  // for LPCM; the other kinds' payload begins here.
   if (r_.audioKind == AudioKind::TrueHd) {
-    if (id == (slot | 0xB0)) {
-      r_.TrueHdHeaderPending = 1;
-    } else {
-      r_.payloadKind = PayloadKind::Discard;
-      r_.InPayload = true;
-    }
+    r_.TrueHdHeaderPending = 1;
   } else if (r_.audioKind == AudioKind::Lpcm) {
-    if (id == (slot | 0xA0)) {
-      r_.LpcmHeaderPending = 3;
-    } else {
-      r_.payloadKind = PayloadKind::Discard;
-      r_.InPayload = true;
-    }
+    r_.LpcmHeaderPending = 3;
   } else {
-    r_.payloadKind = id == (slot | r_.AudioSubstreamId) ? PayloadKind::Audio : PayloadKind::Discard;
+    r_.payloadKind = PayloadKind::Audio;
     r_.InPayload = true;
   }
   r_.CurrentPts = 0;

@@ -375,6 +375,67 @@ TEST_F(CliTest, RebuildKeepsTheNamedStreams) {
   EXPECT_THAT(read.out, HasSubstr("\nMPEG-2 video stream 0 found!\nDolby Digital Plus audio stream 0 found!\nDone.\n"));
 }
 
+// DTS 8D and LPCM A5 meet in audio slot 5, subpicture 20 and 60 in slot 0;
+// VC-1 57 no box holds. The later ones are listed as left out, and the
+// output of slot 5 holds DTS 8D only.
+TEST_F(CliTest, StreamsSharingASlotAreLeftOutAndListed) {
+  const std::string evo = dir / "t.EVO";
+  PsBuilder b;
+  b.packHeader().dts(0x8D, pattern(300, 1), 9000).finishPack();
+  b.packHeader().lpcm(0xA5, pattern(300, 2), 9000).finishPack();
+  b.packHeader().subpicture(0x20, pattern(64, 3), 9000).finishPack();
+  b.packHeader().subpicture(0x60, pattern(64, 4), 9000).finishPack();
+  b.packHeader().vc1(pattern(300, 5), 9000, {}, 0x57).finishPack();
+  b.packHeader().dts(0x8D, pattern(300, 6)).finishPack();
+  b.packHeader().lpcm(0xA5, pattern(300, 7)).finishPack();
+  b.writeTo(evo);
+  const ProcessResult read = cli({"read", "--json", evo});
+  ASSERT_EQ(read.status, 0) << read.err;
+  auto f = parseJson(read.out);
+  ASSERT_EQ(f["leftOut.length"], "3");
+  const std::vector<std::vector<std::string>> leftOut = {
+      {"audio", "165", "5", "141"}, {"subpicture", "96", "0", "32"}, {"video", "87", "null", "null"}};
+  for (std::size_t i = 0; i < leftOut.size(); ++i) {
+    const std::string s = "leftOut[" + std::to_string(i) + "].";
+    EXPECT_EQ((std::vector<std::string>{f[s + "kind"], f[s + "streamId"], f[s + "slot"], f[s + "sharesWith"]}),
+              leftOut[i]);
+  }
+  EXPECT_THAT(cli({"read", "--no-details", evo}).out,
+              HasSubstr("\nDTS HD (DTS) audio stream 5 found!\nStream A5 shares audio slot 5 with stream 8D and is left "
+                        "out.\nSubpicture stream 0 found!\nStream 60 shares subpicture slot 0 with stream 20 and is "
+                        "left out.\nStream 57 is a video stream that no box holds and is left out.\nDone.\n"));
+
+  const ProcessResult demux = cli({"demux", "-o", out, "--streams", "audio05", evo});
+  ASSERT_EQ(demux.status, 0) << demux.err;
+  EXPECT_EQ(filesIn(out), (std::set<std::string>{"t.DTSHD.stream.05.mpa"}));
+  EXPECT_EQ(readFile(out + "/t.DTSHD.stream.05.mpa"), join(pattern(300, 1), pattern(300, 6)));
+}
+
+// The playlist is an input of the command: the rebuilt file may not replace
+// it, under its own name or through a link.
+TEST_F(CliTest, RebuildNeverWritesOverThePlaylist) {
+  const std::string evo = dir / "t.EVO";
+  PsBuilder b;
+  b.packHeader().ac3(0x80, pattern(300, 1), 9000).finishPack();
+  b.writeTo(evo);
+  const std::string text = "<Playlist>\n<AudioAttributeItem index=\"1\" codec=\"DD\"/>\n<Title displayName=\"T\">\n"
+                           "<Clip src=\"t.MAP\"/>\n<Audio streamNumber=\"1\" mediaAttr=\"1\"/>\n</Title>\n</Playlist>\n";
+  const Bytes xplBytes(text.begin(), text.end());
+  const std::string playlist = out + "/t.rebuilt.EVO";
+  writeFile(playlist, xplBytes);
+  const std::string elsewhere = dir / "VPLST000.XPL";
+  writeFile(elsewhere, xplBytes);
+  const std::string link = dir / "links";
+  std::filesystem::create_directory(link);
+  std::filesystem::create_symlink(elsewhere, link + "/t.rebuilt.EVO");
+  for (const auto& [folder, xpl] : {std::pair{out, playlist}, std::pair{link, elsewhere}}) {
+    const ProcessResult r = cli({"rebuild", "-o", folder, "--xpl", xpl, evo});
+    EXPECT_EQ(r.status, 1) << xpl;
+    EXPECT_THAT(r.err, HasSubstr("Cannot create file \"" + folder + "/t.rebuilt.EVO\". It is an input file of this command"));
+    EXPECT_EQ(readFile(xpl), xplBytes) << xpl;
+  }
+}
+
 TEST_F(CliTest, RebuildTakesAnEvoWithStreams) {
   const ProcessResult vob = cli({"rebuild", "-o", out, input});
   EXPECT_EQ(vob.status, 2);

@@ -126,6 +126,20 @@ TEST_F(WriterTest, MpegAudioIsNeverWrittenIntoAnotherStream) {
   EXPECT_EQ(readFile(a0), concat({pattern(50, 1), pattern(50, 3)}));
 }
 
+// Substream ids of no known kind own no slot: TrueHD B8 after TrueHD B2,
+// and LPCM A8 after LPCM A1, never reach Dolby Digital Plus C8's output.
+TEST_F(WriterTest, SubstreamsOfNoKnownKindReachNoOutput) {
+  PsBuilder b;
+  b.ac3(0xC8, pattern(20, 1), 100).trueHd(0xB2, pattern(20, 2), 100).trueHd(0xB8, pattern(20, 3), 100);
+  b.lpcm(0xA1, pattern(20, 4), 100).lpcm(0xA8, pattern(20, 5)).ac3(0xC8, pattern(20, 6));
+  const std::string a8 = openAudio(8), a2 = openAudio(2), a1 = openAudio(1);
+  scan(b.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  EXPECT_EQ(readFile(a8), concat({pattern(20, 1), pattern(20, 6)}));
+  EXPECT_EQ(readFile(a2), pattern(20, 2));
+  EXPECT_EQ(readFile(a1), pattern(20, 4));
+}
+
 // Dolby Digital 0x80 owns slot 0 first: DTS 0x88 and subpicture 0x60,
 // which share slots with earlier streams, reach no output.
 TEST_F(WriterTest, StreamsSharingASlotStayApart) {

@@ -32,6 +32,10 @@ struct Pack {
   std::uint8_t seed = 0;
   int audioBound = 0;
   int videoBound = 0;
+  // The pack's layout before its first packet: pack_stuffing bytes, and a
+  // padding packet of this many bytes (none when 0).
+  std::uint8_t stuffing = 0;
+  std::size_t leadingPadding = 0;
 };
 
 Pack nav(int audioBound, int videoBound) { return {Pack::Nav, 0xBB, 0, audioBound, videoBound}; }
@@ -42,11 +46,21 @@ Pack vc1(std::uint8_t ext, int seed = -1) { return {Pack::Vc1, ext, static_cast<
 // A private-stream-1 substream, with the header bytes of its kind.
 Pack ps1(std::uint8_t id, int seed = -1) { return {Pack::Substream, id, static_cast<std::uint8_t>(seed < 0 ? id : seed)}; }
 Pack mpa(std::uint8_t id, int seed = -1) { return {Pack::MpegAudio, id, static_cast<std::uint8_t>(seed < 0 ? id : seed)}; }
+// The same pack with pack_stuffing_length n, or behind a padding packet.
+Pack stuffed(Pack p, std::uint8_t n) {
+  p.stuffing = n;
+  return p;
+}
+Pack afterPadding(Pack p, std::size_t bytes = 20) {
+  p.leadingPadding = bytes;
+  return p;
+}
 
 Bytes packs(const std::vector<Pack>& list) {
   PsBuilder b;
   for (const Pack& p : list) {
-    b.packHeader();
+    b.packHeader(0, 25200, p.stuffing);
+    if (p.leadingPadding > 0) b.padding(p.leadingPadding);
     const Bytes payload = pattern(1500, p.seed);
     switch (p.type) {
       case Pack::Nav: b.systemHeader(p.audioBound, p.videoBound, {0xBD, 0xFD}).privateStream2(pattern(980, 1)); break;
@@ -76,11 +90,21 @@ Bytes join(Bytes a, const Bytes& b) {
   return a;
 }
 
-// One line per pack, for readable failures: "BB a3 v1", "BD C1", "FD 55", "E0".
+// One line per pack, for readable failures: "BB a3 v1", "BD C1", "FD 55",
+// "E0"; a pack with stuffing or a padding packet before its first packet
+// says so ("s2 BD C1", "pad BD 8A").
 std::vector<std::string> describe(const Bytes& bytes) {
   std::vector<std::string> out;
   for (std::size_t at = 0; at + 2048 <= bytes.size(); at += 2048) {
-    const std::uint8_t* p = bytes.data() + at;
+    const std::uint8_t* pack = bytes.data() + at;
+    std::string layout;
+    std::size_t first = 14 + (pack[13] & 0x07);
+    if (first > 14) layout = "s" + std::to_string(first - 14) + " ";
+    if (pack[first + 3] == 0xBE && first + 6 + (pack[first + 4] << 8 | pack[first + 5]) + 9 < 2048) {
+      first += 6 + (pack[first + 4] << 8 | pack[first + 5]);
+      layout += "pad ";
+    }
+    const std::uint8_t* p = pack + first - 14;
     char line[32];
     if (p[17] == 0xBB)
       std::snprintf(line, sizeof line, "BB a%d v%d", p[23] >> 2, p[24] & 0x1F);
@@ -90,7 +114,7 @@ std::vector<std::string> describe(const Bytes& bytes) {
       std::snprintf(line, sizeof line, "FD %02X", p[25]);
     else
       std::snprintf(line, sizeof line, "%02X", p[17]);
-    out.emplace_back(line);
+    out.emplace_back(layout + line);
   }
   return out;
 }
@@ -228,6 +252,71 @@ TEST_F(RebuildTest, KindsWithoutARenumberingRuleFollowTheirBoxes) {
   expectOutput(out("MOVIE.rebuilt.EVO"),
                packs({nav(3, 0), ps1(0x80, 0x84), ps1(0xB1, 0xB3), ps1(0xC2, 0xC9), ps1(0x60, 0x61),
                       ps1(0x21, 0x20), ps1(0x32), ps1(0x80, 0x84)}));
+}
+
+TEST_F(RebuildTest, RenumberingNeverLandsOnAnIdThatAnotherStreamCarries) {
+  // DTS 8F (slot 7) and 88 (slot 0) and LPCM A2 (slot 2), all ticked. After
+  // the read the file gains LPCM A1, which the read did not list and which
+  // keeps its id. 8F takes the first number, 88, so 88 moves on; A2, the
+  // second, would be A1, which the unlisted stream carries: it stays A2.
+  writeFile(input("MOVIE.EVO"), packs({nav(3, 0), ps1(0x8F), ps1(0xA2), ps1(0x88)}));
+  read(input("MOVIE.EVO"));
+  writeFile(input("MOVIE.EVO"), packs({nav(3, 0), ps1(0x8F), ps1(0xA1), ps1(0xA2), ps1(0x88), ps1(0x8F), ps1(0xA1),
+                                       ps1(0xA2), ps1(0x88)}));
+  rebuildInto((dir.path() / "out").string());
+
+  const std::string output = out("MOVIE.rebuilt.EVO");
+  expectOutput(output, packs({nav(3, 0), ps1(0x88, 0x8F), ps1(0xA1), ps1(0xA2), ps1(0x8A, 0x88), ps1(0x88, 0x8F),
+                              ps1(0xA1), ps1(0xA2), ps1(0x8A, 0x88)}));
+  EXPECT_THAT(window.logText(), ElementsAre("Opening file MOVIE.EVO", "File size: 0 Mbytes.", "Creating " + output,
+                                            "DTS stream 8F is written as 88.", "DTS stream 88 is written as 8A.",
+                                            "Done.", ""));
+}
+
+TEST_F(RebuildTest, FirstPacketFoundAfterPackStuffingAndPadding) {
+  // Packs with pack_stuffing_length 2, with a padding packet before their
+  // first packet, and with both. Dolby Digital Plus C0 (slot 0) is unticked
+  // and goes in every layout; DTS 8A and LPCM A3 take the first two numbers.
+  writeFile(input("MOVIE.EVO"),
+            packs({nav(3, 1), video(0xE0), stuffed(ps1(0xC0), 2), afterPadding(ps1(0x8A)), stuffed(ps1(0xA3), 2),
+                   afterPadding(ps1(0xC0)), stuffed(afterPadding(ps1(0x8A)), 2), stuffed(afterPadding(ps1(0xC0)), 2),
+                   afterPadding(ps1(0xA3), 100), afterPadding(video(0xE0))}));
+  read(input("MOVIE.EVO"));
+  ASSERT_EQ(main.scan().AudioSlots[0], 0xC0);
+  ASSERT_EQ(main.scan().AudioSlots[2], 0x8A);
+  ASSERT_EQ(main.scan().AudioSlots[3], 0xA3);
+  main.toggleBox(audioBox(0), false);
+  rebuildInto((dir.path() / "out").string());
+
+  const std::string output = out("MOVIE.rebuilt.EVO");
+  expectOutput(output, packs({nav(2, 1), video(0xE0), afterPadding(ps1(0x88, 0x8A)), stuffed(ps1(0xA1, 0xA3), 2),
+                              stuffed(afterPadding(ps1(0x88, 0x8A)), 2), afterPadding(ps1(0xA1, 0xA3), 100),
+                              afterPadding(video(0xE0))}));
+  EXPECT_THAT(window.logText(), ElementsAre("Opening file MOVIE.EVO", "File size: 0 Mbytes.", "Creating " + output,
+                                            "DTS stream 8A is written as 88.", "LPCM stream A3 is written as A1.",
+                                            "Done.", ""));
+}
+
+TEST_F(RebuildTest, Vc1StreamThatNoBoxHoldsIsDropped) {
+  // VC-1 55 (video 0), 56 (video 1) and 57, which no box holds: the read
+  // leaves 57 out, and so does every rebuild, with video ticked or not.
+  writeFile(input("MOVIE.EVO"),
+            packs({nav(1, 2), vc1(0x55), vc1(0x57), ps1(0xC0), vc1(0x56), vc1(0x57), vc1(0x55)}));
+  read(input("MOVIE.EVO"));
+  ASSERT_EQ(main.scan().VideoSlots[0], 0x55);
+  ASSERT_EQ(main.scan().VideoSlots[1], 0x56);
+  rebuildInto((dir.path() / "out").string());
+  const std::string output = out("MOVIE.rebuilt.EVO");
+  expectOutput(output, packs({nav(1, 2), vc1(0x55), ps1(0xC0), vc1(0x56), vc1(0x55)}));
+  EXPECT_THAT(window.logText(),
+              ElementsAre("Opening file MOVIE.EVO", "File size: 0 Mbytes.", "Creating " + output, "Done.", ""));
+
+  // Video 0 unticked: 56 becomes 55, and 57 still goes.
+  main.toggleBox(videoBox(0), false);
+  rebuildInto((dir.path() / "out").string());
+  expectOutput(output, packs({nav(1, 1), ps1(0xC0), vc1(0x55, 0x56)}));
+  EXPECT_THAT(window.logText(), ElementsAre("Opening file MOVIE.EVO", "File size: 0 Mbytes.", "Creating " + output,
+                                            "VC-1 video stream 56 is written as 55.", "Done.", ""));
 }
 
 TEST_F(RebuildTest, MpegAudioStreamAndSubstreamOfTheSameNumberAreTwoStreams) {

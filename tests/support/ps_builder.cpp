@@ -21,7 +21,7 @@ Bytes timestampField(std::uint8_t prefix, std::uint64_t value) {
           static_cast<std::uint8_t>(value >> 7), static_cast<std::uint8_t>((value & 0x7F) << 1 | 1)};
 }
 
-PsBuilder& PsBuilder::packHeader(std::uint64_t scr, std::uint32_t muxRate) {
+PsBuilder& PsBuilder::packHeader(std::uint64_t scr, std::uint32_t muxRate, std::uint8_t stuffing) {
   packStart_ = bytes_.size();
   const std::uint64_t base = scr;
   Bytes h = {0x00, 0x00, 0x01, 0xBA};
@@ -35,7 +35,8 @@ PsBuilder& PsBuilder::packHeader(std::uint64_t scr, std::uint32_t muxRate) {
   h.push_back(static_cast<std::uint8_t>(muxRate >> 14));
   h.push_back(static_cast<std::uint8_t>(muxRate >> 6));
   h.push_back(static_cast<std::uint8_t>((muxRate << 2) | 0x03));
-  h.push_back(0xF8);  // reserved, pack_stuffing_length 0
+  h.push_back(static_cast<std::uint8_t>(0xF8 | (stuffing & 0x07)));  // reserved, pack_stuffing_length
+  h.insert(h.end(), stuffing & 0x07, 0xFF);
   bytes_.insert(bytes_.end(), h.begin(), h.end());
   return *this;
 }

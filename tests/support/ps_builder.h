@@ -34,8 +34,9 @@ Bytes timestampField(std::uint8_t prefix, std::uint64_t value);
 
 class PsBuilder {
  public:
-  // A 14-byte MPEG-2 pack header.
-  PsBuilder& packHeader(std::uint64_t scr = 0, std::uint32_t muxRate = 25200);
+  // A 14-byte MPEG-2 pack header, then `stuffing` (0-7) bytes of
+  // pack_stuffing.
+  PsBuilder& packHeader(std::uint64_t scr = 0, std::uint32_t muxRate = 25200, std::uint8_t stuffing = 0);
   // A system header: rate_bound, audio_bound, video_bound and one entry per stream id.
   PsBuilder& systemHeader(int audioBound, int videoBound, const std::vector<std::uint8_t>& streamIds = {});
   // A PES packet of any stream id; the PES header is built from opts.
