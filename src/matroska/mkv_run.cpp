@@ -11,6 +11,7 @@
 #include "engine/demux_run.h"
 #include "engine/file_io.h"
 #include "engine/file_names.h"
+#include "engine/lpcm_wav.h"
 #include "engine/run_steps.h"
 #include "engine/utf8.h"
 #include "playlist/chapters.h"
@@ -233,6 +234,26 @@ Outcome makeMkvRun(ScanState& state, const MkvRequest& request, RunReport& repor
     return demuxed;
   }
 
+  // LPCM goes in as WAV: one format for the whole stream, or no file.
+  for (MkvInputFile& file : files) {
+    if (file.slot.streamClass != StreamClass::Audio) continue;
+    const auto id = static_cast<std::uint32_t>(state.slotId(file.slot));
+    if (audioKindOf(id) != AudioKind::Lpcm) continue;
+    if (const auto& change = state.lpcmFormatChange(file.slot.slot))
+      throw MkvError(lpcmFormatChangeMessage(file.slot.slot, *change));
+    const std::optional<LpcmFormat> format = state.lpcmFormat(file.slot.slot);
+    if (!format) throw MkvError("LPCM audio stream " + std::to_string(file.slot.slot) + " has no header to read its format from.");
+    const std::string wav = CutExt(file.path) + ".wav";
+    const Outcome converted = convertLpcmToWav(file.path, *format, wav, report);
+    if (!converted.isDone()) {
+      if (request.keepStreams) temporary.keep();
+      converted.rethrowFailure();
+      return converted;
+    }
+    removeFile(file.path);
+    file.path = wav;
+  }
+
   std::string chaptersPath;
   if (request.title.found) {
     const ChapterFile chapters = simpleChapters(request.title);
@@ -276,8 +297,9 @@ Outcome makeMkvRun(ScanState& state, const MkvRequest& request, RunReport& repor
   }
   if (result.exitCode != 0 && result.exitCode != 1) {
     removeFile(partial);
-    throw MkvError("mkvmerge failed (exit status " + std::to_string(result.exitCode) + ")" +
-                   (lines.errors().empty() ? std::string(".") : ": " + lines.errors()));
+    const std::string how = result.exitCode < 0 ? std::string("mkvmerge failed: it ended without an exit status")
+                                                : "mkvmerge failed (exit status " + std::to_string(result.exitCode) + ")";
+    throw MkvError(how + (lines.errors().empty() ? std::string(".") : ": " + lines.errors()));
   }
   std::error_code error;
   fs::rename(pathFromUtf8(partial), pathFromUtf8(output), error);
