@@ -50,8 +50,8 @@ TEST_F(SettingsTest, FirstStartThenAMaximizedClose) {
   main.FormClose();  // every close saves, and a window closes once
   EXPECT_THAT(host.memory.writes(),
               ::testing::ElementsAre("WindowState", "Top", "Left", "Width", "Height", "TreeWidth", "AudioExt",
-                                     "VideoExt", "SubExt", "Workdir", "EVOdir", "XPLdir", "Continue", "FastCheck",
-                                     "CountFrames", "Details", "Pgs", "Install"));
+                                     "VideoExt", "SubExt", "Workdir", "Mkvmerge", "EVOdir", "XPLdir", "Continue",
+                                     "FastCheck", "CountFrames", "Details", "Pgs", "Install"));
   const auto install = std::get<std::vector<std::uint8_t>>(host.memory.values().at("Install"));
   ASSERT_EQ(install.size(), 8u);
 
