@@ -195,7 +195,9 @@ class MkvmergeOutput {
     } else if (text.starts_with(kError)) {
       errors_ += (errors_.empty() ? "" : "\n") + validUtf8(text.substr(kError.size()));
       report_.log("   mkvmerge error: " + validUtf8(text.substr(kError.size())));
-    } else if (!text.starts_with("#GUI#")) {
+    } else if (!text.starts_with("#GUI#") && !text.starts_with("'")) {
+      // (Lines that begin with a quoted file name say which reader and
+      // writer each file gets: one pair per stream, and nothing to act on.)
       report_.log("   " + validUtf8(text));
     }
   }

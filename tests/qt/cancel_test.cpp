@@ -2,6 +2,7 @@
 // the middle of a run.
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -127,6 +128,39 @@ class CancelTest : public QObject {
     QVERIFY(!w.box("cbAudio02")->isEnabled());
     QVERIFY(w.box("cbSub00")->isChecked() && !w.box("cbSub01")->isEnabled());
     QCOMPARE(w.box("cbAudio01")->text(), QString("LPCM.stream.01"));
+  }
+
+  // MKV asks the same question while mkvmerge runs; Yes stops it and
+  // leaves neither the MKV nor the temporary folder. A stand-in mkvmerge
+  // that reports some progress, then waits.
+  void mkvAndItsCancel() {
+    ShownWindow w;
+    const QString out = dir_.filePath("out-mkv");
+    readFeature(w, out);
+    const QString fake = dir_.filePath("slow-mkvmerge");
+    QFile script(fake);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nif [ \"$1\" = --version ]; then echo \"mkvmerge v74.0.0 ('x') 64-bit\"; exit 0; fi\n"
+                 "echo '#GUI#progress 10%'\nexec sleep 60\n");
+    script.close();
+    script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+    w.edit("eMkvmerge")->setText(fake);
+    QVERIFY(w.button("bMkv")->isEnabled());
+    QString question;
+    w.form->onProgressPoint = [&] {
+      if (!question.isEmpty() || !w.find<QPlainTextEdit>("reMessage")->toPlainText().contains("Muxing ")) return;
+      answerMessageBox(QMessageBox::Yes, &question);
+      QTest::mouseClick(w.button("bCancel"), Qt::LeftButton);
+    };
+    QElapsedTimer timer;
+    timer.start();
+    QTest::mouseClick(w.button("bMkv"), Qt::LeftButton);
+    w.form->onProgressPoint = nullptr;
+    QCOMPARE(question, QString("Are you sure to stop demuxing?"));
+    QVERIFY(timer.elapsed() < 30000);
+    QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    QVERIFY(!w.button("bCancel")->isEnabled());
+    QVERIFY(w.button("bMkv")->isEnabled());
   }
 
   // Closing during a Demux asks the same question; No keeps the window and
