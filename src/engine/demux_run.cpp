@@ -50,7 +50,22 @@ Outcome readEvoRun(ScanState& state, const RunInput& input, const ScanOptions& o
   report.log("File size: " + std::to_string(state.InputStream->size() / 1048576) + " Mbytes.");
   const auto scan = [&] { demux(state, options, report, ScanMode::Analysis); };
   scan();
+  // Demux's outputs start in the first file: a stream's first time stamp,
+  // and so its delay, is the one found there, not in the second file.
+  const auto videoFirst = state.videoRecords;
+  const auto audioFirst = state.audioRecords;
+  const auto subpictureFirst = state.subpictureRecords;
   continueOnSecond(state, input, "Reading", report, scan);
+  const auto keepFirstPts = [](auto& records, const auto& first) {
+    for (std::size_t k = 0; k < records.size(); ++k)
+      if (first[k].hasFirstPts) {
+        records[k].hasFirstPts = true;
+        records[k].firstPts = first[k].firstPts;
+      }
+  };
+  keepFirstPts(state.videoRecords, videoFirst);
+  keepFirstPts(state.audioRecords, audioFirst);
+  keepFirstPts(state.subpictureRecords, subpictureFirst);
   state.InputStream.reset();
 
   logDone(report);

@@ -69,6 +69,10 @@ def main():
         # within one of its frames after 0 and holds the end of Demux's bytes.
         report = json.loads(run([cli, "read", "--json", evo]).stdout)
         delays = {s["box"]: s["delayMs"] for s in report["streams"]}
+        # The streams start in the first file: its delays, whatever the second file's are.
+        alone = json.loads(run([cli, "read", "--json", "--no-continue", evo]).stdout)
+        check(delays == {s["box"]: s["delayMs"] for s in alone["streams"]},
+              "the delays are the first file's: %s" % delays)
         packets = json.loads(run(["ffprobe", "-v", "error", "-show_entries", "packet=stream_index,pts_time,dts_time",
                                   "-of", "json", mkv]).stdout)["packets"]
         first = {}
