@@ -11,35 +11,58 @@ namespace tarnwick::subtitles {
 class BitReader {
  public:
   BitReader(const std::uint8_t* data, std::size_t begin, std::size_t end)
-      : data_(data), bit_(begin * 8), end_(end * 8), endByte_(end) {}
+      : data_(data), next_(begin), end_(begin <= end ? end : begin) {}
 
   // 1 to 24 bits at a time.
   std::uint32_t get(int bits) {
-    if (end_ - bit_ < static_cast<std::size_t>(bits) || bit_ > end_) {
-      overrun_ = true;
-      bit_ = end_;
-      return 0;
+    if (held_ < bits) {
+      refill();
+      if (held_ < bits) {
+        overrun_ = true;
+        cache_ = 0;
+        held_ = 0;
+        return 0;
+      }
     }
-    const std::size_t byte = bit_ >> 3;
-    std::uint32_t window = 0;
-    if (byte + 4 <= endByte_) {
-      window = static_cast<std::uint32_t>(data_[byte]) << 24 | static_cast<std::uint32_t>(data_[byte + 1]) << 16 |
-               static_cast<std::uint32_t>(data_[byte + 2]) << 8 | data_[byte + 3];
-    } else {
-      for (std::size_t i = 0; i < 4; ++i) window = window << 8 | (byte + i < endByte_ ? data_[byte + i] : 0u);
-    }
-    const std::uint32_t value = (window << (bit_ & 7)) >> (32 - bits);
-    bit_ += static_cast<std::size_t>(bits);
+    const auto value = static_cast<std::uint32_t>(cache_ >> (64 - bits));
+    cache_ <<= bits;
+    held_ -= bits;
     return value;
   }
-  void alignToByte() { bit_ = (bit_ + 7) & ~static_cast<std::size_t>(7); }
+  // The bits still held past a byte boundary belong to the byte already
+  // begun: the next read starts at the following byte.
+  void alignToByte() {
+    const int partial = held_ & 7;
+    cache_ <<= partial;
+    held_ -= partial;
+  }
   bool overrun() const { return overrun_; }
 
  private:
+  // Tops the cache up to at least 57 bits while bytes remain; the cache
+  // holds its bits from the top, zeros below them.
+  void refill() {
+    if (end_ - next_ >= 8) {
+      std::uint64_t word = 0;
+      for (int i = 0; i < 8; ++i) word = word << 8 | data_[next_ + static_cast<std::size_t>(i)];
+      const int take = (63 - held_) >> 3;  // whole bytes that fit
+      word >>= 64 - 8 * take;
+      cache_ |= word << (64 - 8 * take - held_);
+      next_ += static_cast<std::size_t>(take);
+      held_ += 8 * take;
+      return;
+    }
+    while (held_ <= 56 && next_ < end_) {
+      cache_ |= static_cast<std::uint64_t>(data_[next_++]) << (56 - held_);
+      held_ += 8;
+    }
+  }
+
   const std::uint8_t* data_;
-  std::size_t bit_;
+  std::size_t next_;  // the next byte to load into the cache
   std::size_t end_;
-  std::size_t endByte_;
+  std::uint64_t cache_ = 0;
+  int held_ = 0;  // bits in the cache
   bool overrun_ = false;
 };
 

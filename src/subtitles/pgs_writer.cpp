@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -33,55 +36,82 @@ void put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   put16(out, v & 0xFFFF);
 }
 
-void putRun(std::vector<std::uint8_t>& out, std::uint8_t colour, int run) {
+// Appends one run; at most 4 bytes, and at most 2 bytes a pixel.
+std::uint8_t* putRun(std::uint8_t* out, std::uint8_t colour, int run) {
   if (colour != 0 && run <= 2) {
-    for (int i = 0; i < run; ++i) put8(out, colour);  // a lone pixel is its colour byte
-    return;
+    *out++ = colour;  // a lone pixel is its colour byte
+    if (run == 2) *out++ = colour;
+    return out;
   }
-  put8(out, 0);
-  const unsigned wide = run >= 64 ? 0x40u : 0u;
+  *out++ = 0;
   const unsigned coloured = colour != 0 ? 0x80u : 0u;
-  if (wide) {
-    put8(out, coloured | wide | static_cast<unsigned>(run >> 8));
-    put8(out, static_cast<unsigned>(run & 0xFF));
+  if (run >= 64) {
+    *out++ = static_cast<std::uint8_t>(coloured | 0x40u | static_cast<unsigned>(run >> 8));
+    *out++ = static_cast<std::uint8_t>(run & 0xFF);
   } else {
-    put8(out, coloured | static_cast<unsigned>(run));
+    *out++ = static_cast<std::uint8_t>(coloured | static_cast<unsigned>(run));
   }
-  if (coloured) put8(out, colour);
+  if (coloured) *out++ = colour;
+  return out;
+}
+
+// The length of the run of `colour` that starts at line[0], at most limit.
+int runLength(const std::uint8_t* line, std::uint8_t colour, int limit) {
+  int run = 1;
+  if constexpr (std::endian::native == std::endian::little) {
+    const std::uint64_t pattern = 0x0101010101010101ull * colour;
+    while (run + 8 <= limit) {
+      std::uint64_t word;
+      std::memcpy(&word, line + run, sizeof word);
+      if (const std::uint64_t differs = word ^ pattern) return run + std::countr_zero(differs) / 8;
+      run += 8;
+    }
+  }
+  while (run < limit && line[run] == colour) ++run;
+  return run;
 }
 
 }  // namespace
 
-std::vector<std::uint8_t> encodePgsObject(const std::uint8_t* pixels, int width, int height, std::size_t stride) {
-  std::vector<std::uint8_t> out;
-  out.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) / 4 + 2 * static_cast<std::size_t>(height));
+std::size_t pgsObjectSizeBound(int width, int height) {
+  const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+  return 2 * w * h + 2 * h;  // 2 bytes a pixel at worst (lone transparent pixels), 2 a line
+}
+
+std::size_t encodePgsObject(const std::uint8_t* pixels, int width, int height, std::size_t stride, std::uint8_t* out,
+                            std::array<bool, 256>* used) {
+  std::uint8_t* at = out;
   for (int y = 0; y < height; ++y) {
     const std::uint8_t* line = pixels + static_cast<std::size_t>(y) * stride;
     int x = 0;
     while (x < width) {
       const std::uint8_t colour = line[x];
-      const int limit = std::min(width - x, kMaxRun);
-      int run = 1;
-      while (run < limit && line[x + run] == colour) ++run;
-      putRun(out, colour, run);
+      const int run = runLength(line + x, colour, std::min(width - x, kMaxRun));
+      if (used) (*used)[colour] = true;
+      at = putRun(at, colour, run);
       x += run;
     }
-    put16(out, 0);  // end of line
+    *at++ = 0;  // end of line
+    *at++ = 0;
   }
-  return out;
+  return static_cast<std::size_t>(at - out);
 }
 
 PgsWriter::PgsWriter(ByteSink sink, VideoSize video) : sink_(std::move(sink)), video_(video) {}
 
 void PgsWriter::segment(std::vector<std::uint8_t>& out, std::uint32_t pts, std::uint8_t type,
                         const std::vector<std::uint8_t>& payload) {
+  segmentHeader(out, pts, type, payload.size());
+  out.insert(out.end(), payload.begin(), payload.end());
+}
+
+void PgsWriter::segmentHeader(std::vector<std::uint8_t>& out, std::uint32_t pts, std::uint8_t type, std::size_t size) {
   out.push_back('P');
   out.push_back('G');
   put32(out, pts);
   put32(out, 0);  // DTS: not used by readers of .sup files
   put8(out, type);
-  put16(out, static_cast<unsigned>(payload.size()));
-  out.insert(out.end(), payload.begin(), payload.end());
+  put16(out, static_cast<unsigned>(size));
 }
 
 std::vector<std::uint8_t> PgsWriter::windowDefinition() const {
@@ -118,15 +148,25 @@ PgsWriter::Shown PgsWriter::show(const Caption& c, std::uint32_t start) {
   const int w = maxX - minX + 1, h = maxY - minY + 1;
   const std::uint8_t* origin =
       c.pixels.data() + static_cast<std::size_t>(minY) * static_cast<std::size_t>(c.width) + static_cast<std::size_t>(minX);
-  const std::vector<std::uint8_t> rle = encodePgsObject(origin, w, h, static_cast<std::size_t>(c.width));
-  if (rle.size() + 4 > kMaxObjectDataLength) return Shown::TooLarge;
+  // The run-length data goes into a buffer kept from caption to caption and
+  // never cleared: only what the encoder writes is read back.
+  const std::size_t bound = pgsObjectSizeBound(w, h);
+  if (bound > rleCapacity_) {
+    rle_ = std::make_unique_for_overwrite<std::uint8_t[]>(bound);
+    rleCapacity_ = bound;
+  }
+  // Only the entries the object uses go into the palette.
+  std::array<bool, 256> used{};
+  const std::size_t rleSize = encodePgsObject(origin, w, h, static_cast<std::size_t>(c.width), rle_.get(), &used);
+  if (rleSize + 4 > kMaxObjectDataLength) return Shown::TooLarge;
 
   wx_ = c.x + minX;
   wy_ = c.y + minY;
   ww_ = w;
   wh_ = h;
-  std::vector<std::uint8_t> out;
-  out.reserve(rle.size() + rle.size() / kMaxSegmentSize * 17 + 2048);
+  std::vector<std::uint8_t>& out = out_;
+  out.clear();
+  out.reserve(rleSize + rleSize / kMaxSegmentSize * 17 + 2048);
 
   std::vector<std::uint8_t> pcs;
   put16(pcs, static_cast<unsigned>(video_.width));
@@ -145,12 +185,6 @@ PgsWriter::Shown PgsWriter::show(const Caption& c, std::uint32_t start) {
   segment(out, start, kPcsSegment, pcs);
   segment(out, start, kWdsSegment, windowDefinition());
 
-  // Only the entries the object uses go into the palette.
-  std::array<bool, 256> used{};
-  for (int y = 0; y < h; ++y) {
-    const std::uint8_t* line = origin + static_cast<std::size_t>(y) * static_cast<std::size_t>(c.width);
-    for (int x = 0; x < w; ++x) used[line[x]] = true;
-  }
   std::vector<std::uint8_t> pds;
   put8(pds, 0);  // palette_id
   put8(pds, 0);  // palette_version_number
@@ -170,32 +204,30 @@ PgsWriter::Shown PgsWriter::show(const Caption& c, std::uint32_t start) {
   std::size_t done = 0;
   bool first = true;
   do {
-    const std::size_t room = kMaxSegmentSize - (first ? kOdsFirstHeader : kOdsNextHeader);
-    const std::size_t take = std::min(room, rle.size() - done);
-    const bool last = done + take == rle.size();
-    std::vector<std::uint8_t> ods;
-    ods.reserve(take + kOdsFirstHeader);
-    put16(ods, 0);  // object_id
-    put8(ods, 0);   // object_version_number
-    put8(ods, (first ? kFirstInSequence : 0) | (last ? kLastInSequence : 0));
+    const std::size_t header = first ? kOdsFirstHeader : kOdsNextHeader;
+    const std::size_t take = std::min(kMaxSegmentSize - header, rleSize - done);
+    const bool last = done + take == rleSize;
+    segmentHeader(out, start, kOdsSegment, header + take);
+    put16(out, 0);  // object_id
+    put8(out, 0);   // object_version_number
+    put8(out, (first ? kFirstInSequence : 0) | (last ? kLastInSequence : 0));
     if (first) {
-      put24(ods, static_cast<unsigned>(rle.size() + 4));  // object_data_length counts width and height
-      put16(ods, static_cast<unsigned>(w));
-      put16(ods, static_cast<unsigned>(h));
+      put24(out, static_cast<unsigned>(rleSize + 4));  // object_data_length counts width and height
+      put16(out, static_cast<unsigned>(w));
+      put16(out, static_cast<unsigned>(h));
     }
-    ods.insert(ods.end(), rle.begin() + static_cast<std::ptrdiff_t>(done),
-               rle.begin() + static_cast<std::ptrdiff_t>(done + take));
-    segment(out, start, kOdsSegment, ods);
+    out.insert(out.end(), rle_.get() + done, rle_.get() + done + take);
     done += take;
     first = false;
-  } while (done < rle.size());
+  } while (done < rleSize);
   segment(out, start, kEndSegment, {});
   sink_(out.data(), out.size());
   return Shown::Yes;
 }
 
 void PgsWriter::clear(std::uint32_t end) {
-  std::vector<std::uint8_t> out;
+  std::vector<std::uint8_t>& out = out_;
+  out.clear();
   std::vector<std::uint8_t> pcs;
   put16(pcs, static_cast<unsigned>(video_.width));
   put16(pcs, static_cast<unsigned>(video_.height));
@@ -249,6 +281,7 @@ void PgsConverter::addUnit(const std::uint8_t* unit, std::size_t size, std::uint
   // A new display replaces the one on screen, whether or not it shows anything.
   closePending(start);
   const PgsWriter::Shown shown = writer_.show(*c, start);
+  decoder_.recycle(std::move(c->pixels));
   if (shown == PgsWriter::Shown::TooLarge)
     log_.log("   Caption at " + formatTicks(start) + " skipped: its run-length data exceeds a PGS object's 16 MiB");
   if (shown != PgsWriter::Shown::Yes) return;

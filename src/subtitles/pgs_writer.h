@@ -2,9 +2,11 @@
 // Writes captions as a PGS stream (the Blu-ray presentation graphics `.sup`):
 // per caption one display set that shows it and one that clears it.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -33,8 +35,12 @@ struct VideoSize {
 
 using ByteSink = std::function<void(const std::uint8_t* p, std::size_t n)>;
 
-// The PGS run-length code of one object: each line ends with 00 00.
-std::vector<std::uint8_t> encodePgsObject(const std::uint8_t* pixels, int width, int height, std::size_t stride);
+// The PGS run-length code of one object (each line ends with 00 00) into
+// `out`, which has room for pgsObjectSizeBound(width, height) bytes; returns
+// the bytes written. `used`, when given, gets every colour the object uses.
+std::size_t pgsObjectSizeBound(int width, int height);
+std::size_t encodePgsObject(const std::uint8_t* pixels, int width, int height, std::size_t stride, std::uint8_t* out,
+                            std::array<bool, 256>* used = nullptr);
 
 class PgsWriter {
  public:
@@ -51,12 +57,17 @@ class PgsWriter {
  private:
   void segment(std::vector<std::uint8_t>& out, std::uint32_t pts, std::uint8_t type,
                const std::vector<std::uint8_t>& payload);
+  static void segmentHeader(std::vector<std::uint8_t>& out, std::uint32_t pts, std::uint8_t type, std::size_t size);
   std::vector<std::uint8_t> windowDefinition() const;
 
   ByteSink sink_;
   VideoSize video_;
   std::uint16_t compositionNumber_ = 0;
   int wx_ = 0, wy_ = 0, ww_ = 0, wh_ = 0;  // the window of the caption shown last
+  // Kept from caption to caption: a feature has thousands of them.
+  std::unique_ptr<std::uint8_t[]> rle_;
+  std::size_t rleCapacity_ = 0;
+  std::vector<std::uint8_t> out_;
 };
 
 struct PgsOptions {

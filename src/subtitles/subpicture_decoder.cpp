@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "subtitles/bit_reader.h"
 
@@ -32,6 +33,19 @@ constexpr std::uint8_t kCmdEnd = 0xFF;
 constexpr int kMaxSequences = 4096;  // a loop of forward links cannot pass the unit's end; this bounds odd ones
 
 std::uint32_t readOffset(const std::uint8_t* p, bool hd) { return hd ? readBe32(p) : readBe16(p); }
+
+// Paints `run` pixels of a line from x on. Most runs are a few pixels: where
+// the line has room, one 16-byte store paints them, and the pixels it paints
+// beyond the run belong to the runs that follow on the same line.
+[[gnu::always_inline]] inline void paint(std::uint8_t* line, int x, int run, int width, std::uint8_t colour) {
+  if (run <= 16 && width - x >= 16) {
+    std::uint8_t block[16];
+    std::memset(block, colour, sizeof block);
+    std::memcpy(line + x, block, sizeof block);
+  } else {
+    std::fill(line + x, line + x + run, colour);
+  }
+}
 
 }  // namespace
 
@@ -205,7 +219,11 @@ std::optional<Caption> SubpictureDecoder::decode(const std::uint8_t* unit, std::
   c.y = sy;
   c.width = ex - sx + 1;
   c.height = ey - sy + 1;
-  c.pixels.assign(static_cast<std::size_t>(c.width) * static_cast<std::size_t>(c.height), 0);
+  // No clearing: the two fields below write every pixel, or the unit is
+  // skipped as damaged.
+  c.pixels = std::move(spare_);
+  spare_ = {};
+  c.pixels.resize(static_cast<std::size_t>(c.width) * static_cast<std::size_t>(c.height));
   const int topLines = (c.height + 1) / 2, bottomLines = c.height / 2;
   const std::size_t stride = static_cast<std::size_t>(c.width) * 2;
   const auto field = eightBit ? decodeEightBitField : decodeTwoBitField;
@@ -259,7 +277,7 @@ bool decodeTwoBitField(const std::uint8_t* data, std::size_t begin, std::size_t 
       } else if (run > width - x) {
         return false;
       }
-      std::fill(out + x, out + x + run, colour);
+      paint(out, x, run, width, colour);
       x += run;
     }
     bits.alignToByte();
@@ -295,7 +313,7 @@ bool decodeEightBitField(const std::uint8_t* data, std::size_t begin, std::size_
       } else if (run > width - x) {
         return false;
       }
-      std::fill(out + x, out + x + run, colour);
+      paint(out, x, run, width, colour);
       x += run;
     }
     bits.alignToByte();

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "analysers/log_sink.h"
 #include "subtitles/caption.h"
@@ -46,6 +48,11 @@ class SubpictureDecoder {
 
   std::uint64_t skippedUnits() const { return skipped_; }
 
+  // Hands back a caption's pixel buffer once it has been used, so that the
+  // next caption decodes into memory already mapped: a feature has
+  // thousands of captions, each of up to a few MB.
+  void recycle(std::vector<std::uint8_t>&& pixels) { spare_ = std::move(pixels); }
+
  private:
   std::optional<Caption> damaged(std::uint32_t pts, const std::string& why);
 
@@ -61,6 +68,7 @@ class SubpictureDecoder {
   std::optional<Palette> palette8_;
   std::array<std::uint8_t, 256> contrast8_{};
   std::uint64_t skipped_ = 0;
+  std::vector<std::uint8_t> spare_;
 };
 
 // Decodes `lines` lines of `width` pixels of one field from bytes
