@@ -283,7 +283,12 @@ class TitleReader {
         tables_.XplVideoAttributes[static_cast<std::size_t>(m - 1)] + ".stream." + std::to_string(t - 1);
     node.children.push_back(label);
     report_.log(label + " found!");
-    title_.tracks.push_back({StreamClass::Video, t, label, t});
+    XplTrack video;  // no description, no language
+    video.streamClass = StreamClass::Video;
+    video.number = t;
+    video.label = label;
+    video.track = t;
+    title_.tracks.push_back(video);
   }
 
   void listed(const std::string& line, StreamClass streamClass, std::string& description, TreeNode& node) {

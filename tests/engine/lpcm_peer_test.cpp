@@ -134,9 +134,10 @@ class LpcmPeerTest : public ScanFixture {
     EXPECT_TRUE(data == theirs) << "first difference: " << firstDifference(data, theirs, sampleBytes);
     EXPECT_TRUE(decode(wav, raw) == theirs) << "first difference: " << firstDifference(decode(wav, raw), theirs, sampleBytes);
 
-    if (mkvmerge)
+    if (mkvmerge) {
       EXPECT_EQ(mkvmergeTracks(wav), "PCM " + src.at("sample_rate") + " " + src.at("channels") + " " +
                                        (sixteen ? "16" : "24") + "\n");
+    }
   }
 };
 
