@@ -79,7 +79,7 @@ std::size_t pgsObjectSizeBound(int width, int height) {
 }
 
 std::size_t encodePgsObject(const std::uint8_t* pixels, int width, int height, std::size_t stride, std::uint8_t* out,
-                            std::array<bool, 256>* used) {
+                            std::array<bool, 256>& used) {
   std::uint8_t* at = out;
   for (int y = 0; y < height; ++y) {
     const std::uint8_t* line = pixels + static_cast<std::size_t>(y) * stride;
@@ -87,7 +87,7 @@ std::size_t encodePgsObject(const std::uint8_t* pixels, int width, int height, s
     while (x < width) {
       const std::uint8_t colour = line[x];
       const int run = runLength(line + x, colour, std::min(width - x, kMaxRun));
-      if (used) (*used)[colour] = true;
+      used[colour] = true;
       at = putRun(at, colour, run);
       x += run;
     }
@@ -157,7 +157,7 @@ PgsWriter::Shown PgsWriter::show(const Caption& c, std::uint32_t start) {
   }
   // Only the entries the object uses go into the palette.
   std::array<bool, 256> used{};
-  const std::size_t rleSize = encodePgsObject(origin, w, h, static_cast<std::size_t>(c.width), rle_.get(), &used);
+  const std::size_t rleSize = encodePgsObject(origin, w, h, static_cast<std::size_t>(c.width), rle_.get(), used);
   if (rleSize + 4 > kMaxObjectDataLength) return Shown::TooLarge;
 
   wx_ = c.x + minX;

@@ -37,10 +37,10 @@ using ByteSink = std::function<void(const std::uint8_t* p, std::size_t n)>;
 
 // The PGS run-length code of one object (each line ends with 00 00) into
 // `out`, which has room for pgsObjectSizeBound(width, height) bytes; returns
-// the bytes written. `used`, when given, gets every colour the object uses.
+// the bytes written. `used` gets every colour the object uses.
 std::size_t pgsObjectSizeBound(int width, int height);
 std::size_t encodePgsObject(const std::uint8_t* pixels, int width, int height, std::size_t stride, std::uint8_t* out,
-                            std::array<bool, 256>* used = nullptr);
+                            std::array<bool, 256>& used);
 
 class PgsWriter {
  public:
