@@ -46,4 +46,22 @@ std::string validUtf8(std::string_view text) {
   return out;
 }
 
+std::string printableUtf8(std::string_view text) {
+  const std::string valid = validUtf8(text);
+  std::string out;
+  out.reserve(valid.size());
+  for (std::size_t i = 0; i < valid.size();) {
+    const std::size_t length = utf8Length(valid, i);
+    const auto lead = static_cast<unsigned char>(valid[i]);
+    const bool c0 = lead < 0x20 || lead == 0x7F;
+    const bool c1 = length == 2 && lead == 0xC2 && static_cast<unsigned char>(valid[i + 1]) < 0xA0;
+    if (c0 || c1)
+      out += "\xEF\xBF\xBD";
+    else
+      out.append(valid, i, length);
+    i += length;
+  }
+  return out;
+}
+
 }  // namespace tarnwick

@@ -15,4 +15,8 @@ std::size_t utf8Length(std::string_view text, std::size_t i);
 // U+FFFD, so that nothing is dropped and the result is valid UTF-8.
 std::string validUtf8(std::string_view text);
 
+// As validUtf8(), with every control character (C0, DEL, C1) replaced by
+// U+FFFD too: a terminal would act on them rather than show them.
+std::string printableUtf8(std::string_view text);
+
 }  // namespace tarnwick

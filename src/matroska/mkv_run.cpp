@@ -259,6 +259,7 @@ Outcome makeMkvRun(ScanState& state, const MkvRequest& request, RunReport& repor
   std::string chaptersPath;
   if (request.title.found) {
     const ChapterFile chapters = simpleChapters(request.title);
+    for (const std::string& note : chapterNotes(chapters)) report.log(note);
     if (chapters.written > 0) {
       chaptersPath = temporary.file("chapters.txt");
       OutputFile file(chaptersPath);

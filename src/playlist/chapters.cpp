@@ -76,10 +76,14 @@ std::string xmlText(std::string_view text) {
   return out;
 }
 
-int framesPerSecond(std::string_view timeBase) {
-  if (!timeBase.ends_with("fps")) return 60;
+bool knownTimeBase(std::string_view timeBase) {
+  if (!timeBase.ends_with("fps")) return false;
   const std::optional<std::int64_t> fps = field(timeBase.substr(0, timeBase.size() - 3));
-  return fps && *fps > 0 && *fps <= 1000 ? static_cast<int>(*fps) : 60;
+  return fps && *fps > 0 && *fps <= 1000;
+}
+
+int framesPerSecond(std::string_view timeBase) {
+  return knownTimeBase(timeBase) ? static_cast<int>(*field(timeBase.substr(0, timeBase.size() - 3))) : 60;
 }
 
 std::optional<std::int64_t> chapterMilliseconds(std::string_view begin, int fps) {
@@ -102,11 +106,16 @@ std::optional<std::int64_t> chapterMilliseconds(std::string_view begin, int fps)
 ChapterFile simpleChapters(const XplTitle& title) {
   ChapterFile file;
   const int fps = framesPerSecond(title.timeBase);
+  const std::optional<std::int64_t> end = chapterMilliseconds(title.duration, fps);
   bool ascii = true;
   for (const XplChapter& chapter : title.chapters) {
     const std::optional<std::int64_t> ms = chapterMilliseconds(chapter.begin, fps);
     if (!ms) {
       ++file.skipped;
+      continue;
+    }
+    if (end && *ms > *end) {
+      ++file.pastEnd;
       continue;
     }
     char number[16];
@@ -124,6 +133,15 @@ ChapterFile simpleChapters(const XplTitle& title) {
   }
   if (!ascii) file.text.insert(0, "\xEF\xBB\xBF");
   return file;
+}
+
+std::vector<std::string> chapterNotes(const ChapterFile& file) {
+  std::vector<std::string> notes;
+  if (file.skipped > 0)
+    notes.push_back(std::to_string(file.skipped) + " chapters left out: their start is not HH:MM:SS:FF.");
+  if (file.pastEnd > 0)
+    notes.push_back(std::to_string(file.pastEnd) + " chapters left out: they start after the title's end.");
+  return notes;
 }
 
 }  // namespace tarnwick

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "playlist/xpl_reader.h"
 
@@ -19,6 +20,8 @@ std::string xmlText(std::string_view text);
 
 // Frames per second of a TitleSet time base ("50fps"); 60 for anything else.
 int framesPerSecond(std::string_view timeBase);
+// Whether the time base is one framesPerSecond() reads rather than defaults.
+bool knownTimeBase(std::string_view timeBase);
 
 // "HH:MM:SS:FF" in frames of the time base, to the nearest millisecond;
 // nothing when the text is not of that form.
@@ -28,11 +31,17 @@ struct ChapterFile {
   std::string text;
   int written = 0;
   int skipped = 0;  // chapters whose start is not a time
+  int pastEnd = 0;  // chapters that start after the title's duration
 };
 
 // Names are made valid UTF-8; a byte-order mark tells the reader so when a
 // name is not plain ASCII. A chapter without a name of its own is called
 // "Chapter NN", numbered as the file numbers it.
+// Chapters that start after the title's end (when its duration is a time)
+// are left out: a player would offer a point it cannot reach.
 ChapterFile simpleChapters(const XplTitle& title);
+
+// What the user learns of the chapters left out, one line per reason.
+std::vector<std::string> chapterNotes(const ChapterFile& file);
 
 }  // namespace tarnwick

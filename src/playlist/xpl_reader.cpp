@@ -7,12 +7,16 @@
 
 #include "engine/file_io.h"
 #include "engine/run_steps.h"
+#include "engine/utf8.h"
+#include "playlist/chapters.h"
 #include "playlist/languages.h"
 
 namespace tarnwick {
 namespace {
 
 constexpr std::size_t kValueWindow = 255;
+// Where the playlist's root element must start.
+constexpr std::size_t kPlaylistHeadSize = 64 * 1024;
 // Deeper nesting (unclosed tags in a damaged file) still counts, but the
 // listing stops indenting there: otherwise every further tag would carry an
 // ever longer run of blanks and a few MiB of "<a>" would exhaust memory.
@@ -366,8 +370,6 @@ void readPlaylist(const XplRequest& request, ScanState& scan, XplAttributeTables
   InputFile& input = *scan.InputStream;
   report.log("Open " + request.xplFileName);
   report.log("Filesize: " + std::to_string(input.size()) + " bytes");
-
-  result.opened = true;
   std::vector<std::string>& lines = result.listing;
   std::vector<TitleSetLine> titleSets;
   ScanValues values;
@@ -381,8 +383,16 @@ void readPlaylist(const XplRequest& request, ScanState& scan, XplAttributeTables
       titleSets.push_back({lines.size() - 1, timeBase});
     }
   }, input.size());
-  while (true) {
+  for (bool first = true;; first = false) {
     const std::size_t got = input.read(scan.PackBuffer.get(), kPackBufferSize);
+    if (first) {
+      // A video file or a picture dropped as a playlist would be listed as
+      // its bytes: the root element must come early.
+      const std::string head = upper(std::string_view(reinterpret_cast<const char*>(scan.PackBuffer.get()),
+                                                      std::min(got, kPlaylistHeadSize)));
+      if (!contains(head, "<PLAYLIST")) throw NotAPlaylistError(request.xplFileName + " is not an HD DVD playlist.");
+      result.opened = true;
+    }
     if (got == 0) break;
     report.detail(std::to_string(input.position()) + "/" + std::to_string(input.size()) + " bytes");
     tags.feed(scan.PackBuffer.get(), got);
@@ -408,6 +418,8 @@ void readPlaylist(const XplRequest& request, ScanState& scan, XplAttributeTables
     title.timeBase = "60fps";
     for (const TitleSetLine& set : titleSets)
       if (set.line <= opening) title.timeBase = set.timeBase;
+    if (!knownTimeBase(title.timeBase))
+      report.log("The title's time base \"" + printableUtf8(title.timeBase) + "\" is not known: its times are read as 60fps.");
     lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(last) + 1, lines.end());
     lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(first));
     result.tree = TitleReader(report, tables, title).read(lines);

@@ -25,6 +25,13 @@ class ConversionError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A file without a Playlist element near its start: "NAME is not an HD DVD
+// playlist."
+class NotAPlaylistError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // The attribute's value, assigned to `value` only when the name occurs in
 // the tag (searched without regard to case, also inside longer names and
 // values); otherwise `value` keeps what it held.

@@ -168,6 +168,29 @@ TEST_F(CliTest, PlaylistFailuresExitOneWithTheirText) {
   r = cli({"xpl", "--chapters", dir / "c.txt", xpl, evo});
   EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(std::filesystem::exists(dir / "c.txt"));
+
+  // A chapter past the title's end is left out, and said; a control byte of
+  // the playlist (DEL, C1's CSI) never reaches the terminal raw.
+  std::ofstream(xpl) << "<Playlist>\n<Title displayName=\"T\x7F\xC2\x9B\" titleDuration=\"00:00:02:00\">\n"
+                        "<Clip src=\"FEATURE_9.MAP\"/>\n<Chapter titleTimeBegin=\"00:00:01:00\" displayName=\"One\"/>\n"
+                        "<Chapter titleTimeBegin=\"99:59:59:59\" displayName=\"Far\"/>\n</Title>\n</Playlist>\n";
+  r = cli({"xpl", "--chapters", dir / "c.txt", xpl, evo});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "1 chapters left out: they start after the title's end.\n");
+  EXPECT_EQ(readFile(dir / "c.txt").size(), std::string("CHAPTER01=00:00:01.000\nCHAPTER01NAME=One\n").size());
+  EXPECT_THAT(r.out, HasSubstr("Name: T\xEF\xBF\xBD\xEF\xBF\xBD\n"));
+  EXPECT_THAT(r.out, Not(HasSubstr("\x7F")));
+  EXPECT_THAT(r.out, Not(HasSubstr("\xC2\x9B")));
+
+  // A program stream given as the playlist is not listed as its bytes.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"xpl", input}, std::vector<std::string>{"demux", "-o", out, "--xpl", input, input}}) {
+    r = cli(args);
+    EXPECT_EQ(r.status, 1) << args[0];
+    EXPECT_THAT(r.err, HasSubstr(std::filesystem::path(input).filename().string() + " is not an HD DVD playlist.\n"));
+    EXPECT_THAT(r.out, Not(HasSubstr("\x01"))) << args[0];
+    EXPECT_THAT(filesIn(out), IsEmpty());
+  }
 }
 
 TEST_F(CliTest, ExtensionsOfFiveCharactersAreAccepted) {

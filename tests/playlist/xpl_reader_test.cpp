@@ -99,18 +99,18 @@ TEST_F(ReadXplTest, ATagAcrossTheChunkBoundaryIsOneLine) {
 
 TEST_F(ReadXplTest, UnclosedTagsStopIndentingAtALimit) {
   // A damaged file of unclosed tags must not make every further line longer.
-  std::string document;
+  std::string document = "<Playlist>";
   for (int i = 0; i < 50; ++i) document += "<a>";
   readPlaylist(document);
-  ASSERT_EQ(memo().size(), 50u);
-  EXPECT_EQ(memo()[20], std::string(40, ' ') + "<a>");
-  EXPECT_EQ(memo()[49], std::string(64, ' ') + "<a>");
+  ASSERT_EQ(memo().size(), 51u);
+  EXPECT_EQ(memo()[21], std::string(42, ' ') + "<a>");
+  EXPECT_EQ(memo()[50], std::string(64, ' ') + "<a>");
 }
 
 // Short tags nested ever deeper would take some 40 times the file's size as
 // listing lines: the listing stops within a bound and the log says so.
 TEST_F(ReadXplTest, ADamagedPlaylistIsListedWithinABound) {
-  std::string document;
+  std::string document = "<Playlist>";
   for (int i = 0; i < 300000; ++i) document += "<a>";
   readPlaylist(document);
   std::size_t bytes = 0;
@@ -120,9 +120,9 @@ TEST_F(ReadXplTest, ADamagedPlaylistIsListedWithinABound) {
   ASSERT_LT(memo().size(), 300000u);
   EXPECT_EQ(memo().back(), std::string(64, ' ') + "<a>");
   EXPECT_THAT(window.logText(),
-              ElementsAre("Open VPLST000.XPL", "Filesize: 900000 bytes",
+              ElementsAre("Open VPLST000.XPL", "Filesize: 900010 bytes",
                           "The listing shows the first " + std::to_string(memo().size()) +
-                              " of 300000 tags, and the title is looked for in these: all of them would take more "
+                              " of 300001 tags, and the title is looked for in these: all of them would take more "
                               "than 5 MiB. Is the playlist damaged?",
                           "Done.", ""));
 
@@ -387,13 +387,31 @@ TEST_F(ReadXplTest, FailuresLeaveTheWindowUsable) {
   EXPECT_TRUE(window.logText().empty());
   EXPECT_FALSE(main.busy());
 
-  // An empty one, and one without tags: a run like any other.
-  for (const char* content : {"", "no tags at all\n"}) {
-    readPlaylist(content);
-    EXPECT_TRUE(memo().empty());
-    EXPECT_EQ(window.logText().back(), "");
-    EXPECT_EQ(window.logText()[window.logText().size() - 2], "Done.");
+  // An empty file, one without tags, and a program stream dropped as a
+  // playlist: none is listed, the error says what the file is not, and the
+  // listing shown before stays.
+  readPlaylist("<Playlist>\n<Shown/>\n</Playlist>\n");
+  const std::vector<std::string> shown = memo();
+  ASSERT_EQ(shown.size(), 3u);
+  PsBuilder vob;
+  vob.packHeader().ac3(0x80, pattern(1500)).finishPack().packHeader().raw({'<', 0x1B, '[', '2', 'J', '>'});
+  const std::string programStream(vob.bytes().begin(), vob.bytes().end());
+  // The element must start in the first 64 KiB.
+  const std::string late = std::string(64 * 1024, ' ') + "<Playlist>\n</Playlist>\n";
+  for (const std::string& content : {std::string(), std::string("no tags at all\n"), programStream, late}) {
+    try {
+      readPlaylist(content);
+      ADD_FAILURE() << "read as a playlist: " << content.substr(0, 40);
+    } catch (const NotAPlaylistError& e) {
+      EXPECT_STREQ(e.what(), "VPLST000.XPL is not an HD DVD playlist.");
+    }
+    EXPECT_EQ(memo(), shown);
+    EXPECT_THAT(window.logText(), ::testing::Not(::testing::Contains("Done.")));
+    EXPECT_FALSE(main.busy());
   }
+  // Found where it starts within the bound, whatever the case.
+  readPlaylist(std::string(64 * 1024 - 9, ' ') + "<playlist>");
+  EXPECT_THAT(memo(), ElementsAre("<playlist>"));
 }
 
 TEST(Chapters, TimesInFramesOfTheTimeBase) {
@@ -423,10 +441,48 @@ TEST(Chapters, TimesInFramesOfTheTimeBase) {
   const ChapterFile file = simpleChapters(title);
   EXPECT_EQ(file.written, 3);
   EXPECT_EQ(file.skipped, 2);
+  EXPECT_THAT(chapterNotes(file), ElementsAre("2 chapters left out: their start is not HH:MM:SS:FF."));
   // A byte that is not UTF-8 becomes U+FFFD, and the mark says UTF-8.
   EXPECT_EQ(file.text,
             "\xEF\xBB\xBF" "CHAPTER01=00:00:00.000\nCHAPTER01NAME=One\nCHAPTER02=00:01:00.500\n"
             "CHAPTER02NAME=Caf\xEF\xBF\xBD\nCHAPTER03=12:34:56.500\nCHAPTER03NAME=Late\n");
+}
+
+// A chapter past the title's end is one a player cannot reach: left out and
+// said, at the end itself kept; a title whose duration is not a time keeps
+// every chapter.
+TEST(Chapters, ThoseAfterTheTitlesEndAreLeftOut) {
+  XplTitle title;
+  title.timeBase = "60fps";
+  title.duration = "00:00:02:00";
+  title.chapters = {{"00:00:00:00", "Start"}, {"99:59:59:59", "Far"}, {"00:00:02:00", "End"},
+                    {"00:00:02:01", "Just after"}, {"bad", "Bad"}};
+  ChapterFile file = simpleChapters(title);
+  EXPECT_EQ(file.text, "CHAPTER01=00:00:00.000\nCHAPTER01NAME=Start\nCHAPTER02=00:00:02.000\nCHAPTER02NAME=End\n");
+  EXPECT_EQ(file.pastEnd, 2);
+  EXPECT_THAT(chapterNotes(file), ElementsAre("1 chapters left out: their start is not HH:MM:SS:FF.",
+                                              "2 chapters left out: they start after the title's end."));
+  title.duration = "";
+  file = simpleChapters(title);
+  EXPECT_EQ(file.written, 4);
+  EXPECT_EQ(file.pastEnd, 0);
+}
+
+// A time base that is not a number of frames a second is read as 60, and the
+// log says so, since every chapter time then depends on the guess.
+TEST_F(ReadXplTest, AnUnknownTimeBaseIsLogged) {
+  for (const char* timeBase : {"xx", "0fps", ""}) {
+    readPlaylist(std::string("<Playlist>\n<TitleSet timeBase=\"") + timeBase +
+                 "\">\n<Title displayName=\"T\" titleDuration=\"00:00:10:00\">\n"
+                 "<PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/FEATURE_1.MAP\"/>\n</Title>\n</TitleSet>\n"
+                 "</Playlist>\n");
+    EXPECT_THAT(window.logText(), ::testing::Contains(std::string("The title's time base \"") + timeBase +
+                                                      "\" is not known: its times are read as 60fps."));
+  }
+  readPlaylist(
+      "<Playlist>\n<TitleSet timeBase=\"50fps\">\n<Title displayName=\"T\">\n"
+      "<PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/FEATURE_1.MAP\"/>\n</Title>\n</TitleSet>\n</Playlist>\n");
+  EXPECT_THAT(window.logText(), ::testing::Not(::testing::Contains(HasSubstr("time base"))));
 }
 
 }  // namespace

@@ -53,14 +53,15 @@ void ConsoleReport::log(std::string_view message) {
   // a progress line.
   if (streams_.outIsTerminal) clearProgress();
   std::FILE* out = streams_.out;
-  // Labels from a playlist are its bytes as read: shown as UTF-8.
+  // Labels from a playlist are its bytes as read: shown as UTF-8, and never
+  // a control character that the terminal would act on.
   const std::string_view t = line.text;
   if (streams_.outIsTerminal && line.boldLength > 0) {
-    std::fprintf(out, "%s%s%s%s%s\n", validUtf8(t.substr(0, line.boldStart)).c_str(), kBoldOn,
-                 validUtf8(t.substr(line.boldStart, line.boldLength)).c_str(), kBoldOff,
-                 validUtf8(t.substr(line.boldStart + line.boldLength)).c_str());
+    std::fprintf(out, "%s%s%s%s%s\n", printableUtf8(t.substr(0, line.boldStart)).c_str(), kBoldOn,
+                 printableUtf8(t.substr(line.boldStart, line.boldLength)).c_str(), kBoldOff,
+                 printableUtf8(t.substr(line.boldStart + line.boldLength)).c_str());
   } else {
-    std::fputs(validUtf8(t).c_str(), out);
+    std::fputs(printableUtf8(t).c_str(), out);
     std::fputc('\n', out);
   }
   if (streams_.outIsTerminal) std::fflush(out);

@@ -131,8 +131,7 @@ int writeChapters(const Session& session, const Options& o, const std::vector<st
     return kExitFailed;
   }
   const ChapterFile chapters = simpleChapters(title);
-  if (chapters.skipped > 0)
-    std::fprintf(stderr, "%d chapters left out: their start is not HH:MM:SS:FF.\n", chapters.skipped);
+  for (const std::string& note : chapterNotes(chapters)) std::fprintf(stderr, "%s\n", note.c_str());
   if (chapters.written == 0) {
     std::fprintf(stderr, "No chapters written: the title has none.\n");
     return kExitFailed;

@@ -21,13 +21,13 @@ int runXpl(const Options& o) {
   if (o.json) {
     std::fputs(jsonPlaylist(o.xpl, o.input, session.title()).c_str(), stdout);
   } else {
-    for (const std::string& line : result.listing) std::printf("%s\n", validUtf8(line).c_str());
+    for (const std::string& line : result.listing) std::printf("%s\n", printableUtf8(line).c_str());
     std::printf("\n");
     // No title names the EVO: the tree stays as the window shows it at start.
     const std::vector<TreeNode> tree = result.tree.empty() ? initialPlaylistTree() : result.tree;
     for (const TreeNode& node : tree) {
-      std::printf("%s\n", validUtf8(node.text).c_str());
-      for (const std::string& child : node.children) std::printf("  %s\n", validUtf8(child).c_str());
+      std::printf("%s\n", printableUtf8(node.text).c_str());
+      for (const std::string& child : node.children) std::printf("  %s\n", printableUtf8(child).c_str());
     }
   }
   std::fflush(stdout);
