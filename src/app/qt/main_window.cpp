@@ -645,6 +645,12 @@ bool MainWindow::event(QEvent* event) {
     case QEvent::Show:
       if (!activated_) QTimer::singleShot(0, this, [this] { firstActivation(); });
       break;
+    // The window manager's frame has come: the saved place can be restored.
+    case QEvent::Move:
+    case QEvent::Resize:
+      if (savedPlacement_ && !(frameGeometry().size() - size()).isEmpty())
+        QTimer::singleShot(0, this, [this] { restoreFramePlacement(); });
+      break;
     default: break;
   }
   return QWidget::event(event);
@@ -710,6 +716,13 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 Placement MainWindow::placement() const {
+  // Closed before the frame came: the window never stood where it was
+  // saved, so that place is kept rather than the one taken meanwhile.
+  if (savedPlacement_) {
+    Placement p = *savedPlacement_;
+    p.TreeWidth = treeWidth_;
+    return p;
+  }
   Placement p;
   const Qt::WindowStates state = windowState();
   p.WindowState = (state & Qt::WindowMaximized) != 0   ? Placement::kMaximized
@@ -729,15 +742,20 @@ void MainWindow::setPlacement(const Placement& p) {
   Placement current = placement();
   current.TreeWidth = p.TreeWidth;
   if (!(p == current)) {
-    const QSize frameExtra = frameGeometry().size() - size();
-    if (p.Width > 0 && p.Height > 0) resize(p.Width - frameExtra.width(), p.Height - frameExtra.height());
-    move(p.Left, p.Top);
     // Until the window manager has framed the window, its frame is not
-    // known: the frame's sizes above were taken as the window's own. Once it
-    // is known, the window is placed again.
-    if (frameExtra.isEmpty()) {
+    // known, and a size asked for meanwhile may reach the window manager
+    // after the one asked for once it is: the window waits for its frame.
+    // Where no window manager frames windows, the saved frame is the window.
+    if (p.WindowState == Placement::kNormal) {
       savedPlacement_ = p;
+      frameWait_.start();
+      if (!framed()) frameWait_ = QElapsedTimer();
       restoreFramePlacement();
+    } else if (p.Width > 0 && p.Height > 0) {
+      // The size to come back to from maximized or minimized.
+      const QSize frameExtra = frameGeometry().size() - size();
+      resize(p.Width - frameExtra.width(), p.Height - frameExtra.height());
+      move(p.Left, p.Top);
     }
   }
   treeWidth_ = std::max(50, p.TreeWidth);
@@ -748,12 +766,26 @@ void MainWindow::setPlacement(const Placement& p) {
     setWindowState(windowState() | Qt::WindowMinimized);
 }
 
+bool MainWindow::framed() {
+  const QString platform = QGuiApplication::platformName();
+  return platform != "offscreen" && platform != "minimal";
+}
+
 void MainWindow::restoreFramePlacement() {
   const QSize extra = frameGeometry().size() - size();
-  if (extra.isEmpty() && savedPlacement_ && ++framePolls_ <= kFramePolls) {
+  if (!savedPlacement_) return;
+  if (extra.isEmpty() && frameWait_.isValid() && frameWait_.elapsed() < kFrameWaitMs) {
     // The frame comes with the window manager's answer, a moment after the
-    // window is shown; without a window manager it never does.
-    QTimer::singleShot(kFramePollMs, this, [this] { restoreFramePlacement(); });
+    // window is shown (a move or resize tells of it sooner); without a
+    // window manager it never does. A frame restored as the window's own
+    // size would be saved as a larger frame at the next close.
+    if (!framePollPending_) {
+      framePollPending_ = true;
+      QTimer::singleShot(kFramePollMs, this, [this] {
+        framePollPending_ = false;
+        restoreFramePlacement();
+      });
+    }
     return;
   }
   const std::optional<Placement> p = std::exchange(savedPlacement_, std::nullopt);

@@ -4,6 +4,7 @@
 // implements Window for TfMain and turns every user action into a TfMain
 // call; what happens then is TfMain's business.
 
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QStringList>
 #include <QWidget>
@@ -88,6 +89,9 @@ class MainWindow : public QWidget, public SettingsHost {
   // The saved placement again, now that the window manager's frame around
   // the window is known: the saved sizes and position are the frame's.
   void restoreFramePlacement();
+  // Whether a window manager is expected to frame the window (not on the
+  // offscreen platform of the tests).
+  static bool framed();
   // The tree wide enough for its labels, within most of the page.
   void fitTree();
   // The saved tree width; again when the page is first shown, as the
@@ -115,10 +119,14 @@ class MainWindow : public QWidget, public SettingsHost {
   bool closeAfterRun_ = false;
   int treeWidth_ = 96;
   bool treeToPlace_ = false;
+  // The placement to restore once the window manager has framed the window.
   std::optional<Placement> savedPlacement_;
-  static constexpr int kFramePolls = 40;
+  // How long to wait for the frame: on a busy machine it takes well over a
+  // second; where no window manager runs it never comes.
+  static constexpr int kFrameWaitMs = 8000;
   static constexpr int kFramePollMs = 25;
-  int framePolls_ = 0;
+  QElapsedTimer frameWait_;  // invalid where no frame is waited for
+  bool framePollPending_ = false;
 };
 
 }  // namespace tarnwick::qt
