@@ -308,7 +308,9 @@ Outcome makeMkvRun(ScanState& state, const MkvRequest& request, RunReport& repor
         });
   }
   if (request.keepStreams) temporary.keep();
-  if (result.stopped) {
+  // A Ctrl+C on a console reaches mkvmerge too, which may end by it before
+  // the poll stops it: a cancel all the same, not mkvmerge's failure.
+  if (result.stopped || report.cancelRequested()) {
     removeFile(partial);
     report.log("mkvmerge stopped; " + output + " not written.");
     return Outcome::cancelled();
