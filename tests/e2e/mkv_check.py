@@ -286,6 +286,28 @@ def main():
               "a folder with backslashes in its name: exit %d, %r, left %s"
               % (r.returncode, r.stderr.strip()[-200:], os.listdir(slashed)))
 
+        # Dolby Digital (the frame size table, where E-AC-3 has a size
+        # field): a VOB from ffmpeg cut at a pack inside the audio. The log
+        # names the incomplete last frame, and the track holds Demux's bytes
+        # up to it (less the frames before 0 of its negative delay).
+        cut_dir = os.path.join(tmp, "ac3-cut")
+        os.mkdir(cut_dir)
+        cut_vob = os.path.join(cut_dir, "t.vob")
+        made = run(["ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=352x288:rate=25",
+                    "-f", "lavfi", "-i", "sine=f=440:r=48000", "-map", "0", "-map", "1", "-t", "3",
+                    "-c:v", "mpeg2video", "-c:a", "ac3", "-b:a", "448k", "-f", "vob", cut_vob])
+        os.truncate(cut_vob, (os.path.getsize(cut_vob) // 2048 - 40) * 2048)
+        r = run([cli, "mkv", cut_vob])
+        os.mkdir(os.path.join(cut_dir, "plain"))
+        run([cli, "demux", "-o", os.path.join(cut_dir, "plain"), cut_vob])
+        demuxed = read_bytes(os.path.join(cut_dir, "plain", "t.DD.stream.00.mpa"))
+        said = re.search(r"t\.DD\.stream\.00\.mpa ends inside a frame: its last (\d+) bytes", r.stdout)
+        cut = int(said.group(1)) if said else 0
+        got = extract(os.path.join(cut_dir, "t.mkv"), 1, os.path.join(cut_dir, "track1")) if r.returncode == 0 else b""
+        check(made.returncode == 0 and cut > 0 and len(got) > len(demuxed) // 2 and
+              demuxed[:len(demuxed) - cut].endswith(got),
+              "Dolby Digital cut inside a frame: %d bytes logged, %d extracted of %d" % (cut, len(got), len(demuxed)))
+
         # Runs that fail. A stand-in for mkvmerge: it answers --version as
         # told, and otherwise starts writing the MKV its option file names
         # and ends as told.
