@@ -21,11 +21,13 @@ std::size_t headerLength(AudioKind kind) { return kind == AudioKind::Dts ? 10 : 
 constexpr std::array<int, 19> kAc3Kbps = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160,
                                            192, 224, 256, 320, 384, 448, 512, 576, 640};
 
+bool isDtsCore(const std::uint8_t* p) { return p[0] == 0x7F && p[1] == 0xFE && p[2] == 0x80 && p[3] == 0x01; }
+
 // The size of the frame whose header starts at p (headerLength bytes are
 // there), 0 when no valid header starts there.
 std::size_t frameSize(const std::uint8_t* p, AudioKind kind) {
   if (kind == AudioKind::Dts) {
-    if (p[0] == 0x7F && p[1] == 0xFE && p[2] == 0x80 && p[3] == 0x01) {
+    if (isDtsCore(p)) {
       const std::size_t fsize = (static_cast<std::size_t>(p[5] & 0x03) << 12) | (static_cast<std::size_t>(p[6]) << 4) |
                                 (p[7] >> 4);
       return fsize >= 95 ? fsize + 1 : 0;
@@ -65,12 +67,19 @@ struct Walk {
 std::optional<Walk> walk(const std::uint8_t* data, std::size_t size, std::size_t from, AudioKind kind) {
   Walk w;
   std::size_t at = from;
+  std::size_t coreAt = size;  // the DTS core frame whose extensions follow, if any
   w.wholeEnd = at;
   while (size - at >= headerLength(kind)) {
     const std::size_t frame = frameSize(data + at, kind);
     if (frame == 0) return std::nullopt;
     ++w.headers;
-    if (frame > size - at) break;
+    if (frame > size - at) {
+      // A DTS-HD frame is a core and the extensions after it: mkvmerge
+      // drops the core with an incomplete extension.
+      if (kind == AudioKind::Dts && !isDtsCore(data + at) && coreAt < at) w.wholeEnd = coreAt;
+      break;
+    }
+    if (kind == AudioKind::Dts && isDtsCore(data + at)) coreAt = at;
     at += frame;
     w.wholeEnd = at;
   }
