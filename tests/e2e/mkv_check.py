@@ -357,7 +357,8 @@ sys.exit(2)
         # Ctrl+C (SIGINT to the whole process group, as a terminal sends it)
         # or SIGTERM to tarnwick-cli alone: the run stops as Cancel stops it,
         # with exit status 130. mkv leaves no folder and no MKV, and its
-        # mkvmerge is ended; demux leaves its outputs as far as they got.
+        # mkvmerge is ended; demux and rebuild leave their outputs as far as
+        # they got.
         # A 4 GiB input (the sample's first file and a sparse tail) keeps the
         # demux going long after its outputs are created.
         sparse = copy_disc("sparse")
@@ -395,6 +396,8 @@ sys.exit(2)
         interrupt("Ctrl+C during the mkv run's demux", ["mkv"], big, streams_created, True, lambda left: left == [])
         interrupt("Ctrl+C during demux", ["demux"], big, lambda folder: len(os.listdir(folder)) >= 6, True,
                   lambda left: len(left) == 6 and not any(f.endswith(".mkv") for f in left))
+        interrupt("Ctrl+C during rebuild", ["rebuild"], big, lambda folder: len(os.listdir(folder)) >= 1, True,
+                  lambda left: left == ["FEATURE_1.rebuilt.EVO"])
         for what, group in (("Ctrl+C while mkvmerge runs", True), ("SIGTERM while mkvmerge runs", False)):
             if os.path.exists(pid_file):
                 os.remove(pid_file)
