@@ -123,6 +123,10 @@ std::uint32_t subtitleTimeBase(const ScanState& state) {
   return timeBase;
 }
 
+std::int64_t delayMs(std::uint32_t pts, std::uint32_t reference) {
+  return (static_cast<std::int64_t>(pts) - static_cast<std::int64_t>(reference)) / 90;
+}
+
 Outcome readEvo(ScanState& state, const RunInput& input, const ScanOptions& options, RunReport& report) {
   return runCommand([&] { return readEvoRun(state, input, options, report); });
 }

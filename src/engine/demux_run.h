@@ -24,6 +24,13 @@ Outcome demuxStreams(ScanState& state, const RunInput& input, const ScanOptions&
 // (with details), else the earliest first time stamp of a stream.
 std::uint32_t subtitleTimeBase(const ScanState& state);
 
+// A stream's delay in milliseconds from `reference` (the video's first time
+// stamp), as `read --json` reports it and the MKV uses it. The time stamps
+// are taken as the values they are, as the earliest one and the subpicture
+// times are: a difference past 2^31 ticks (6.6 hours) is no wrap, since
+// read as one a stream 6.7 hours after the video would start before it.
+std::int64_t delayMs(std::uint32_t pts, std::uint32_t reference);
+
 // "N frames (h:mm:ss s) count in video stream K." after a Read EVO (the time
 // bold, at 24000/1001 frames a second) or a Demux (at 23.976).
 enum class FrameCountStyle { ReadEvo, Demux };

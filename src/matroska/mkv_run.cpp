@@ -14,6 +14,7 @@
 #include "engine/lpcm_wav.h"
 #include "engine/run_steps.h"
 #include "engine/utf8.h"
+#include "matroska/frame_ends.h"
 #include "playlist/chapters.h"
 #include "playlist/track_names.h"
 
@@ -70,12 +71,6 @@ std::uint32_t referencePts(const ScanState& state, const StreamSelection& select
     if (selection.isChosen(slot) && state.record(slot).hasFirstPts) return state.record(slot).firstPts;
   }
   return subtitleTimeBase(state);
-}
-
-// Milliseconds from the reference, as `read --json` reports a delay;
-// differences wrap like the 32-bit time stamps they come from.
-std::int64_t delayMs(std::uint32_t pts, std::uint32_t reference) {
-  return static_cast<std::int32_t>(pts - reference) / 90;
 }
 
 // "24000/1001" from the detail "Frame Rate = 23.976023976024 (24000/1001)".
@@ -211,6 +206,25 @@ class MkvmergeOutput {
   std::string errors_;
 };
 
+// Demux keeps every byte of a stream; the MKV holds whole frames only, and
+// mkvmerge drops the rest without a word: the log says what is left out.
+void logBytesOutsideFrames(const ScanState& state, const std::vector<MkvInputFile>& files, RunReport& report) {
+  for (const MkvInputFile& file : files) {
+    if (file.slot.streamClass != StreamClass::Audio) continue;
+    const std::optional<AudioKind> kind = audioKindOf(static_cast<std::uint32_t>(state.slotId(file.slot)));
+    if (!kind) continue;
+    const std::optional<FrameEnds> ends = audioFrameEnds(file.path, *kind);
+    if (!ends) continue;
+    const std::string name = namePart(file.path);
+    if (ends->leading > 0)
+      report.log("   " + name + " begins inside a frame: its first " + std::to_string(ends->leading) +
+                 " bytes are not in the MKV.");
+    if (ends->trailing > 0)
+      report.log("   " + name + " ends inside a frame: its last " + std::to_string(ends->trailing) +
+                 " bytes are not in the MKV.");
+  }
+}
+
 Outcome makeMkvRun(ScanState& state, const MkvRequest& request, RunReport& report) {
   const std::string output = mkvPath(request);
   refuseInputAsOutput(output, request.input);
@@ -235,6 +249,8 @@ Outcome makeMkvRun(ScanState& state, const MkvRequest& request, RunReport& repor
     if (request.keepStreams) temporary.keep();
     return demuxed;
   }
+
+  logBytesOutsideFrames(state, files, report);
 
   // LPCM goes in as WAV: one format for the whole stream, or no file.
   for (MkvInputFile& file : files) {
@@ -293,7 +309,9 @@ Outcome makeMkvRun(ScanState& state, const MkvRequest& request, RunReport& repor
         });
   }
   if (request.keepStreams) temporary.keep();
-  if (result.stopped) {
+  // A Ctrl+C on a console reaches mkvmerge too, which may end by it before
+  // the poll stops it: a cancel all the same, not mkvmerge's failure.
+  if (result.stopped || report.cancelRequested()) {
     removeFile(partial);
     report.log("mkvmerge stopped; " + output + " not written.");
     return Outcome::cancelled();

@@ -407,6 +407,30 @@ TEST_F(LongDemuxTest, InputThatShrinksDuringTheRun) {
   EXPECT_THAT(log(), ::testing::Contains("Done."));
 }
 
+// Cancel in the middle of the MKV run's demux: the temporary folder goes
+// with the streams in it, and no MKV is left. The stand-in mkvmerge only
+// tells its version: the run never gets to muxing.
+TEST_F(LongDemuxTest, MkvCancelledDuringItsDemuxLeavesNoStreamsFolder) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the stand-in mkvmerge is a shell script";
+#endif
+  const std::string fake = (dir.path() / "mkvmerge").string();
+  const std::string script = "#!/bin/sh\necho \"mkvmerge v74.0.0 ('x') 64-bit\"\n";
+  writeFile(fake, Bytes(script.begin(), script.end()));
+  fs::permissions(fake, fs::perms::owner_all);
+  window.setText(ControlId::eMkvmerge, fake);
+  bool sawStreams = false;
+  window.onProcessMessages = [&] {
+    sawStreams = sawStreams || fs::exists(out("FEATURE_1_FEATURE_2.mkv-streams/FEATURE_1_FEATURE_2.VC-1.stream.0.mpv"));
+    main.bCancelClick();
+  };
+  window.onConfirm = [](const std::string&) { return true; };
+  main.bMkvClick();
+  EXPECT_TRUE(sawStreams);
+  EXPECT_THAT(window.questions(), ElementsAre("Are you sure to stop demuxing?"));
+  EXPECT_TRUE(fs::is_empty(dir.path() / "out"));
+}
+
 TEST_F(LongDemuxTest, CancelDeclinedGoesOn) {
   window.onProcessMessages = [&] { main.bCancelClick(); };
   window.onConfirm = [](const std::string&) { return false; };

@@ -3,8 +3,11 @@
 #ifdef _WIN32
 #include "engine/win32.h"
 #else
+#include <signal.h>
 #include <unistd.h>
 #endif
+
+#include <csignal>
 
 #include "engine/message_log.h"
 #include "engine/utf8.h"
@@ -28,7 +31,38 @@ bool escapeConsole(DWORD handle) {
 }
 #endif
 
+// Set by the handler, which may do nothing else; read by the cancel polls.
+volatile std::sig_atomic_t interruptSeen = 0;
+
+#ifdef _WIN32
+BOOL WINAPI onConsoleEvent(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  if (interruptSeen) return FALSE;  // the second: the default, which ends the process
+  interruptSeen = 1;
+  return TRUE;
+}
+#else
+extern "C" void onInterrupt(int) { interruptSeen = 1; }
+#endif
+
 }  // namespace
+
+void catchInterrupts() {
+#ifdef _WIN32
+  ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+#else
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  // Once caught, the signal is back to its default: a second one ends the
+  // process. Reads and writes restart; the polls see the flag.
+  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+#endif
+}
+
+bool interrupted() { return interruptSeen != 0; }
 
 #ifdef _WIN32
 ConsoleStreams processStreams() {

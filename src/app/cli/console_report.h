@@ -19,6 +19,13 @@ struct ConsoleStreams {
 // The process's standard output and error, with their terminal states.
 ConsoleStreams processStreams();
 
+// Ctrl+C and a polite kill (SIGINT and SIGTERM; on Windows Ctrl+C and
+// Ctrl+Break): the first asks the running command to stop as the window's
+// Cancel does, through every console report's cancel poll; a second one ends
+// the process at once, for a run that does not get to its next poll.
+void catchInterrupts();
+bool interrupted();
+
 class ConsoleReport final : public RunReport {
  public:
   explicit ConsoleReport(ConsoleStreams streams) : streams_(streams) {}
@@ -35,8 +42,8 @@ class ConsoleReport final : public RunReport {
   void state(std::string_view) override {}
   void detail(std::string_view text) override;
   void progress(const RunProgress& p) override { detail(progressText(p)); }
-  // Nothing on a console cancels: an interrupt ends the process.
-  bool cancelRequested() override { return false; }
+  // An interrupt is the console's Cancel.
+  bool cancelRequested() override { return interrupted(); }
 
   // Ends a progress line still on the terminal, before an error is printed.
   void endProgress();

@@ -5,6 +5,7 @@
 
 #include "app/cli/box_names.h"
 #include "app/window.h"
+#include "engine/demux_run.h"
 #include "engine/utf8.h"
 #include "playlist/chapters.h"
 
@@ -93,8 +94,7 @@ std::string jsonReport(const ReportFile& file, const ScanState& scan,
     if (stream.id < 0) continue;
     const std::optional<std::uint32_t> pts = firstPts(*stream.record);
     std::optional<std::int64_t> delay;
-    // Differences wrap like the 32-bit time stamps they come from.
-    if (pts && reference) delay = static_cast<std::int32_t>(*pts - *reference) / 90;
+    if (pts && reference) delay = delayMs(*pts, *reference);
     out += first ? "\n" : ",\n";
     first = false;
     out += "    {\n";

@@ -73,7 +73,9 @@ int run(int argc, char** argv) {
   app.set_version_flag("--version", std::string("tarnwick-cli ") + TARNWICK_VERSION);
   app.require_subcommand(1);
   app.footer(
-      "Exit status: 0 done, 1 a file error (the message is on standard error), 2 bad usage.\n"
+      "Exit status: 0 done, 1 a file error (the message is on standard error), 2 bad usage, 130 stopped by "
+      "Ctrl+C or SIGTERM (as Cancel stops a run: Demux's outputs as far as they got, no MKV and no "
+      "temporary folder).\n"
       "Run \"tarnwick-cli COMMAND --help\" for the options of a command.");
 
   Options o;
@@ -119,6 +121,8 @@ int run(int argc, char** argv) {
     return app.exit(e) == 0 ? kExitDone : kExitUsage;
   }
 
+  // The commands whose runs poll for Cancel; the others end on Ctrl+C.
+  if (read->parsed() || demux->parsed() || rebuild->parsed() || mkv->parsed()) catchInterrupts();
   try {
     if (read->parsed()) return runRead(o);
     if (xpl->parsed()) return runXpl(o);

@@ -119,7 +119,7 @@ StreamSelection Session::selection(bool withOutputNames) const {
 int stopped(Session& session) {
   session.report().endProgress();
   std::fprintf(stderr, "The command stopped before it was done.\n");
-  return kExitFailed;
+  return interrupted() ? kExitInterrupted : kExitFailed;
 }
 
 // A file that cannot be written as asked is an error, so a script notices.

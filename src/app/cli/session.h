@@ -20,6 +20,7 @@ namespace tarnwick::cli {
 constexpr int kExitDone = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;  // as a shell reports a process that SIGINT ended
 
 struct Options {
   std::string input;
@@ -99,7 +100,8 @@ class Session {
   std::string evoFolder_, xplFileName_, baseName_, secondPath_;
 };
 
-// "Stopped before done" as the command line reports it.
+// "Stopped before done" as the command line reports it; an interrupt's exit
+// status when Ctrl+C (or SIGTERM) stopped it.
 int stopped(Session& session);
 
 // --chapters: the chapters of the title that plays the EVO, for a Matroska
