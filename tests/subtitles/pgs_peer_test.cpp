@@ -299,6 +299,34 @@ TEST_F(PgsPeerTest, CaptionsBelowLine720OfA720pTitleStayOnTheSubpicturePlane) {
   EXPECT_TRUE(readFile(dir / "back1.sup") == readFile(eight));
 }
 
+// A DVD's subpictures cover the full frame of its TV system even over a
+// half-size picture: on a 352×288 title, a caption at line 500 is near the
+// bottom of the 720×576 frame the player shows.
+TEST_F(PgsPeerTest, ADvdsCaptionsBelowItsHalfSizePictureStayOnTheFullFrame) {
+  // An MPEG-2 sequence header: 352×288, 4:3, 25 frames a second.
+  const Bytes sequence = {0x00, 0x00, 0x01, 0xB3, 0x16, 0x01, 0x20, 0x23, 0x00, 0x0F, 0xA0, 0x00,
+                          0x00, 0x00, 0x01, 0x00, 0x00, 0x08, 0xC0, 0x00};
+  SpuOptions o;
+  o.stopDelay = 45;
+  PsBuilder ps;
+  ps.packHeader(kBase - 9000).pes(0xE0, sequence, {.pts = kBase});
+  for (int i = 0; i < 2; ++i)
+    addSpuPackets(ps, 0x20, buildSpu(captionBitmap(100, 500, 400, 40, 4, i), o), kBase + 9000 + static_cast<std::uint64_t>(i) * 90000);
+  ps.raw({0x00, 0x00, 0x01, 0xB9});
+  ps.writeTo(dir / "t.vob");
+  std::filesystem::create_directory(dir / "out");
+  ProcessResult demux = runProcess({TARNWICK_CLI, "demux", "--pgs", "--streams", "sub00", "-o", dir / "out", dir / "t.vob"});
+  ASSERT_EQ(demux.status, 0) << demux.out << demux.err;
+  EXPECT_NE(demux.out.find("size = 352x288"), std::string::npos) << demux.out;
+  EXPECT_EQ(demux.out.find("Caption at"), std::string::npos) << demux.out;
+  const std::string sup = dir / "out/t.Subpicture.00.sup";
+  EXPECT_EQ(sizeOf(sup), "720,576\n");
+  const std::vector<ProbedFrame> frames = probeSubtitleFrames(sup);
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_EQ(frames[0].rects, 1);
+  EXPECT_EQ(frames[2].rects, 1);
+}
+
 // Captions past even the subpicture plane: each is said, the stream gives
 // none, and the run says so and fails instead of ending "Done." with an
 // empty file. The 2-bit stream beside it is written; an MKV run stops
