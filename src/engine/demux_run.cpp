@@ -59,8 +59,10 @@ void refuseEmptyPgs(const ScanState& state, const StreamSelection& selection, Ru
   for (int k = 0; k < kSubpictureOutputs; ++k) {
     const std::optional<PgsTally>& tally = state.pgsTallies[static_cast<std::size_t>(k)];
     if (!tally || tally->captions > 0) continue;
-    const std::string& name = selection.outputNames[static_cast<std::size_t>(outputIndex({StreamClass::Subpicture, k}))];
-    std::string line = "Subpicture stream " + std::to_string(k) + " gave no caption (" + units(tally->skipped) + " skipped";
+    const StreamSlot slot{StreamClass::Subpicture, k};
+    const std::string& name = selection.outputNames[static_cast<std::size_t>(outputIndex(slot))];
+    std::string line = "Subpicture stream " + std::to_string(k) + " gave no caption (" + units(tally->skipped) +
+                       " skipped";
     if (tally->blank > 0) line += ", " + units(tally->blank) + " without a visible pixel";
     line += "): " + name + " removed.";
     report.log(line);

@@ -317,19 +317,22 @@ void PgsConverter::addUnit(const std::uint8_t* unit, std::size_t size, std::uint
   closePending(start);
   const PgsWriter::Shown shown = writer_.show(*c, start);
   decoder_.recycle(std::move(c->pixels));
-  const VideoSize canvas = writer_.canvas();
-  const std::string area = "(columns " + std::to_string(c->x) + "-" + std::to_string(c->x + c->width - 1) + ", lines " +
-                           std::to_string(c->y) + "-" + std::to_string(c->y + c->height - 1) + ")";
-  const std::string plane = std::to_string(canvas.width) + "x" + std::to_string(canvas.height) + " subpicture plane";
+  // "Caption at 0:01:02.000 (columns 320-959, lines 1100-1129)", "1920x1080 subpicture plane"
+  const auto where = [&] {
+    return "   Caption at " + formatTicks(start) + " (columns " + std::to_string(c->x) + "-" +
+           std::to_string(c->x + c->width - 1) + ", lines " + std::to_string(c->y) + "-" +
+           std::to_string(c->y + c->height - 1) + ")";
+  };
+  const auto plane = [&] {
+    return std::to_string(writer_.canvas().width) + "x" + std::to_string(writer_.canvas().height) + " subpicture plane";
+  };
   switch (shown) {
     case PgsWriter::Shown::Yes: break;
-    case PgsWriter::Shown::Cut:
-      log_.log("   Caption at " + formatTicks(start) + " " + area + ": its part outside the " + plane + " is cut off");
-      break;
+    case PgsWriter::Shown::Cut: log_.log(where() + ": its part outside the " + plane() + " is cut off"); break;
     case PgsWriter::Shown::Invisible: ++blank_; return;
     case PgsWriter::Shown::Outside:
       ++dropped_;
-      log_.log("   Caption at " + formatTicks(start) + " " + area + " skipped: it lies outside the " + plane);
+      log_.log(where() + " skipped: it lies outside the " + plane());
       return;
     case PgsWriter::Shown::TooLarge:
       ++dropped_;
