@@ -50,6 +50,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   converter.finish();
 
+  // Display sets never go back in time, whatever times the units carry.
+  std::uint32_t last = 0;
+  for (std::size_t at = 0; at + kPgsSegmentHeaderSize <= pgs.size();
+       at += kPgsSegmentHeaderSize + (static_cast<std::size_t>(pgs[at + 11]) << 8 | pgs[at + 12])) {
+    const std::uint32_t time = static_cast<std::uint32_t>(pgs[at + 2]) << 24 | static_cast<std::uint32_t>(pgs[at + 3]) << 16 |
+                               static_cast<std::uint32_t>(pgs[at + 4]) << 8 | pgs[at + 5];
+    check(time >= last);
+    last = time;
+  }
+
   std::istringstream written(std::string(pgs.begin(), pgs.end()));
   std::uint64_t captions = 0;
   const PgsReadSummary summary = readPgs(written, log, [&](const Caption& c) {

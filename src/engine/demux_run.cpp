@@ -1,8 +1,12 @@
 #include "engine/demux_run.h"
 
+#include <filesystem>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "engine/file_io.h"
 #include "engine/file_names.h"
 #include "engine/input_scope.h"
 #include "engine/run_steps.h"
@@ -24,11 +28,12 @@ std::string frameCountLine(std::int32_t count, int stream, FrameCountStyle style
 namespace {
 
 // Each subpicture output gets a PGS converter, on the time line of the
-// other outputs.
+// other outputs; its canvas is the plane the captions are placed on.
 void startPgs(ScanState& state, RunReport& report) {
   const std::uint32_t timeBase = subtitleTimeBase(state);
   PgsOptions pgs;
-  pgs.video = state.videoSize();
+  pgs.video = subpicturePlane(state.videoSize());
+  state.pgsTallies = {};
   pgs.timeBase = timeBase;
   for (int k = 0; k < kSubpictureOutputs; ++k) {
     std::optional<OutputFile>& out = state.subpictureOutputs[static_cast<std::size_t>(k)];
@@ -37,6 +42,35 @@ void startPgs(ScanState& state, RunReport& report) {
     state.pgsConverters[static_cast<std::size_t>(k)] = std::make_unique<PgsConverter>(
         [file](const std::uint8_t* p, std::size_t n) { file->write(p, n); }, report, pgs);
   }
+}
+
+class NoCaptionError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+std::string units(std::uint64_t n) { return std::to_string(n) + (n == 1 ? " unit" : " units"); }
+
+// A subpicture stream that gave no caption leaves no PGS file (an empty one
+// is no stream to its readers: mkvmerge refuses it), and the run fails, so
+// that the user hears of it rather than finding the caption track missing.
+void refuseEmptyPgs(const ScanState& state, const StreamSelection& selection, RunReport& report) {
+  std::string message;
+  for (int k = 0; k < kSubpictureOutputs; ++k) {
+    const std::optional<PgsTally>& tally = state.pgsTallies[static_cast<std::size_t>(k)];
+    if (!tally || tally->captions > 0) continue;
+    const StreamSlot slot{StreamClass::Subpicture, k};
+    const std::string& name = selection.outputNames[static_cast<std::size_t>(outputIndex(slot))];
+    std::string line = "Subpicture stream " + std::to_string(k) + " gave no caption (" + units(tally->skipped) +
+                       " skipped";
+    if (tally->blank > 0) line += ", " + units(tally->blank) + " without a visible pixel";
+    line += "): " + name + " removed.";
+    report.log(line);
+    std::error_code ignored;
+    std::filesystem::remove(pathFromUtf8(name), ignored);
+    message += (message.empty() ? "" : "\n") + line;
+  }
+  if (!message.empty()) throw NoCaptionError(message);
 }
 
 Outcome readEvoRun(ScanState& state, const RunInput& input, const ScanOptions& options, RunReport& report) {
@@ -102,6 +136,7 @@ Outcome demuxRun(ScanState& state, const RunInput& input, const ScanOptions& opt
   }
   if (options.pgs) startPgs(state, report);
   writeOverInputs(state, input, "Demuxing", report, [&] { demux(state, options, report, ScanMode::Extraction); });
+  if (options.pgs && !state.CancelRequested) refuseEmptyPgs(state, selection, report);
 
   logDone(report);
   for (int n = 0; n < 2; ++n)

@@ -90,10 +90,12 @@ VideoSize ScanState::videoSize() const {
 
 void ScanState::closeOutputs() {
   std::exception_ptr first;
-  for (auto& converter : pgsConverters) {
+  for (std::size_t k = 0; k < pgsConverters.size(); ++k) {
+    std::unique_ptr<PgsConverter>& converter = pgsConverters[k];
     if (!converter) continue;
     try {
       converter->finish();
+      pgsTallies[k] = PgsTally{converter->captionsWritten(), converter->unitsSkipped(), converter->blankUnits()};
     } catch (...) {
       if (!first) first = std::current_exception();
     }

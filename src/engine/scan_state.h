@@ -30,6 +30,14 @@ struct StreamRecord {
   AudioChannels channels;            // what an audio header announced
 };
 
+// What a PGS converter made of its stream: the captions written, the units
+// skipped as faults, and the units without a visible pixel.
+struct PgsTally {
+  std::uint64_t captions = 0;
+  std::uint64_t skipped = 0;
+  std::uint64_t blank = 0;
+};
+
 // A stream that the scans leave out: another stream owns its slot (the first
 // one seen there), or no box can hold it (ownerId −1).
 struct LeftOutStream {
@@ -51,6 +59,8 @@ struct ScanState {
   std::array<std::optional<OutputFile>, kVideoOutputs> videoOutputs;
   // With PGS chosen, a subpicture output is written through its converter.
   std::array<std::unique_ptr<PgsConverter>, kSubpictureOutputs> pgsConverters;
+  // Each converter's tally, kept by closeOutputs() when it finishes.
+  std::array<std::optional<PgsTally>, kSubpictureOutputs> pgsTallies;
 
   std::array<std::int32_t, 16> VideoSlots{};
   std::array<std::int32_t, 16> AudioSlots{};

@@ -71,7 +71,37 @@ int runLength(const std::uint8_t* line, std::uint8_t colour, int limit) {
   return run;
 }
 
+struct Box {
+  int minX = 0, maxX = -1, minY = 0, maxY = -1;  // maxX −1: no visible pixel
+};
+
+// The box of the visible pixels of c within columns [left, right) and lines
+// [top, bottom), all inside the caption.
+Box visibleBox(const Caption& c, const std::array<bool, 256>& visible, int left, int top, int right, int bottom) {
+  Box box{right, -1, bottom, -1};
+  for (int y = top; y < bottom; ++y) {
+    const std::uint8_t* line = c.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(c.width);
+    int first = left;
+    while (first < right && !visible[line[first]]) ++first;
+    if (first == right) continue;
+    int last = right - 1;
+    while (!visible[line[last]]) --last;
+    box.minX = std::min(box.minX, first);
+    box.maxX = std::max(box.maxX, last);
+    box.minY = std::min(box.minY, y);
+    box.maxY = y;
+  }
+  return box;
+}
+
 }  // namespace
+
+VideoSize subpicturePlane(VideoSize video) {
+  // A DVD's subpictures cover the full frame of its TV system even over a
+  // smaller coded picture (352×288 is a 576-line title's).
+  if (video.width <= 720 && video.height <= 576) return {720, video.height == 240 || video.height == 480 ? 480 : 576};
+  return {1920, 1080};
+}
 
 std::size_t pgsObjectSizeBound(int width, int height) {
   const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
@@ -126,25 +156,22 @@ std::vector<std::uint8_t> PgsWriter::windowDefinition() const {
 }
 
 PgsWriter::Shown PgsWriter::show(const Caption& c, std::uint32_t start) {
-  // The visible box: pixels not fully transparent, inside the frame.
+  // The visible box: pixels not fully transparent; then, when that box
+  // reaches past the canvas, the visible box of the part inside it.
   std::array<bool, 256> visible{};
   for (int i = 0; i < 256; ++i) visible[i] = c.palette[i].alpha != 0;
-  const int left = std::max(0, -c.x), top = std::max(0, -c.y);
-  const int right = std::min(c.width, video_.width - c.x), bottom = std::min(c.height, video_.height - c.y);
-  int minX = c.width, maxX = -1, minY = c.height, maxY = -1;
-  for (int y = top; y < bottom; ++y) {
-    const std::uint8_t* line = c.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(c.width);
-    int first = left;
-    while (first < right && !visible[line[first]]) ++first;
-    if (first == right) continue;
-    int last = right - 1;
-    while (!visible[line[last]]) --last;
-    minX = std::min(minX, first);
-    maxX = std::max(maxX, last);
-    minY = std::min(minY, y);
-    maxY = y;
+  Box box = visibleBox(c, visible, 0, 0, c.width, c.height);
+  if (box.maxX < 0) return Shown::Invisible;
+  bool cut = false;
+  if (c.x + box.minX < 0 || c.y + box.minY < 0 || c.x + box.maxX >= video_.width || c.y + box.maxY >= video_.height) {
+    const int left = std::max(0, -c.x), top = std::max(0, -c.y);
+    const int right = std::min(c.width, video_.width - c.x), bottom = std::min(c.height, video_.height - c.y);
+    if (right <= left || bottom <= top) return Shown::Outside;
+    box = visibleBox(c, visible, left, top, right, bottom);
+    if (box.maxX < 0) return Shown::Outside;
+    cut = true;
   }
-  if (maxX < 0) return Shown::Invisible;
+  const int minX = box.minX, maxX = box.maxX, minY = box.minY, maxY = box.maxY;
   const int w = maxX - minX + 1, h = maxY - minY + 1;
   const std::uint8_t* origin =
       c.pixels.data() + static_cast<std::size_t>(minY) * static_cast<std::size_t>(c.width) + static_cast<std::size_t>(minX);
@@ -222,7 +249,7 @@ PgsWriter::Shown PgsWriter::show(const Caption& c, std::uint32_t start) {
   } while (done < rleSize);
   segment(out, start, kEndSegment, {});
   sink_(out.data(), out.size());
-  return Shown::Yes;
+  return cut ? Shown::Cut : Shown::Yes;
 }
 
 void PgsWriter::clear(std::uint32_t end) {
@@ -266,7 +293,8 @@ void PgsConverter::closePending(std::optional<std::uint32_t> nextStart) {
   } else {
     end = nextStart ? *nextStart : shownStart_ + kOpenCaptionTicks;
   }
-  writer_.clear(std::max(end, shownStart_));
+  lastTime_ = std::max(end, shownStart_);
+  writer_.clear(lastTime_);
   showing_ = false;
 }
 
@@ -277,14 +305,41 @@ void PgsConverter::feed(const std::uint8_t* p, std::size_t n, bool hasPts, std::
 void PgsConverter::addUnit(const std::uint8_t* unit, std::size_t size, std::uint32_t pts) {
   std::optional<Caption> c = decoder_.decode(unit, size, pts);
   if (!c) return;
-  const std::uint32_t start = rebase(c->start);
+  std::uint32_t start = rebase(c->start);
+  // Display sets never go back in time: a unit that starts before the one
+  // on screen did replaces it at that one's start.
+  if (start < lastTime_) {
+    log_.log("   Subpicture at " + formatTicks(start) + " starts before the one before it (" + formatTicks(lastTime_) +
+             "): shown from there");
+    start = lastTime_;
+  }
   // A new display replaces the one on screen, whether or not it shows anything.
   closePending(start);
   const PgsWriter::Shown shown = writer_.show(*c, start);
   decoder_.recycle(std::move(c->pixels));
-  if (shown == PgsWriter::Shown::TooLarge)
-    log_.log("   Caption at " + formatTicks(start) + " skipped: its run-length data exceeds a PGS object's 16 MiB");
-  if (shown != PgsWriter::Shown::Yes) return;
+  // "Caption at 0:01:02.000 (columns 320-959, lines 1100-1129)", "1920x1080 subpicture plane"
+  const auto where = [&] {
+    return "   Caption at " + formatTicks(start) + " (columns " + std::to_string(c->x) + "-" +
+           std::to_string(c->x + c->width - 1) + ", lines " + std::to_string(c->y) + "-" +
+           std::to_string(c->y + c->height - 1) + ")";
+  };
+  const auto plane = [&] {
+    return std::to_string(writer_.canvas().width) + "x" + std::to_string(writer_.canvas().height) + " subpicture plane";
+  };
+  switch (shown) {
+    case PgsWriter::Shown::Yes: break;
+    case PgsWriter::Shown::Cut: log_.log(where() + ": its part outside the " + plane() + " is cut off"); break;
+    case PgsWriter::Shown::Invisible: ++blank_; return;
+    case PgsWriter::Shown::Outside:
+      ++dropped_;
+      log_.log(where() + " skipped: it lies outside the " + plane());
+      return;
+    case PgsWriter::Shown::TooLarge:
+      ++dropped_;
+      log_.log("   Caption at " + formatTicks(start) + " skipped: its run-length data exceeds a PGS object's 16 MiB");
+      return;
+  }
+  lastTime_ = start;
   showing_ = true;
   shownStart_ = start;
   shownEnd_ = c->end ? std::optional<std::uint32_t>(std::max(rebase(*c->end), start)) : std::nullopt;

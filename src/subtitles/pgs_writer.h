@@ -31,7 +31,15 @@ constexpr std::uint32_t kOpenCaptionTicks = 5 * 90000;
 struct VideoSize {
   int width = 1920;
   int height = 1080;
+  bool operator==(const VideoSize&) const = default;
 };
+
+// The plane a subpicture stream's captions are placed on, which becomes the
+// PGS canvas (readers scale the canvas to the video, as a player scales the
+// plane). A DVD draws subpictures on the video frame itself; HD DVD on a
+// 1920×1080 plane of its own whatever the video's size, so a 720p title's
+// captions may lie below line 720.
+VideoSize subpicturePlane(VideoSize video);
 
 using ByteSink = std::function<void(const std::uint8_t* p, std::size_t n)>;
 
@@ -47,10 +55,13 @@ class PgsWriter {
   PgsWriter(ByteSink sink, VideoSize video);
 
   // Writes the display set showing c at `start` (ticks on the output's time
-  // line), cropped to its visible pixels inside the frame. Nothing is
-  // written when no pixel is visible or the object is too large.
-  enum class Shown { Yes, Invisible, TooLarge };
+  // line), cropped to its visible pixels inside the canvas. Cut: shown, but
+  // visible pixels outside the canvas were cut off. Nothing is written when
+  // no pixel is visible (Invisible), none lies inside the canvas (Outside),
+  // or the object is too large.
+  enum class Shown { Yes, Cut, Invisible, Outside, TooLarge };
   Shown show(const Caption& c, std::uint32_t start);
+  VideoSize canvas() const { return video_; }
   // Writes the display set that clears the caption shown last.
   void clear(std::uint32_t end);
 
@@ -71,7 +82,7 @@ class PgsWriter {
 };
 
 struct PgsOptions {
-  VideoSize video;
+  VideoSize video;  // the canvas: the plane the captions are placed on
   // Subtracted from every time, so the output starts on the same time line
   // as the run's other outputs (its earliest PTS).
   std::uint32_t timeBase = 0;
@@ -92,7 +103,13 @@ class PgsConverter {
   void finish();
 
   std::uint64_t captionsWritten() const { return captions_; }
-  std::uint64_t unitsSkipped() const { return decoder_.skippedUnits(); }
+  // Units that gave no caption for a fault: damaged, incomplete, outside
+  // the canvas or too large. Units without a visible pixel are not faults
+  // (an empty unit clears the screen): they are counted apart.
+  std::uint64_t unitsSkipped() const {
+    return decoder_.skippedUnits() + assembler_.droppedUnits() + dropped_;
+  }
+  std::uint64_t blankUnits() const { return blank_; }
 
  private:
   std::uint32_t rebase(std::uint32_t t);
@@ -107,7 +124,11 @@ class PgsConverter {
   bool showing_ = false;
   std::uint32_t shownStart_ = 0;
   std::optional<std::uint32_t> shownEnd_;
+  // The time of the last display set written: none is written before it.
+  std::uint32_t lastTime_ = 0;
   std::uint64_t captions_ = 0;
+  std::uint64_t dropped_ = 0;
+  std::uint64_t blank_ = 0;
 };
 
 }  // namespace tarnwick

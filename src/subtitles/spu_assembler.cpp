@@ -13,6 +13,7 @@ SpuAssembler::SpuAssembler(LogSink& log, UnitHandler onUnit) : log_(log), onUnit
 void SpuAssembler::dropUnit(const char* why) {
   log_.log("   Incomplete subpicture unit at PTS " + formatTicks(pts_) + " skipped: " + why + " (" +
            std::to_string(unit_.size()) + " of " + (size_ ? std::to_string(size_) : std::string("?")) + " bytes)");
+  ++dropped_;
   active_ = false;
   unit_.clear();
   size_ = 0;
@@ -20,6 +21,7 @@ void SpuAssembler::dropUnit(const char* why) {
 
 void SpuAssembler::dropDamagedUnit(const char* why) {
   log_.log("   Damaged subpicture unit at PTS " + formatTicks(pts_) + " skipped: " + why);
+  ++dropped_;
   active_ = false;
   unit_.clear();
   size_ = 0;

@@ -29,6 +29,9 @@ class SpuAssembler {
   // The end of the stream: a unit still incomplete is reported and dropped.
   void finish();
 
+  // Units dropped as incomplete or for a header that cannot be right.
+  std::uint64_t droppedUnits() const { return dropped_; }
+
  private:
   void dropUnit(const char* why);
   void dropDamagedUnit(const char* why);
@@ -41,6 +44,7 @@ class SpuAssembler {
   std::size_t size_ = 0;  // 0 while the header is incomplete
   std::uint32_t pts_ = 0;
   std::uint64_t strayBytes_ = 0;
+  std::uint64_t dropped_ = 0;
   // After a damaged header, the unit's later packets are skipped unsaid.
   bool skippingDamaged_ = false;
 };

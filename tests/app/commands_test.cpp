@@ -163,16 +163,25 @@ TEST_F(CommandsTest, DemuxWritesBothFilesIntoOneSetOfOutputs) {
 }
 
 // The Options page's PGS box: the subpicture stream goes through the decoder
-// (the builder's units are too short to hold a caption), so no SP records.
+// (the builder's units are too short to hold a caption), so no SP records;
+// a stream that gives no caption fails the run instead of leaving an empty
+// file behind.
 TEST_F(CommandsTest, DemuxWithThePgsBoxTicked) {
   choose(evo1());
   main.bCheckClick();
   window.setChecked(ControlId::cbPgs, true);
   window.setText(ControlId::eWorkdir, (dir.path() / "out").string());
-  main.bDemuxClick();
-  const Bytes sub = readFile(out("FEATURE_1_FEATURE_2.Subpicture.01.sup"));
-  EXPECT_TRUE(sub.empty());
+  const std::string sup = out("FEATURE_1_FEATURE_2.Subpicture.01.sup");
+  try {
+    main.bDemuxClick();
+    FAIL() << "no error for a subpicture stream without a caption";
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(std::string(error.what()), "Subpicture stream 1 gave no caption (2 units skipped): " + sup + " removed.")
+        << ::testing::PrintToString(log());
+  }
+  EXPECT_FALSE(std::filesystem::exists(sup));
   EXPECT_THAT(log(), ::testing::Contains(HasSubstr("Incomplete subpicture unit at PTS 0:00:01.100 skipped")));
+  EXPECT_THAT(log(), ::testing::Contains(HasSubstr("Incomplete subpicture unit at PTS 0:00:02.100 skipped")));
 }
 
 TEST_F(CommandsTest, OutputFolderSpellingsAndDefault) {

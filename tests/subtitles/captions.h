@@ -57,6 +57,33 @@ inline Bytes subpictureProgramStream(const std::vector<TimedUnit>& units, std::u
   return ps.bytes();
 }
 
+// A VC-1 advanced-profile sequence header of a progressive width × height
+// stream at 24000/1001, then one frame start: the start of a video stream
+// as Read EVO reports its size.
+inline Bytes vc1StreamStart(int width, int height) {
+  Bytes out;
+  int used = 0;
+  const auto put = [&](std::uint32_t value, int bits) {
+    for (int i = bits - 1; i >= 0; --i, ++used) {
+      if (used % 8 == 0) out.push_back(0);
+      if ((value >> i) & 1) out.back() |= static_cast<std::uint8_t>(0x80 >> (used % 8));
+    }
+  };
+  put(0x0000010F, 32);
+  put(3, 2), put(3, 3), put(1, 2);  // PROFILE, LEVEL, COLORDIFF_FORMAT
+  put(0xFF, 8), put(1, 1);          // FRMRTQ_POSTPROC, BITRTQ_POSTPROC, POSTPROCFLAG
+  put(static_cast<std::uint32_t>(width / 2 - 1), 12), put(static_cast<std::uint32_t>(height / 2 - 1), 12);
+  put(0, 1), put(0, 1), put(0b0010, 4);  // PULLDOWN, INTERLACE, TFCNTRFLAG .. PSF
+  put(1, 1);                             // DISPLAY_EXT
+  put(static_cast<std::uint32_t>(width - 1), 14), put(static_cast<std::uint32_t>(height - 1), 14);
+  put(1, 1), put(1, 4);                  // ASPECT_RATIO_FLAG, ASPECT_RATIO 1:1
+  put(1, 1), put(0, 1), put(1, 8), put(2, 4);  // FRAMERATE_FLAG, FRAMERATEIND, FRAMERATENR, FRAMERATEDR
+  put(0, 1), put(0, 1), put(0x80, 8);    // COLOR_FORMAT_FLAG, HRD_PARAM_FLAG, stuffing
+  out.insert(out.end(), {0x00, 0x00, 0x01, 0x0D});
+  out.insert(out.end(), 64, 0xC5);
+  return out;
+}
+
 struct Converted {
   Bytes pgs;
   std::vector<std::string> log;

@@ -2,12 +2,16 @@
 // display set without a word of complaint and, from the same program stream,
 // its own decoder of HD DVD subpictures gives the same captions at the same
 // times and, overlaid on a frame, the same pixels; mkvmerge takes the file as
-// S_HDMV/PGS and mkvextract gives its bytes back.
+// S_HDMV/PGS and mkvextract gives its bytes back. tarnwick-cli's own runs: a
+// 720p title whose captions lie below line 720 of the video (on the HD DVD
+// subpicture plane), and a stream that gives no caption at all.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "subtitles/pgs_reader.h"
@@ -211,6 +215,145 @@ TEST_F(PgsPeerTest, MkvmergeMuxesItAsPgsAndMkvextractGivesTheBytesBack) {
   ProcessResult extract = runProcess({"mkvextract", "-q", dir / "sub.mkv", "tracks", "0:" + dir / "back.sup"});
   ASSERT_EQ(extract.status, 0) << extract.out << extract.err;
   EXPECT_TRUE(readFile(dir / "back.sup") == c.pgs);
+}
+
+// A 1280×720 VC-1 title with an 8-bit subpicture stream (sub01) whose
+// captions sit on lines `eightBitLine` to `eightBitLine` + 29 of the
+// subpicture plane, and a 2-bit one (sub00, DVD header form) on lines
+// 900-939; four captions each, in time order.
+std::vector<TimedUnit> writeTitle720p(const std::string& path, int eightBitLine) {
+  SpuOptions eight;
+  eight.eightBit = true;
+  fillTestPalette(eight);
+  eight.stopDelay = 90;
+  SpuOptions two;
+  two.stopDelay = 45;  // times in whole ms, as Matroska keeps them (see eightBitCaptions)
+  PsBuilder ps;
+  ps.packHeader(kBase - 9000).vc1(vc1StreamStart(1280, 720), kBase, kBase - 3003);
+  std::vector<TimedUnit> eightBit;
+  for (int i = 0; i < 4; ++i) {
+    const std::uint64_t t = kBase + 9000 + static_cast<std::uint64_t>(i) * 2 * 90000;
+    eightBit.push_back({t, buildSpu(captionBitmap(320 + 40 * i, eightBitLine, 640, 30, 256, i), eight)});
+    addSpuPackets(ps, 0x21, eightBit.back().unit, t);
+    addSpuPackets(ps, 0x20, buildSpu(captionBitmap(600, 900, 720, 40, 4, i), two), t + 45000);
+  }
+  ps.raw({0x00, 0x00, 0x01, 0xB9});
+  ps.writeTo(path);
+  return eightBit;
+}
+
+std::string sizeOf(const std::string& sup) {
+  return runProcess({"ffprobe", "-v", "error", "-show_entries", "stream=width,height", "-of", "csv=p=0", sup}).out;
+}
+
+// HD DVD places subpictures on a 1920×1080 plane that the player scales with
+// the video: on a 720p title, a caption at line 960 is at the bottom of the
+// picture, not outside it. Both streams become PGS on a 1920×1080 canvas
+// (players scale it to the video in turn), every caption where its unit put
+// it; mkvmerge takes both, and tarnwick-cli mkv's tracks give the same bytes
+// back.
+TEST_F(PgsPeerTest, CaptionsBelowLine720OfA720pTitleStayOnTheSubpicturePlane) {
+  const std::vector<TimedUnit> units = writeTitle720p(dir / "t.evo", 960);
+  std::filesystem::create_directory(dir / "out");
+  ProcessResult demux = runProcess({TARNWICK_CLI, "demux", "--pgs", "--streams", "sub00,sub01", "-o", dir / "out", dir / "t.evo"});
+  ASSERT_EQ(demux.status, 0) << demux.out << demux.err;
+  EXPECT_NE(demux.out.find("Size = 1280x720"), std::string::npos) << demux.out;
+  EXPECT_EQ(demux.out.find("Caption at"), std::string::npos) << "no caption was cut or skipped:\n" << demux.out;
+  const std::string two = dir / "out/t.Subpicture.00.sup", eight = dir / "out/t.Subpicture.01.sup";
+  for (const std::string& sup : {two, eight}) {
+    SCOPED_TRACE(sup);
+    EXPECT_EQ(sizeOf(sup), "1920,1080\n");
+    ProcessResult decode = runProcess({"ffprobe", "-v", "warning", "-show_frames", sup});
+    EXPECT_EQ(decode.status, 0);
+    EXPECT_EQ(decode.err, "") << "ffmpeg complained about our PGS";
+    const std::vector<ProbedFrame> frames = probeSubtitleFrames(sup);
+    ASSERT_EQ(frames.size(), 8u);
+    for (std::size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(frames[i].rects, i % 2 == 0 ? 1 : 0) << "display set " << i;
+  }
+  // The 8-bit captions where their units drew them, less the bitmap's
+  // transparent lines at the top and the bottom.
+  std::ifstream in(eight, std::ios::binary);
+  LinesSink log;
+  std::vector<Caption> back;
+  readPgs(in, log, [&](const Caption& c) { back.push_back(c); });
+  EXPECT_EQ(log.lines, std::vector<std::string>{});
+  ASSERT_EQ(back.size(), units.size());
+  for (std::size_t i = 0; i < back.size(); ++i) {
+    EXPECT_EQ(std::make_tuple(back[i].x, back[i].y, back[i].width, back[i].height),
+              std::make_tuple(320 + 40 * static_cast<int>(i), 962, 640, 26));
+    EXPECT_EQ(back[i].start, units[i].pts - kBase);
+  }
+
+  if (!onPath("mkvmerge") || !onPath("mkvextract")) GTEST_SKIP() << "MKVToolNix is not on PATH";
+  std::filesystem::create_directory(dir / "mkv");
+  ProcessResult mkv = runProcess({TARNWICK_CLI, "mkv", "--streams", "sub00,sub01", "-o", dir / "mkv", dir / "t.evo"});
+  ASSERT_EQ(mkv.status, 0) << mkv.out << mkv.err;
+  ProcessResult identify = runProcess({"mkvmerge", "-J", dir / "mkv/t.mkv"});
+  std::size_t tracks = 0;
+  for (std::size_t at = 0; (at = identify.out.find("\"codec_id\": \"S_HDMV/PGS\"", at)) != std::string::npos; ++at) ++tracks;
+  EXPECT_EQ(tracks, 2u) << identify.out;
+  ProcessResult extract = runProcess({"mkvextract", "-q", dir / "mkv/t.mkv", "tracks", "0:" + dir / "back0.sup",
+                                      "1:" + dir / "back1.sup"});
+  ASSERT_EQ(extract.status, 0) << extract.out << extract.err;
+  EXPECT_TRUE(readFile(dir / "back0.sup") == readFile(two));
+  EXPECT_TRUE(readFile(dir / "back1.sup") == readFile(eight));
+}
+
+// A DVD's subpictures cover the full frame of its TV system even over a
+// half-size picture: on a 352×288 title, a caption at line 500 is near the
+// bottom of the 720×576 frame the player shows.
+TEST_F(PgsPeerTest, ADvdsCaptionsBelowItsHalfSizePictureStayOnTheFullFrame) {
+  // An MPEG-2 sequence header: 352×288, 4:3, 25 frames a second.
+  const Bytes sequence = {0x00, 0x00, 0x01, 0xB3, 0x16, 0x01, 0x20, 0x23, 0x00, 0x0F, 0xA0, 0x00,
+                          0x00, 0x00, 0x01, 0x00, 0x00, 0x08, 0xC0, 0x00};
+  SpuOptions o;
+  o.stopDelay = 45;
+  PsBuilder ps;
+  ps.packHeader(kBase - 9000).pes(0xE0, sequence, {.pts = kBase});
+  for (int i = 0; i < 2; ++i)
+    addSpuPackets(ps, 0x20, buildSpu(captionBitmap(100, 500, 400, 40, 4, i), o), kBase + 9000 + static_cast<std::uint64_t>(i) * 90000);
+  ps.raw({0x00, 0x00, 0x01, 0xB9});
+  ps.writeTo(dir / "t.vob");
+  std::filesystem::create_directory(dir / "out");
+  ProcessResult demux = runProcess({TARNWICK_CLI, "demux", "--pgs", "--streams", "sub00", "-o", dir / "out", dir / "t.vob"});
+  ASSERT_EQ(demux.status, 0) << demux.out << demux.err;
+  EXPECT_NE(demux.out.find("size = 352x288"), std::string::npos) << demux.out;
+  EXPECT_EQ(demux.out.find("Caption at"), std::string::npos) << demux.out;
+  const std::string sup = dir / "out/t.Subpicture.00.sup";
+  EXPECT_EQ(sizeOf(sup), "720,576\n");
+  const std::vector<ProbedFrame> frames = probeSubtitleFrames(sup);
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_EQ(frames[0].rects, 1);
+  EXPECT_EQ(frames[2].rects, 1);
+}
+
+// Captions past even the subpicture plane: each is said, the stream gives
+// none, and the run says so and fails instead of ending "Done." with an
+// empty file. The 2-bit stream beside it is written; an MKV run stops
+// before mkvmerge would meet the empty file, and leaves nothing behind.
+TEST_F(PgsPeerTest, AStreamThatGivesNoCaptionFailsTheRunAndLeavesNoFile) {
+  writeTitle720p(dir / "t.evo", 1100);
+  std::filesystem::create_directory(dir / "out");
+  ProcessResult demux = runProcess({TARNWICK_CLI, "demux", "--pgs", "--streams", "sub00,sub01", "-o", dir / "out", dir / "t.evo"});
+  EXPECT_EQ(demux.status, 1);
+  const std::string empty = dir / "out/t.Subpicture.01.sup";
+  const std::string said = "Subpicture stream 1 gave no caption (4 units skipped): " + empty + " removed.";
+  EXPECT_NE(demux.err.find(said), std::string::npos) << demux.err;
+  EXPECT_NE(demux.out.find("   Caption at 0:00:00.100 (columns 320-959, lines 1100-1129) skipped: it lies outside the "
+                           "1920x1080 subpicture plane"),
+            std::string::npos)
+      << demux.out;
+  EXPECT_EQ(demux.out.find("Done.", demux.out.find("Creating")), std::string::npos) << demux.out;
+  EXPECT_FALSE(std::filesystem::exists(empty));
+  EXPECT_EQ(probeSubtitleFrames(dir / "out/t.Subpicture.00.sup").size(), 8u);
+
+  if (!onPath("mkvmerge")) GTEST_SKIP() << "MKVToolNix is not on PATH";
+  std::filesystem::create_directory(dir / "mkv");
+  ProcessResult mkv = runProcess({TARNWICK_CLI, "mkv", "--streams", "sub00,sub01", "-o", dir / "mkv", dir / "t.evo"});
+  EXPECT_EQ(mkv.status, 1);
+  EXPECT_NE(mkv.err.find("Subpicture stream 1 gave no caption (4 units skipped)"), std::string::npos) << mkv.err;
+  EXPECT_EQ(mkv.out.find("Muxing"), std::string::npos) << "mkvmerge ran:\n" << mkv.out;
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "mkv"));
 }
 
 }  // namespace

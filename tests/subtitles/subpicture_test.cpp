@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <functional>
 #include <sstream>
 
@@ -177,6 +179,205 @@ TEST(PgsConverter, TimesBeforeTheBaseBecomeZeroAndAnUnfinishedUnitIsSaidOnce) {
   EXPECT_EQ(back[0].end, 10 * 1024 - 900u);
   EXPECT_EQ(back[1].start, 18000u);
 }
+
+// A unit without colour commands shows the colours of the last unit that
+// decoded whole; a damaged unit between them, whose commands gave others,
+// changes nothing.
+struct CarryOver {
+  const char* name;
+  bool eightBit;
+  bool hdHeader;
+};
+
+void PrintTo(const CarryOver& c, std::ostream* os) { *os << c.name; }
+
+class ColoursCarryOver : public ::testing::TestWithParam<CarryOver> {};
+
+TEST_P(ColoursCarryOver, FromTheLastUnitThatDecodedWhole) {
+  SpuOptions first;
+  first.eightBit = GetParam().eightBit;
+  first.hdHeader = GetParam().hdHeader;
+  first.stopDelay = 50;
+  fillTestPalette(first);
+  first.colour = {0, 14, 3, 7};
+  first.contrast = {0, 15, 9, 12};
+  SpuOptions other = first;
+  other.colour = {5, 1, 2, 6};
+  other.contrast = {15, 15, 15, 15};
+  for (auto& e : other.palette) e = {200, 30, 30};
+  other.contrast8.fill(0);
+  SpuOptions bare = first;
+  bare.colourCommands = false;
+  const SpuBitmap b = captionBitmap(10, 10, 64, 20, first.eightBit ? 256 : 4, 0);
+  // The damaged unit's first command becomes a stop: it has no start, which
+  // is found only after its colour commands were read.
+  Bytes damaged = buildSpu(b, other);
+  const bool hd = first.eightBit || first.hdHeader;
+  const std::size_t sequence = hd ? be32(damaged, 6) : static_cast<std::size_t>(damaged[2] << 8 | damaged[3]);
+  damaged[sequence + (hd ? 6 : 4)] = 0x02;
+  const Converted c = convertUnits({{kBase, buildSpu(b, first)}, {kBase + 90000, damaged}, {kBase + 180000, buildSpu(b, bare)}},
+                                   {{}, static_cast<std::uint32_t>(kBase), defaultColourTable()});
+  EXPECT_EQ(c.log, std::vector<std::string>{"   Damaged subpicture unit at PTS 0:00:02.000 skipped: no start command"});
+  const std::vector<Caption> back = readBack(c.pgs);
+  ASSERT_EQ(back.size(), 2u);
+  // The first unit's commands took effect ...
+  if (first.eightBit) {
+    EXPECT_EQ(back[0].palette[7], (PaletteEntry{first.palette[7][0], first.palette[7][1], first.palette[7][2], 255}));
+  } else {
+    PaletteEntry e = defaultColourTable()[3];
+    e.alpha = 9 * 17;
+    EXPECT_EQ(back[0].palette[2], e);
+  }
+  // ... and hold for the unit without any.
+  EXPECT_EQ(back[1].palette, back[0].palette);
+  EXPECT_TRUE(back[1].pixels == back[0].pixels);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, ColoursCarryOver,
+                         ::testing::Values(CarryOver{"TwoBitDvdForm", false, false}, CarryOver{"TwoBitHdForm", false, true},
+                                           CarryOver{"EightBit", true, true}),
+                         [](const ::testing::TestParamInfo<CarryOver>& info) { return std::string(info.param.name); });
+
+// The display sets' times, in the order they are written.
+std::vector<std::uint32_t> segmentTimes(const Bytes& pgs) {
+  std::vector<std::uint32_t> times;
+  for (std::size_t at = 0; at + kPgsSegmentHeaderSize <= pgs.size(); at += kPgsSegmentHeaderSize + (pgs[at + 11] << 8 | pgs[at + 12]))
+    times.push_back(be32(pgs, at + 2));
+  return times;
+}
+
+// A caption that starts while the one before it is on (A until 4.55 s, B
+// from 3 s) ends that one at its start. One that claims to start even
+// before the caption on screen began (C at 2 s, after B) replaces it at B's
+// start, with a line, and still ends at its stop command's time: display
+// sets never go back in time.
+TEST(PgsConverter, OverlappingCaptionsEndAtTheNextStartAndTimesNeverGoBack) {
+  SpuOptions o;
+  o.stopDelay = 400;
+  const Bytes a = buildSpu(captionBitmap(0, 0, 40, 10, 4, 0), o), b = buildSpu(captionBitmap(0, 20, 40, 10, 4, 1), o);
+  o.stopDelay = 100;
+  const Bytes c3 = buildSpu(captionBitmap(0, 40, 40, 10, 4, 2), o);
+  const Converted c = convertUnits({{kBase + 90000, a}, {kBase + 270000, b}, {kBase + 180000, c3}},
+                                   {{}, static_cast<std::uint32_t>(kBase), defaultColourTable()});
+  EXPECT_EQ(c.log, std::vector<std::string>{
+                       "   Subpicture at 0:00:02.000 starts before the one before it (0:00:03.000): shown from there"});
+  const std::vector<std::uint32_t> times = segmentTimes(c.pgs);
+  EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+  const std::vector<Caption> back = readBack(c.pgs);
+  ASSERT_EQ(back.size(), 3u);
+  EXPECT_EQ(std::make_tuple(back[0].start, back[0].end, back[0].y), std::make_tuple(90000u, std::optional(270000u), 2));
+  EXPECT_EQ(std::make_tuple(back[1].start, back[1].end, back[1].y), std::make_tuple(270000u, std::optional(270000u), 22));
+  EXPECT_EQ(std::make_tuple(back[2].start, back[2].end, back[2].y),
+            std::make_tuple(270000u, std::optional(180000u + 100 * 1024), 42));  // its stop command's own time
+}
+
+// The canvas is the plane the captions are placed on: a caption reaching
+// past it loses that part, one wholly past it (to the right, or below) is
+// skipped; each is said, none goes unnoticed.
+TEST(PgsConverter, CaptionsPastTheCanvasAreCutOrSkippedWithALine) {
+  SpuOptions o;
+  o.stopDelay = 40;
+  LinesSink log;
+  Bytes pgs;
+  PgsConverter converter([&](const std::uint8_t* p, std::size_t n) { pgs.insert(pgs.end(), p, p + n); }, log,
+                         {{720, 576}, static_cast<std::uint32_t>(kBase), defaultColourTable()});
+  const std::vector<SpuBitmap> bitmaps = {captionBitmap(600, 500, 200, 100, 4, 0), captionBitmap(800, 10, 100, 20, 4, 1),
+                                          captionBitmap(10, 600, 100, 20, 4, 2)};
+  for (std::size_t i = 0; i < bitmaps.size(); ++i) {
+    const Bytes unit = buildSpu(bitmaps[i], o);
+    converter.addUnit(unit.data(), unit.size(), static_cast<std::uint32_t>(kBase + 90000 * i));
+  }
+  converter.finish();
+  EXPECT_EQ(log.lines,
+            (std::vector<std::string>{
+                "   Caption at 0:00:00.000 (columns 600-799, lines 500-599): its part outside the 720x576 subpicture "
+                "plane is cut off",
+                "   Caption at 0:00:01.000 (columns 800-899, lines 10-29) skipped: it lies outside the 720x576 subpicture plane",
+                "   Caption at 0:00:02.000 (columns 10-109, lines 600-619) skipped: it lies outside the 720x576 subpicture "
+                "plane"}));
+  EXPECT_EQ(converter.captionsWritten(), 1u);
+  EXPECT_EQ(converter.unitsSkipped(), 2u);
+  const std::vector<Caption> back = readBack(pgs);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(std::make_tuple(back[0].x, back[0].y, back[0].width, back[0].height), std::make_tuple(600, 502, 120, 74));
+}
+
+// Bytes between a unit's end and the next unit's start (in the unit's last
+// packet, or at the end of the stream) are no caption's: each stretch is
+// said once, and the captions are the ones the clean stream gives.
+TEST(PgsConverter, BytesAfterAUnitsEndAreSkippedWithALine) {
+  SpuOptions o;
+  o.stopDelay = 40;
+  std::vector<TimedUnit> clean, junk;
+  for (int i = 0; i < 3; ++i) clean.push_back({kBase + 90000u * i, buildSpu(captionBitmap(0, 0, 300, 20, 4, i), o)});
+  junk = clean;
+  junk[0].unit.insert(junk[0].unit.end(), {1, 2, 3, 4, 5, 6, 7});
+  junk[2].unit.insert(junk[2].unit.end(), {0, 0, 0});
+  const PgsOptions options{{}, static_cast<std::uint32_t>(kBase), defaultColourTable()};
+  const Converted c = convertUnits(junk, options);
+  EXPECT_EQ(c.log, (std::vector<std::string>{"   7 subpicture bytes outside any unit skipped",
+                                             "   3 subpicture bytes outside any unit skipped"}));
+  EXPECT_EQ(c.captions, 3u);
+  EXPECT_TRUE(c.pgs == convertUnits(clean, options).pgs);
+}
+
+// Other writers' PGS may crop an object in the composition: a crop that
+// reaches the object's right and bottom edges lies inside it; one a pixel
+// past either does not.
+struct Crop {
+  const char* name;
+  std::function<std::array<int, 4>(int width, int height)> area;  // x, y, width, height
+  bool inside;
+};
+
+void PrintTo(const Crop& c, std::ostream* os) { *os << c.name; }
+
+class PgsCrop : public ::testing::TestWithParam<Crop> {};
+
+TEST_P(PgsCrop, IsReadWhenItLiesInsideTheObject) {
+  SpuOptions o;
+  o.stopDelay = 40;
+  const Converted c = convertUnits({{kBase, buildSpu(captionBitmap(0, 0, 40, 10, 4, 0), o)}},
+                                   {{}, static_cast<std::uint32_t>(kBase), defaultColourTable()});
+  const std::vector<Caption> whole = readBack(c.pgs);
+  ASSERT_EQ(whole.size(), 1u);
+  const int width = whole[0].width, height = whole[0].height;
+  const auto [cx, cy, cw, ch] = GetParam().area(width, height);
+  // The first segment is the composition with its one object: the crop
+  // flag set and the crop appended.
+  Bytes pgs = c.pgs;
+  ASSERT_EQ(pgs[10], kPcsSegment);
+  ASSERT_EQ(pgs[11] << 8 | pgs[12], 19);
+  pgs[12] = 27;
+  pgs[kPgsSegmentHeaderSize + 14] |= 0x80;
+  const Bytes crop = {static_cast<std::uint8_t>(cx >> 8), static_cast<std::uint8_t>(cx), static_cast<std::uint8_t>(cy >> 8),
+                      static_cast<std::uint8_t>(cy), static_cast<std::uint8_t>(cw >> 8), static_cast<std::uint8_t>(cw),
+                      static_cast<std::uint8_t>(ch >> 8), static_cast<std::uint8_t>(ch)};
+  pgs.insert(pgs.begin() + kPgsSegmentHeaderSize + 19, crop.begin(), crop.end());
+  std::vector<std::string> log;
+  const std::vector<Caption> back = readBack(pgs, &log);
+  if (!GetParam().inside) {
+    EXPECT_EQ(back.size(), 0u);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_TRUE(log[0].ends_with(": cropping outside the object")) << log[0];
+    return;
+  }
+  EXPECT_EQ(log, std::vector<std::string>{});
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(std::make_tuple(back[0].width, back[0].height), std::make_tuple(cw, ch));
+  std::vector<std::uint8_t> expected;
+  for (int y = cy; y < cy + ch; ++y)
+    for (int x = cx; x < cx + cw; ++x) expected.push_back(whole[0].pixels[static_cast<std::size_t>(y * width + x)]);
+  EXPECT_TRUE(back[0].pixels == expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Areas, PgsCrop,
+    ::testing::Values(Crop{"ReachesTheBottomRightCorner", [](int w, int h) { return std::array{w - 10, h - 4, 10, 4}; }, true},
+                      Crop{"TheWholeObject", [](int w, int h) { return std::array{0, 0, w, h}; }, true},
+                      Crop{"OnePastTheRightEdge", [](int w, int h) { return std::array{w - 10, 0, 11, h}; }, false},
+                      Crop{"OnePastTheBottomEdge", [](int w, int h) { return std::array{0, h - 4, w, 5}; }, false}),
+    [](const ::testing::TestParamInfo<Crop>& info) { return std::string(info.param.name); });
 
 // Demux's SP records: a header before each packet with a time stamp, the
 // packets after it bare. Reading them must give the PGS that the packets

@@ -127,12 +127,12 @@ Bytes buildSpu(const SpuBitmap& b, const SpuOptions& o) {
   const std::size_t nextAt = u.size();
   u.resize(u.size() + static_cast<std::size_t>(off));  // SP_NXT_DCSQ_SA, set below
   u.push_back(o.forced ? 0x00 : 0x01);
-  if (o.eightBit) {
+  if (o.colourCommands && o.eightBit) {
     u.push_back(0x83);
     for (const auto& e : o.palette) u.insert(u.end(), e.begin(), e.end());
     u.push_back(0x84);
     u.insert(u.end(), o.contrast8.begin(), o.contrast8.end());
-  } else {
+  } else if (o.colourCommands) {
     u.push_back(0x03);
     u.push_back(static_cast<std::uint8_t>(o.colour[3] << 4 | o.colour[2]));
     u.push_back(static_cast<std::uint8_t>(o.colour[1] << 4 | o.colour[0]));

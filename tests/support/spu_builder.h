@@ -36,6 +36,10 @@ struct SpuOptions {
   std::array<std::uint8_t, 256> contrast8{};
   // Code the last run of each line as "to the end of the line".
   bool toLineEnd = true;
+  // Write the colour commands: SET_COLOR and SET_CONTR (2-bit), the palette
+  // and the contrast table (8-bit). Without them a unit shows the colours
+  // of the units before it.
+  bool colourCommands = true;
 };
 
 Bytes buildSpu(const SpuBitmap& bitmap, const SpuOptions& options);
