@@ -92,6 +92,9 @@ struct Registers {
   std::int64_t PacketStart = 0;
   std::uint32_t PacketId = 0;
   bool PacketIdIsSubstream = false;
+  // The packet is on the extended stream id: its stream_id_extension, not
+  // its stream id, says what it carries.
+  bool ExtendedStreamPacket = false;
   // The current packet's header carried a nonzero PTS not yet used for a
   // subpicture record.
   bool RecordPending = false;
@@ -251,7 +254,7 @@ void Scanner::timestampByte(std::int32_t phase, std::uint8_t b) {
 void Scanner::afterTimestamp() {
   if (r_.HeaderDataRemaining == 0)
     headerDone();
-  else if (r_.payloadKind == PayloadKind::Video && (r_.HeaderFlags & 0x01) != 0)
+  else if ((r_.payloadKind == PayloadKind::Video || r_.ExtendedStreamPacket) && (r_.HeaderFlags & 0x01) != 0)
     r_.ExtensionFlagsPending = 1;
 }
 
@@ -397,8 +400,10 @@ void Scanner::step(std::int64_t& pos) {
                            ? PayloadKind::Video
                            : PayloadKind::Discard;
     } else if (code == kExtendedStreamId) {
+      // Nothing of it is video of a box until its stream_id_extension says
+      // so: without one, or with one no box holds, it reaches no output.
       r_.videoCodec = VideoCodec::Vc1;
-      r_.payloadKind = PayloadKind::Video;
+      r_.payloadKind = PayloadKind::Discard;
     } else if (id >= 0xC0 && id <= 0xCF) {
       r_.payloadKind = PayloadKind::MpegAudio;
     } else if (code == kPrivateStream1) {
@@ -414,6 +419,7 @@ void Scanner::step(std::int64_t& pos) {
       r_.PacketStart = r_.ChunkStart + pos - 4;
       r_.PacketId = id;
       r_.PacketIdIsSubstream = false;
+      r_.ExtendedStreamPacket = code == kExtendedStreamId;
       return;
     }
   }
@@ -501,7 +507,7 @@ void Scanner::step(std::int64_t& pos) {
       if ((r_.ExtensionFlags & 0x01) != 0)
         r_.ExtensionFieldPending = 2;
       else if (r_.HeaderDataRemaining == 0)
-        r_.InPayload = true;
+        headerDone();  // private stream 1: the substream id comes next
     }
     return;
   }
@@ -513,6 +519,12 @@ void Scanner::step(std::int64_t& pos) {
     --r_.HeaderDataRemaining;
     if (r_.ExtensionFieldPending == 0) {
       const std::uint8_t x = b & 0x7F;
+      // Only the extended stream id is named by its extension; on any other
+      // stream id the field says nothing about the packet's stream.
+      if (!r_.ExtendedStreamPacket) {
+        if (r_.HeaderDataRemaining == 0) headerDone();
+        return;
+      }
       r_.PacketId = x;
       if (isVc1Extension(x)) {
         r_.VideoStreamId = x;
@@ -529,7 +541,7 @@ void Scanner::step(std::int64_t& pos) {
         if (isUnboxedVc1Extension(x)) leaveOut(StreamClass::Video, x, -1, -1, false);
         r_.payloadKind = PayloadKind::Discard;
       }
-      if (r_.HeaderDataRemaining == 0) r_.InPayload = true;
+      if (r_.HeaderDataRemaining == 0) headerDone();
     }
     return;
   }

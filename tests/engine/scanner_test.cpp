@@ -392,6 +392,68 @@ TEST_F(ScannerTest, PacketsCrossTwoKibibyteBoundariesOutsideTwoKibibytePacks) {
   }
 }
 
+// The only VC-1 stream is on stream_id_extension 0x57, which no box holds:
+// it reaches no output and no found line. Its payload is what a searched
+// packet would betray: VC-1 start codes, 0x55 bytes, and the bytes of a whole
+// VC-1 0x55 packet. A Dolby Digital packet carrying a PES extension whose
+// field reads 0x55, and an extended-stream-id packet with no extension at
+// all, are no VC-1 of a box either.
+TEST_F(ScannerTest, VideoStreamNoBoxHoldsReachesNoOutput) {
+  PsBuilder inner;
+  inner.vc1(pattern(900, 4), 5000, 4000, 0x55);
+  Bytes es;
+  for (int frame = 0; es.size() < 40000; ++frame) {
+    const Bytes header = {0x00, 0x00, 0x01, frame == 0 ? std::uint8_t{0x0F} : std::uint8_t{0x0D}, 0x55, 0xD5, 0x00, 0x00,
+                          0x02};
+    es.insert(es.end(), header.begin(), header.end());
+    const Bytes body = frame % 3 == 1 ? inner.bytes() : pattern(700, static_cast<std::uint8_t>(frame));
+    es.insert(es.end(), body.begin(), body.end());
+  }
+  const Bytes a1 = pattern(300, 1), a2 = pattern(300, 2), a3 = pattern(300, 3), a4 = pattern(300, 4);
+  PsBuilder b;
+  b.packHeader().systemHeader(1, 1, {0xFD, 0xBD}).ac3(0x80, a1, 9000).finishPack();
+  // Packets of every header shape: time stamps or none, P-STD, stuffing;
+  // some straddle the first chunk boundary.
+  std::size_t at = 0;
+  for (int k = 0; at < es.size(); ++k) {
+    if (k == 20) b.padTo(0x40000 - 1000);
+    b.packHeader();
+    PesOptions o;
+    if (k % 2 == 0) o.pts = 9000 + 3003 * static_cast<std::uint64_t>(k);
+    if (k % 4 == 0) o.dts = *o.pts - 3003;
+    o.pstd = k % 3 == 0;
+    o.stuffing = static_cast<std::size_t>(k % 5);
+    o.streamIdExtension = 0x57;
+    const std::size_t n = std::min<std::size_t>(es.size() - at, 1900);
+    b.pes(0xFD, Bytes(es.begin() + static_cast<std::ptrdiff_t>(at), es.begin() + static_cast<std::ptrdiff_t>(at + n)), o);
+    at += n;
+    b.finishPack();
+    if (k == 5) b.packHeader().ac3(0x80, a2).finishPack();
+  }
+  b.packHeader().privateStream1(0x80, {0x01, 0x00, 0x01}, a3, {.streamIdExtension = 0x55}).finishPack();
+  b.packHeader().privateStream1(0x80, {0x01, 0x00, 0x01}, a4, {.pstd = true}).finishPack();
+  b.packHeader().pes(0xFD, pattern(500, 9)).finishPack();  // no extension
+  ASSERT_GT(b.size(), 0x40000u);
+
+  state.EarliestPts = 0xFFFFFFFF;
+  scan(b.bytes());
+  EXPECT_THAT(log(), ElementsAre("It contains 1 video stream and 1 audio stream.", "Dolby Digital audio stream 0 found!",
+                                 "   First PTS = 00002328", "   Stream id = 80",
+                                 "Stream 57 is a video stream that no box holds and is left out."));
+  EXPECT_EQ(state.VideoSlots[0], -1);
+  EXPECT_EQ(state.VideoSlots[1], -1);
+  EXPECT_EQ(state.VideoFrameCounts[0], 0);
+
+  window.clearLog();
+  const std::string video0 = openVideo(0), video1 = openVideo(1), audio0 = openAudio(0);
+  scan(b.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  EXPECT_THAT(readFile(video0), IsEmpty());
+  EXPECT_THAT(readFile(video1), IsEmpty());
+  EXPECT_EQ(readFile(audio0), join({a1, a2, a3, a4}));
+  EXPECT_THAT(log(), IsEmpty());
+}
+
 // Pads a file of packs to `size` bytes with whole padding packets, which the
 // scanner skips quickly, with a video packet at the start and the end.
 Bytes longFile(std::size_t size) {
