@@ -1,5 +1,6 @@
 #include "engine/demux_run.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -82,7 +83,17 @@ Outcome readEvoRun(ScanState& state, const RunInput& input, const ScanOptions& o
   state.InputStream.emplace(input.path);
   report.state("Reading " + namePart(state.InputStream->path()));
   report.log("File size: " + std::to_string(state.InputStream->size() / 1048576) + " Mbytes.");
-  const auto scan = [&] { demux(state, options, report, ScanMode::Analysis); };
+  // Whether any scan of the run met a stream, kept or left out: each scan
+  // starts its tables afresh.
+  bool anyStream = false;
+  const auto scan = [&] {
+    demux(state, options, report, ScanMode::Analysis);
+    const auto taken = [](const auto& slots) {
+      return std::any_of(slots.begin(), slots.end(), [](std::int32_t id) { return id >= 0; });
+    };
+    anyStream = anyStream || taken(state.VideoSlots) || taken(state.AudioSlots) || taken(state.SubpictureSlots) ||
+                !state.leftOut.empty();
+  };
   scan();
   // Demux's outputs start in the first file: a stream's first time stamp,
   // and so its delay, is the one found there, not in the second file.
@@ -102,6 +113,8 @@ Outcome readEvoRun(ScanState& state, const RunInput& input, const ScanOptions& o
   keepFirstPts(state.subpictureRecords, subpictureFirst);
   state.InputStream.reset();
 
+  // Otherwise a file that is no program stream at all ends with "Done." alone.
+  if (!anyStream && !report.cancelRequested()) report.log("No stream was found.");
   logDone(report);
   for (int n = 0; n < 2; ++n)
     if (state.VideoFrameCounts[n] > 0)

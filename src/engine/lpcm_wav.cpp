@@ -138,8 +138,9 @@ Outcome convertRun(const std::string& lpcmPath, const LpcmFormat& format, const 
   out.close();
   output.keep();
   if (cutShort > 0)
-    report.log("The last " + std::to_string(cutShort) + " bytes of " + namePart(lpcmPath) +
-               " do not make a whole group of samples and are left out.");
+    report.log("The last " + std::to_string(cutShort) + (cutShort == 1 ? " byte of " : " bytes of ") +
+               namePart(lpcmPath) + (cutShort == 1 ? " does" : " do") + " not make a whole group of samples and " +
+               (cutShort == 1 ? "is" : "are") + " left out.");
   return Outcome::done();
 }
 

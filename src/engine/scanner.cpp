@@ -1,6 +1,7 @@
 #include "engine/scanner.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,10 @@ namespace {
 constexpr std::int64_t kProgressInterval = 0x400000;   // 4 MiB
 constexpr std::int64_t kRepaintInterval = 0x4000000;   // 64 MiB
 constexpr std::int64_t kFastCheckLimit = 300000000;    // bytes, decimal
+// DVD VOBs and EVOs are made of packs of this size; no packet of theirs
+// crosses from one pack into the next.
+constexpr std::int64_t kPackSize = 2048;
+constexpr std::uint32_t kPackStartCode = 0x000001BA;
 
 constexpr std::uint32_t startCode(std::uint8_t streamId) { return 0x00000100u | streamId; }
 constexpr std::uint32_t kPrivateStream1 = startCode(kPrivateStream1Id);
@@ -81,6 +86,15 @@ struct Registers {
   std::uint32_t SubpictureStreamId = 0;
   std::int64_t ChunkLength = 0;
   std::int64_t ChunkStart = 0;  // the chunk's offset in the input
+  // The current packet: where its start code stands in the input, and its
+  // stream (the substream id once private stream 1 has given it, the
+  // stream_id_extension for the extended stream id).
+  std::int64_t PacketStart = 0;
+  std::uint32_t PacketId = 0;
+  bool PacketIdIsSubstream = false;
+  // The packet is on the extended stream id: its stream_id_extension, not
+  // its stream id, says what it carries.
+  bool ExtendedStreamPacket = false;
   // The current packet's header carried a nonzero PTS not yet used for a
   // subpicture record.
   bool RecordPending = false;
@@ -136,6 +150,11 @@ class Scanner {
   void leaveOut(StreamClass c, std::uint32_t id, int slot, std::int32_t owner, bool substream);
   void progress(std::int64_t position, std::int64_t size);
   void systemHeaderSummary();
+  // How much of a run of n bytes at pos belongs to the packet: all of it,
+  // unless the packs have been 2048 bytes so far and the run crosses into
+  // the next pack. Sets cut when it does.
+  std::int64_t withinPack(std::int64_t pos, std::int64_t n, bool& cut) const;
+  void packetCut();
 
   ScanState& s_;
   const ScanOptions options_;
@@ -144,6 +163,14 @@ class Scanner {
   std::uint8_t* const buf_;
   Registers r_;
   std::chrono::steady_clock::time_point runStart_;
+  // Pack headers seen in this scan, and whether one stood off the 2048-byte
+  // grid (then packs are not known to be 2048 bytes, and nothing is cut).
+  bool packSeen_ = false;
+  bool packOffGrid_ = false;
+  // Streams whose cut packet was logged in this scan, by stream id (and
+  // stream_id_extension) and by substream id.
+  std::array<bool, 256> cutLogged_{};
+  std::array<bool, 256> cutLoggedSubstream_{};
 };
 
 void Scanner::found(std::string_view prefix, int slot) {
@@ -227,12 +254,14 @@ void Scanner::timestampByte(std::int32_t phase, std::uint8_t b) {
 void Scanner::afterTimestamp() {
   if (r_.HeaderDataRemaining == 0)
     headerDone();
-  else if (r_.payloadKind == PayloadKind::Video && (r_.HeaderFlags & 0x01) != 0)
+  else if ((r_.payloadKind == PayloadKind::Video || r_.ExtendedStreamPacket) && (r_.HeaderFlags & 0x01) != 0)
     r_.ExtensionFlagsPending = 1;
 }
 
 void Scanner::substreamId(std::uint8_t b) {
   const bool extended = isExtendedSubpictureId(b);
+  r_.PacketId = b;
+  r_.PacketIdIsSubstream = true;
   r_.SubpictureSlot = subpictureSlotOf(b);
   r_.SubpictureStreamId = b;
   const bool owner = owns(StreamClass::Subpicture, s_.SubpictureSlots[r_.SubpictureSlot], b, r_.SubpictureSlot, true);
@@ -252,6 +281,8 @@ void Scanner::substreamId(std::uint8_t b) {
 // The substream id and the three bytes after it have passed.
 void Scanner::audioDispatch() {
   const std::uint32_t id = r_.StartCode >> 24;
+  r_.PacketId = id;
+  r_.PacketIdIsSubstream = true;
   // An id of no known kind (0x90-0x9F, 0xA8-0xAF, 0xB8-0xBF) owns no slot:
   // read with the kind of the packet before it, LPCM A8 or TrueHD B8 would
   // land in the output of the stream that owns slot 8.
@@ -310,32 +341,48 @@ void Scanner::step(std::int64_t& pos) {
   r_.StartCode = (r_.StartCode << 8) | b;
 
   // A. payload run
+  bool cut = false;
   if (r_.InPayload) {
-    const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(r_.ChunkLength - pos, r_.PacketRemaining));
-    if (r_.payloadKind == PayloadKind::Video || r_.payloadKind == PayloadKind::Audio ||
-        r_.payloadKind == PayloadKind::Subpicture)
-      payload(pos, n);
-    r_.PacketRemaining -= n;
-    pos += n;
+    const auto n = static_cast<std::int32_t>(
+        withinPack(pos, std::min<std::int64_t>(r_.ChunkLength - pos, r_.PacketRemaining), cut));
+    if (!cut || n > 0) {
+      if (r_.payloadKind == PayloadKind::Video || r_.payloadKind == PayloadKind::Audio ||
+          r_.payloadKind == PayloadKind::Subpicture)
+        payload(pos, n);
+      r_.PacketRemaining -= n;
+      pos += n;
+    }
+    if (cut) packetCut();
     if (r_.PacketRemaining == 0) r_.InPayload = false;
-    return;
+    // A cut right at the pack's start leaves its first byte to the steps
+    // below, as any byte between packets.
+    if (!cut || n > 0) return;
   }
 
   // B. skipped packet: the rest of it within this chunk passes at once; only
   // its last four bytes matter to the start-code register.
   if (r_.SkipRemaining > 0) {
-    const auto k = static_cast<std::int32_t>(std::min<std::int64_t>(r_.ChunkLength - pos, r_.SkipRemaining));
+    const auto k = static_cast<std::int32_t>(
+        withinPack(pos, std::min<std::int64_t>(r_.ChunkLength - pos, r_.SkipRemaining), cut));
     for (std::int64_t i = std::max<std::int64_t>(pos + 1, pos + k - 4); i < pos + k; ++i)
       r_.StartCode = (r_.StartCode << 8) | buf_[i];
     r_.SkipRemaining -= k;
     r_.PacketRemaining -= k;
     pos += k;
-    return;
+    if (cut) {
+      packetCut();
+      r_.SkipRemaining = 0;
+    }
+    if (!cut || k > 0) return;
   }
   ++pos;
 
   // C. recognised start codes
   const std::uint32_t code = r_.StartCode;
+  if (code == kPackStartCode) {
+    packSeen_ = true;
+    if ((r_.ChunkStart + pos - 4) % kPackSize != 0) packOffGrid_ = true;
+  }
   if ((code & 0xFFFFFF00u) == 0x00000100u) {
     const std::uint8_t id = code & 0xFF;
     bool packetStart = true;
@@ -353,8 +400,10 @@ void Scanner::step(std::int64_t& pos) {
                            ? PayloadKind::Video
                            : PayloadKind::Discard;
     } else if (code == kExtendedStreamId) {
+      // Nothing of it is video of a box until its stream_id_extension says
+      // so: without one, or with one no box holds, it reaches no output.
       r_.videoCodec = VideoCodec::Vc1;
-      r_.payloadKind = PayloadKind::Video;
+      r_.payloadKind = PayloadKind::Discard;
     } else if (id >= 0xC0 && id <= 0xCF) {
       r_.payloadKind = PayloadKind::MpegAudio;
     } else if (code == kPrivateStream1) {
@@ -367,6 +416,10 @@ void Scanner::step(std::int64_t& pos) {
     if (packetStart) {
       r_.LengthBytesPending = 2;
       r_.RecordPending = false;
+      r_.PacketStart = r_.ChunkStart + pos - 4;
+      r_.PacketId = id;
+      r_.PacketIdIsSubstream = false;
+      r_.ExtendedStreamPacket = code == kExtendedStreamId;
       return;
     }
   }
@@ -454,7 +507,7 @@ void Scanner::step(std::int64_t& pos) {
       if ((r_.ExtensionFlags & 0x01) != 0)
         r_.ExtensionFieldPending = 2;
       else if (r_.HeaderDataRemaining == 0)
-        r_.InPayload = true;
+        headerDone();  // private stream 1: the substream id comes next
     }
     return;
   }
@@ -466,6 +519,13 @@ void Scanner::step(std::int64_t& pos) {
     --r_.HeaderDataRemaining;
     if (r_.ExtensionFieldPending == 0) {
       const std::uint8_t x = b & 0x7F;
+      // Only the extended stream id is named by its extension; on any other
+      // stream id the field says nothing about the packet's stream.
+      if (!r_.ExtendedStreamPacket) {
+        if (r_.HeaderDataRemaining == 0) headerDone();
+        return;
+      }
+      r_.PacketId = x;
       if (isVc1Extension(x)) {
         r_.VideoStreamId = x;
         r_.VideoSlot = x - kVc1ExtensionFirst;
@@ -481,7 +541,7 @@ void Scanner::step(std::int64_t& pos) {
         if (isUnboxedVc1Extension(x)) leaveOut(StreamClass::Video, x, -1, -1, false);
         r_.payloadKind = PayloadKind::Discard;
       }
-      if (r_.HeaderDataRemaining == 0) r_.InPayload = true;
+      if (r_.HeaderDataRemaining == 0) headerDone();
     }
     return;
   }
@@ -536,6 +596,31 @@ void Scanner::skipBetweenPackets(std::int64_t& pos) {
   const std::int64_t stop = hit != nullptr ? static_cast<const std::uint8_t*>(hit) - buf_ + 1 : r_.ChunkLength;
   for (std::int64_t i = std::max(pos, stop - 4); i < stop; ++i) r_.StartCode = (r_.StartCode << 8) | buf_[i];
   pos = stop;
+}
+
+std::int64_t Scanner::withinPack(std::int64_t pos, std::int64_t n, bool& cut) const {
+  cut = false;
+  if (!packSeen_ || packOffGrid_ || n <= 0) return n;
+  // The first pack boundary at or after pos; a packet ends there only when
+  // the next pack's header is what stands there.
+  const std::int64_t boundary = pos + (kPackSize - (r_.ChunkStart + pos) % kPackSize) % kPackSize;
+  if (boundary >= pos + n || boundary + 4 > r_.ChunkLength) return n;
+  const std::uint8_t* p = buf_ + boundary;
+  if (p[0] != 0x00 || p[1] != 0x00 || p[2] != 0x01 || p[3] != 0xBA) return n;
+  cut = true;
+  return boundary - pos;
+}
+
+// The packet's length reached past the end of its pack (a damaged length):
+// what follows is the next pack, not this packet's data.
+void Scanner::packetCut() {
+  r_.PacketRemaining = 0;
+  r_.InPayload = false;
+  bool& logged = (r_.PacketIdIsSubstream ? cutLoggedSubstream_ : cutLogged_)[r_.PacketId & 0xFF];
+  if (logged) return;
+  logged = true;
+  w_.log("Stream " + formatHex(r_.PacketId, 2) + ": packet at byte " + std::to_string(r_.PacketStart) +
+         " runs past its pack; cut there.");
 }
 
 void Scanner::firstDetails(std::int64_t pos, std::int32_t n) {

@@ -94,6 +94,20 @@ TEST_F(CliTest, ReadPrintsThePlainLogAndSucceeds) {
   EXPECT_THAT(r.err, IsEmpty());
 }
 
+// A file that is no program stream: the log says that nothing was found
+// rather than ending with "Done." alone.
+TEST_F(CliTest, ReadOfAFileWithoutStreamsSaysSo) {
+  const std::string png = dir / "picture.png";
+  Bytes bytes = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 'I', 'H', 'D', 'R'};
+  const Bytes rest = pattern(5000, 3);
+  bytes.insert(bytes.end(), rest.begin(), rest.end());
+  writeFile(png, bytes);
+  const ProcessResult r = cli({"read", png});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("File size: 0 Mbytes.\nNo stream was found.\nDone.\n"));
+  EXPECT_THAT(cli({"read", input}).out, Not(HasSubstr("No stream was found.")));
+}
+
 TEST_F(CliTest, HelpAndVersionSucceed) {
   const ProcessResult help = cli({"demux", "--help"});
   EXPECT_EQ(help.status, 0);
@@ -432,6 +446,32 @@ TEST_F(CliTest, StreamsSharingASlotAreLeftOutAndListed) {
   ASSERT_EQ(demux.status, 0) << demux.err;
   EXPECT_EQ(filesIn(out), (std::set<std::string>{"t.DTSHD.stream.05.mpa"}));
   EXPECT_EQ(readFile(out + "/t.DTSHD.stream.05.mpa"), join(pattern(300, 1), pattern(300, 6)));
+}
+
+// MPEG-2 video E0 and H.264 E2 meet in video slot 0: the output holds E0
+// only, E2 is listed as left out.
+TEST_F(CliTest, TwoVideoStreamsInOneSlot) {
+  const std::string evo = dir / "t.EVO";
+  const Bytes e0a = pictures(2, 1), e2a = pattern(400, 2), e0b = pictures(1, 3), e2b = pattern(400, 4);
+  PsBuilder b;
+  b.packHeader().pes(0xE0, e0a, {.pts = 9000}).finishPack();
+  b.packHeader().pes(0xE2, e2a, {.pts = 9000}).finishPack();
+  b.packHeader().pes(0xE0, e0b).finishPack();
+  b.packHeader().pes(0xE2, e2b).finishPack();
+  b.writeTo(evo);
+  const ProcessResult read = cli({"read", "--json", evo});
+  ASSERT_EQ(read.status, 0) << read.err;
+  auto f = parseJson(read.out);
+  ASSERT_EQ(f["leftOut.length"], "1");
+  EXPECT_EQ((std::vector<std::string>{f["leftOut[0].kind"], f["leftOut[0].streamId"], f["leftOut[0].slot"],
+                                      f["leftOut[0].sharesWith"]}),
+            (std::vector<std::string>{"video", "226", "0", "224"}));
+
+  const ProcessResult demux = cli({"demux", "-o", out, evo});
+  ASSERT_EQ(demux.status, 0) << demux.err;
+  EXPECT_THAT(demux.out, HasSubstr("Stream E2 shares video slot 0 with stream E0 and is left out."));
+  EXPECT_EQ(filesIn(out), (std::set<std::string>{"t.MPEG-2.stream.0.mpv"}));
+  EXPECT_EQ(readFile(out + "/t.MPEG-2.stream.0.mpv"), join(e0a, e0b));
 }
 
 // The playlist is an input of the command: the rebuilt file may not replace

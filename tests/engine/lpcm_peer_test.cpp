@@ -231,6 +231,60 @@ TEST_F(LpcmPeerTest, BuilderStreamsOfEveryWidthAndChannelCount) {
   EXPECT_EQ(cases, 2 + 8 + 4);
 }
 
+// Mono 20- and 24-bit samples come in groups of two (5 or 6 bytes), which
+// ffmpeg's decoder takes two at a time: a stream that ends one group after
+// such a pair still ends in whole samples, and a group cut short at the end
+// is no sample at all.
+TEST_F(LpcmPeerTest, MonoStreamsEndingBetweenGroupPairs) {
+  for (const int bits : {20, 24})
+    for (const std::size_t extra : {0u, 1u, 3u}) {
+      SCOPED_TRACE(std::to_string(bits) + "-bit mono, " + std::to_string(extra) + " bytes after the last group");
+      const auto code = static_cast<std::uint8_t>(((bits - 16) / 4) << 6 | 0x10);
+      std::vector<std::int32_t> samples(4 * 300 + 2);
+      std::uint32_t x = 99;
+      for (std::int32_t& s : samples) {
+        x = x * 1664525u + 1013904223u;
+        s = static_cast<std::int32_t>((x >> 8) & (bits == 20 ? 0xFFFFF0 : 0xFFFFFF));
+      }
+      Bytes payload = lpcmSampleBytes(samples, 1, bits);
+      payload.resize(payload.size() + extra, 0x77);
+      PsBuilder ps;
+      std::uint64_t pts = 90000;
+      for (std::size_t at = 0; at < payload.size(); at += 1001, pts += 900) {
+        const auto end = static_cast<std::ptrdiff_t>(std::min(payload.size(), at + 1001));
+        ps.packHeader().lpcm(0xA0, Bytes(payload.begin() + static_cast<std::ptrdiff_t>(at), payload.begin() + end), pts,
+                             code);
+      }
+      const std::string source = dir / "mono.vob";
+      ps.writeTo(source);
+      state = ScanState();
+      window.clearLog();
+      const std::string wav = dir / "mono.wav";
+      const LpcmFormat format = toWav(source, 0, wav);
+      const Bytes file = readFile(wav);
+      const std::size_t header = wavHeader(wavLayoutFor(format, 0)).size();
+      const std::string ours(file.begin() + static_cast<std::ptrdiff_t>(header), file.end());
+      const std::string theirs = decode(source, "s24le");
+      // All the samples put in, the last pair's worth too; ffmpeg's are the
+      // same but for that last group.
+      Bytes expected;
+      for (const std::int32_t v : samples)
+        expected.insert(expected.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                                         static_cast<std::uint8_t>(v >> 16)});
+      EXPECT_TRUE(ours == std::string(expected.begin(), expected.end()))
+          << "first difference: " << firstDifference(ours, std::string(expected.begin(), expected.end()), 3);
+      EXPECT_EQ(theirs.size(), ours.size() - 2 * 3);
+      EXPECT_TRUE(ours.starts_with(theirs)) << "first difference: " << firstDifference(ours, theirs, 3);
+      if (extra == 0)
+        EXPECT_TRUE(window.logText().empty());
+      else
+        EXPECT_EQ(window.logText(),
+                  std::vector<std::string>{"The last " + std::to_string(extra) + (extra == 1 ? " byte of audio0 does" : " bytes of audio0 do") +
+                                           " not make a whole group of samples and " + (extra == 1 ? "is" : "are") +
+                                           " left out."});
+    }
+}
+
 // A Wave64 file made of the same samples reads as the WAV does: the header
 // writer's other layout, without a file past 4 GiB.
 TEST_F(LpcmPeerTest, Wave64OfTheSameSamplesReadsTheSame) {

@@ -271,15 +271,34 @@ TEST_F(LpcmWavTest, SamplesOfEveryWidthAndChannelCount) {
   EXPECT_TRUE(report.lines().empty());
 }
 
+// Whole groups are samples, whatever comes after them: 24-bit stereo groups
+// are 12 bytes, mono ones two samples (6 bytes, 5 in 20 bits), so a mono
+// stream of 4n + 2 samples keeps them all.
 TEST_F(LpcmWavTest, ALastGroupCutShortIsLeftOutWithALine) {
-  const LpcmFormat format = lpcmFormatOf(0x81);  // 24-bit stereo: 12-byte groups
-  const std::vector<std::int32_t> samples = testSamples(40, 24);
-  Bytes bytes = lpcmSampleBytes(samples, 2, 24);
-  bytes.resize(bytes.size() + 7, 0x55);
-  ASSERT_TRUE(convertLpcmToWav(lpcm(bytes), format, wav_, report).isDone());
-  EXPECT_EQ(wavData(format), littleEndian(samples, 24));
-  EXPECT_EQ(report.logText(), std::vector<std::string>{
-                                  "The last 7 bytes of stream.mpa do not make a whole group of samples and are left out."});
+  struct Row {
+    std::uint8_t code;
+    int channels, bits;
+    std::size_t samples, extra;
+    const char* line;
+  };
+  for (const Row& row : {
+           Row{0x81, 2, 24, 40, 7,
+               "The last 7 bytes of stream.mpa do not make a whole group of samples and are left out."},
+           Row{0x80, 1, 24, 42, 1, "The last 1 byte of stream.mpa does not make a whole group of samples and is left out."},
+           Row{0x40, 1, 20, 42, 4,
+               "The last 4 bytes of stream.mpa do not make a whole group of samples and are left out."},
+           Row{0x40, 1, 20, 42, 0, nullptr},
+       }) {
+    SCOPED_TRACE(std::to_string(row.bits) + "-bit, " + std::to_string(row.channels) + " channels");
+    const LpcmFormat format = lpcmFormatOf(row.code);
+    const std::vector<std::int32_t> samples = testSamples(row.samples, row.bits);
+    Bytes bytes = lpcmSampleBytes(samples, row.channels, row.bits);
+    bytes.resize(bytes.size() + row.extra, 0x55);
+    report.clearLog();
+    ASSERT_TRUE(convertLpcmToWav(lpcm(bytes), format, wav_, report).isDone());
+    EXPECT_EQ(wavData(format), littleEndian(samples, row.bits));
+    EXPECT_EQ(report.logText(), row.line ? std::vector<std::string>{row.line} : std::vector<std::string>{});
+  }
 }
 
 TEST_F(LpcmWavTest, CancelLeavesNoFile) {

@@ -284,6 +284,176 @@ TEST_F(ScannerTest, FileCutInsideAPacket) {
   EXPECT_THAT(log(), IsEmpty());
 }
 
+Bytes join(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+// A packet whose PES_packet_length was damaged to 0xFFFF, filling the rest of
+// its pack: the bytes after the pack are the next pack's, not its own.
+TEST_F(ScannerTest, DamagedLengthIsCutAtItsPacksEnd) {
+  const Bytes a1 = pattern(300, 1), a3 = pattern(300, 3), a5 = pattern(300, 5);
+  const Bytes d1 = pattern(400, 11), d2 = pattern(400, 12), d3 = pattern(400, 13), v1 = pattern(500, 21);
+  PsBuilder b;
+  Bytes a2, a4;
+  // The rest of the current pack after a private-stream-1 header without PTS
+  // and the three Dolby Digital header bytes after the id.
+  const auto damaged = [&](std::uint8_t seed) {
+    Bytes payload = pattern(2048 - (b.size() % 2048) - 9 - 4, seed);
+    b.privateStream1(0x80, {0x01, 0x00, 0x01}, payload, {.packetLength = 0xFFFF});
+    return payload;
+  };
+  b.packHeader().ac3(0x80, a1, 9000).finishPack();
+  b.packHeader();
+  const std::size_t firstDamaged = b.size();
+  a2 = damaged(2);
+  b.packHeader().dts(0x89, d1, 9000).finishPack();
+  b.packHeader().pes(0xE0, v1, {.pts = 9000}).finishPack();
+  b.packHeader().ac3(0x80, a3).finishPack();
+  // A padding packet as long: the Dolby Digital packet of the next pack
+  // must not be passed over with it.
+  b.packHeader().raw({0x00, 0x00, 0x01, 0xBE, 0xFF, 0xFF}).finishPack();
+  b.packHeader().dts(0x89, d2).finishPack();
+  // The second damaged packet of stream 80 ends the first chunk: it is cut
+  // where the next chunk begins, and logged no more.
+  b.padTo(0x40000 - 2048).packHeader();
+  a4 = damaged(4);
+  ASSERT_EQ(b.size(), 0x40000u);
+  b.packHeader().dts(0x89, d3).finishPack();
+  b.packHeader().ac3(0x80, a5).finishPack();
+
+  scan(b.bytes());
+  EXPECT_THAT(log(), ::testing::IsSupersetOf({"DTS HD (DTS) audio stream 1 found!", "MPEG-2 video stream 0 found!"}));
+  std::vector<std::string> cuts;
+  for (const std::string& line : log())
+    if (line.find("runs past") != std::string::npos) cuts.push_back(line);
+  EXPECT_THAT(cuts, ElementsAre("Stream 80: packet at byte " + std::to_string(firstDamaged) +
+                                    " runs past its pack; cut there.",
+                                "Stream BE: packet at byte 10254 runs past its pack; cut there."));
+
+  // Demux: each output holds its own stream's bytes, all of them.
+  window.clearLog();
+  const std::string audio0 = openAudio(0), audio1 = openAudio(1), video0 = openVideo(0);
+  scan(b.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  EXPECT_EQ(readFile(audio0), join({a1, a2, a3, a4, a5}));
+  EXPECT_EQ(readFile(audio1), join({d1, d2, d3}));
+  EXPECT_EQ(readFile(video0), v1);
+  EXPECT_EQ(log().size(), 2u);
+}
+
+// Packets are cut only where packs are known to be 2048 bytes and the next
+// one's header stands at the boundary: elsewhere a packet may cross it.
+TEST_F(ScannerTest, PacketsCrossTwoKibibyteBoundariesOutsideTwoKibibytePacks) {
+  // The payload crosses offset 2048 with 00 00 01 BA standing there.
+  const auto crossing = [](std::size_t at) {
+    Bytes payload = pattern(3000, 9);
+    const Bytes pack = {0x00, 0x00, 0x01, 0xBA};
+    std::copy(pack.begin(), pack.end(), payload.begin() + static_cast<std::ptrdiff_t>(2048 - at));
+    return payload;
+  };
+  struct Row {
+    const char* name;
+    Bytes bytes;
+    Bytes video;
+  };
+  std::vector<Row> rows;
+  {  // a pack header off the grid before the packet
+    PsBuilder b;
+    b.packHeader().padding(100).packHeader();
+    const std::size_t at = b.size() + 9 + 5;
+    const Bytes payload = crossing(at);
+    b.pes(0xE0, payload, {.pts = 9000});
+    rows.push_back({"PackOffTheGrid", b.bytes(), payload});
+  }
+  {  // no pack header at the boundary: the file's packs are longer
+    PsBuilder b;
+    b.packHeader();
+    const Bytes payload = pattern(3000, 9);
+    b.pes(0xE0, payload, {.pts = 9000});
+    rows.push_back({"NoPackHeaderAtTheBoundary", b.bytes(), payload});
+  }
+  {  // no pack header at all
+    PsBuilder b;
+    const std::size_t at = 9 + 5;
+    const Bytes payload = crossing(at);
+    b.pes(0xE0, payload, {.pts = 9000});
+    rows.push_back({"NoPacks", b.bytes(), payload});
+  }
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    window.clearLog();
+    const std::string out = openVideo(0);
+    scan(row.bytes, ScanMode::Extraction);
+    state.closeOutputs();
+    EXPECT_EQ(readFile(out), row.video);
+    EXPECT_THAT(log(), IsEmpty());
+  }
+}
+
+// The only VC-1 stream is on stream_id_extension 0x57, which no box holds:
+// it reaches no output and no found line. Its payload is what a searched
+// packet would betray: VC-1 start codes, 0x55 bytes, and the bytes of a whole
+// VC-1 0x55 packet. A Dolby Digital packet carrying a PES extension whose
+// field reads 0x55, and an extended-stream-id packet with no extension at
+// all, are no VC-1 of a box either.
+TEST_F(ScannerTest, VideoStreamNoBoxHoldsReachesNoOutput) {
+  PsBuilder inner;
+  inner.vc1(pattern(900, 4), 5000, 4000, 0x55);
+  Bytes es;
+  for (int frame = 0; es.size() < 40000; ++frame) {
+    const Bytes header = {0x00, 0x00, 0x01, frame == 0 ? std::uint8_t{0x0F} : std::uint8_t{0x0D}, 0x55, 0xD5, 0x00, 0x00,
+                          0x02};
+    es.insert(es.end(), header.begin(), header.end());
+    const Bytes body = frame % 3 == 1 ? inner.bytes() : pattern(700, static_cast<std::uint8_t>(frame));
+    es.insert(es.end(), body.begin(), body.end());
+  }
+  const Bytes a1 = pattern(300, 1), a2 = pattern(300, 2), a3 = pattern(300, 3), a4 = pattern(300, 4);
+  PsBuilder b;
+  b.packHeader().systemHeader(1, 1, {0xFD, 0xBD}).ac3(0x80, a1, 9000).finishPack();
+  // Packets of every header shape: time stamps or none, P-STD, stuffing;
+  // some straddle the first chunk boundary.
+  std::size_t at = 0;
+  for (int k = 0; at < es.size(); ++k) {
+    if (k == 20) b.padTo(0x40000 - 1000);
+    b.packHeader();
+    PesOptions o;
+    if (k % 2 == 0) o.pts = 9000 + 3003 * static_cast<std::uint64_t>(k);
+    if (k % 4 == 0) o.dts = *o.pts - 3003;
+    o.pstd = k % 3 == 0;
+    o.stuffing = static_cast<std::size_t>(k % 5);
+    o.streamIdExtension = 0x57;
+    const std::size_t n = std::min<std::size_t>(es.size() - at, 1900);
+    b.pes(0xFD, Bytes(es.begin() + static_cast<std::ptrdiff_t>(at), es.begin() + static_cast<std::ptrdiff_t>(at + n)), o);
+    at += n;
+    b.finishPack();
+    if (k == 5) b.packHeader().ac3(0x80, a2).finishPack();
+  }
+  b.packHeader().privateStream1(0x80, {0x01, 0x00, 0x01}, a3, {.streamIdExtension = 0x55}).finishPack();
+  b.packHeader().privateStream1(0x80, {0x01, 0x00, 0x01}, a4, {.pstd = true}).finishPack();
+  b.packHeader().pes(0xFD, pattern(500, 9)).finishPack();  // no extension
+  ASSERT_GT(b.size(), 0x40000u);
+
+  state.EarliestPts = 0xFFFFFFFF;
+  scan(b.bytes());
+  EXPECT_THAT(log(), ElementsAre("It contains 1 video stream and 1 audio stream.", "Dolby Digital audio stream 0 found!",
+                                 "   First PTS = 00002328", "   Stream id = 80",
+                                 "Stream 57 is a video stream that no box holds and is left out."));
+  EXPECT_EQ(state.VideoSlots[0], -1);
+  EXPECT_EQ(state.VideoSlots[1], -1);
+  EXPECT_EQ(state.VideoFrameCounts[0], 0);
+
+  window.clearLog();
+  const std::string video0 = openVideo(0), video1 = openVideo(1), audio0 = openAudio(0);
+  scan(b.bytes(), ScanMode::Extraction);
+  state.closeOutputs();
+  EXPECT_THAT(readFile(video0), IsEmpty());
+  EXPECT_THAT(readFile(video1), IsEmpty());
+  EXPECT_EQ(readFile(audio0), join({a1, a2, a3, a4}));
+  EXPECT_THAT(log(), IsEmpty());
+}
+
 // Pads a file of packs to `size` bytes with whole padding packets, which the
 // scanner skips quickly, with a video packet at the start and the end.
 Bytes longFile(std::size_t size) {
