@@ -258,7 +258,8 @@ TEST_F(RebuildTest, RenumberingNeverLandsOnAnIdThatAnotherStreamCarries) {
   // DTS 8F (slot 7) and 88 (slot 0) and LPCM A2 (slot 2), all ticked. After
   // the read the file gains LPCM A1, which the read did not list and which
   // keeps its id. 8F takes the first number, 88, so 88 moves on; A2, the
-  // second, would be A1, which the unlisted stream carries: it stays A2.
+  // second, would be A1, which the unlisted stream carries: it stays A2. 88,
+  // the third, would be 8A, in the slot that A2 fills: it takes 8B.
   writeFile(input("MOVIE.EVO"), packs({nav(3, 0), ps1(0x8F), ps1(0xA2), ps1(0x88)}));
   read(input("MOVIE.EVO"));
   writeFile(input("MOVIE.EVO"), packs({nav(3, 0), ps1(0x8F), ps1(0xA1), ps1(0xA2), ps1(0x88), ps1(0x8F), ps1(0xA1),
@@ -266,10 +267,10 @@ TEST_F(RebuildTest, RenumberingNeverLandsOnAnIdThatAnotherStreamCarries) {
   rebuildInto((dir.path() / "out").string());
 
   const std::string output = out("MOVIE.rebuilt.EVO");
-  expectOutput(output, packs({nav(3, 0), ps1(0x88, 0x8F), ps1(0xA1), ps1(0xA2), ps1(0x8A, 0x88), ps1(0x88, 0x8F),
-                              ps1(0xA1), ps1(0xA2), ps1(0x8A, 0x88)}));
+  expectOutput(output, packs({nav(3, 0), ps1(0x88, 0x8F), ps1(0xA1), ps1(0xA2), ps1(0x8B, 0x88), ps1(0x88, 0x8F),
+                              ps1(0xA1), ps1(0xA2), ps1(0x8B, 0x88)}));
   EXPECT_THAT(window.logText(), ElementsAre("Opening file MOVIE.EVO", "File size: 0 Mbytes.", "Creating " + output,
-                                            "DTS stream 8F is written as 88.", "DTS stream 88 is written as 8A.",
+                                            "DTS stream 8F is written as 88.", "DTS stream 88 is written as 8B.",
                                             "Done.", ""));
 }
 
@@ -433,20 +434,52 @@ const PackRow kPackRows[] = {
      },
      [](ScanState&, StreamSelection&, RebuildState& r) { r.NextAudioNumber = 0x3F; }, PackResult::Keep},
     {"NinthAudioStreamOnDts",
-     // 88 | 8 is 88 again: another stream's id.
+     // 88 | 8 is 88 again: another stream's id. Past the range the stream
+     // keeps its own id while its slot is free.
      [] {
        PsBuilder b;
        return b.packHeader().dts(0x8F, pattern(100)).finishPack().bytes();
      },
      [](ScanState&, StreamSelection&, RebuildState& r) { r.NextAudioNumber = 8; }, PackResult::Keep},
+    {"NinthAudioStreamWithEverySlotTaken",
+     // Slots 0-7, the only ones a DTS id reaches, are filled: the stream is
+     // left out (with a line) rather than put into another stream's box.
+     [] {
+       PsBuilder b;
+       return b.packHeader().dts(0x8F, pattern(100)).finishPack().bytes();
+     },
+     [](ScanState&, StreamSelection&, RebuildState& r) {
+       r.NextAudioNumber = 8;
+       for (int k = 0; k < 8; ++k) r.slotHeld({StreamClass::Audio, k}) = true;
+     },
+     PackResult::Drop},
     {"ShortBlockAtTheEnd",
+     // A pack cut short by the end of the file, of a stream that stays: kept
+     // as it is (it used to be left out without a word).
      [] {
        PsBuilder b;
        Bytes pack = b.packHeader().ac3(0xC0, pattern(100)).finishPack().bytes();
        pack.resize(1000);
        return pack;
      },
-     [](ScanState&, StreamSelection&, RebuildState&) {}, PackResult::Skip},
+     [](ScanState&, StreamSelection&, RebuildState&) {}, PackResult::Keep},
+    {"ShortBlockOfAStreamLeftOut",
+     [] {
+       PsBuilder b;
+       Bytes pack = b.packHeader().ac3(0xC0, pattern(1500)).finishPack().bytes();
+       pack.resize(1000);
+       return pack;
+     },
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0] = 0xC0; }, PackResult::Drop},
+    {"PacketHeaderCutShortAtTheEnd",
+     // The file ends inside the header, before the substream id.
+     [] {
+       PsBuilder b;
+       Bytes pack = b.packHeader().ac3(0xC0, pattern(100)).finishPack().bytes();
+       pack.resize(14 + 8);
+       return pack;
+     },
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0] = 0xC0; }, PackResult::Keep},
     {"NoPackStartCode",
      [] {
        PsBuilder b;
