@@ -487,7 +487,7 @@ void Rebuild(ScanState& state, RebuildState& rebuild, const StreamSelection& sel
       if (result != PackResult::Keep && result != PackResult::Changed) continue;
       if (length < kPackSize)
         report.log(name + ": the last pack, at byte " + std::to_string(offset) + ", is cut short (" +
-                   std::to_string(length) + " of 2048 bytes); it is kept as it is.");
+                   std::to_string(length) + " of 2048 bytes); it is kept.");
       if (at != runEnd) {
         put(runStart, runEnd, runAsRead);
         runStart = at;
