@@ -1,8 +1,9 @@
 #pragma once
 // The EVO rebuild: a copy of the open input, pack by pack, that leaves out the
-// packs of unticked streams, gives the kept streams new consecutive numbers
-// per class in the order they first occur, and sets the system header's
-// stream bounds from the ticked boxes.
+// packets of unticked streams (a pack with nothing else goes; in one that
+// stays they become padding), gives the kept streams new consecutive numbers
+// per class in the order they first occur, each in a box of its own, and sets
+// the system header's stream bounds from the ticked boxes.
 
 #include <array>
 #include <cstdint>
