@@ -497,6 +497,23 @@ TEST_F(RebuildTest, PacksThatAreNot2048BytesLongStopTheRun) {
   EXPECT_THAT(window.logText(), ElementsAre("Opening file MOVIE.EVO", "File size: 0 Mbytes.", "Creating " + output));
   EXPECT_TRUE(readFile(output) == Bytes(b.bytes().begin(), b.bytes().begin() + 2048));
   expectIdle();
+
+  // Packs of 4096 bytes: the second block holds no pack header at all, but
+  // the padding of the pack before it runs on into it.
+  PsBuilder twice;
+  for (std::uint8_t k = 0; k < 3; ++k) twice.packHeader().ac3(0xC0, pattern(1500, k)).finishPack(4096);
+  twice.writeTo(input("MOVIE.EVO"));
+  main.toggleBox(audioBox(0), false);
+  main.toggleBox(audioBox(0), true);
+  try {
+    rebuildInto((dir.path() / "out").string());
+    FAIL() << "packs of 4096 bytes went unnoticed";
+  } catch (const FileError& error) {
+    EXPECT_STREQ(error.what(), ("Cannot rebuild \"" + input("MOVIE.EVO") +
+                                "\". There is no pack header at byte 2048: its packs are not 2048 bytes long.")
+                                   .c_str());
+  }
+  EXPECT_TRUE(readFile(output) == Bytes(twice.bytes().begin(), twice.bytes().begin() + 2048));
 }
 
 TEST_F(RebuildTest, NineAndMoreAudioStreamsEachKeepABoxOfTheirOwn) {
