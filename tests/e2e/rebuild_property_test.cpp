@@ -246,17 +246,18 @@ Case generate(std::uint64_t seed) {
   // Kinds whose demux output is the payloads as they are, byte for byte,
   // whatever their lengths: a packet of these may be damaged or cut.
   const auto plain = [](const Stream& s) { return s.carrier != Carrier::Subpicture && s.carrier != Carrier::Lpcm; };
-  const auto layout = [&](std::size_t packStart) {
+  // A pack header, perhaps with stuffing, perhaps a padding packet after it.
+  const auto layout = [&] {
     b.packHeader(0, 25200, chance(25) ? static_cast<std::uint8_t>(1 + below(7)) : 0);
     if (chance(25)) b.padding(6 + below(40));
-    return packStart;
   };
   const bool damaging = chance(25);
   nav();
   for (std::size_t n = 0; n < order.size(); ++n) {
     if (n > 0 && chance(8)) nav();
     Stream& s = list[order[n]];
-    const std::size_t packStart = layout(b.size());
+    const std::size_t packStart = b.size();
+    layout();
     // After each stream's first pack (so that the read still finds every
     // stream), now and then a packet that fills its pack and says it runs on
     // past it, as a damaged length does.
@@ -293,7 +294,7 @@ Case generate(std::uint64_t seed) {
       if (plain(list[k])) candidates.push_back(k);
     if (!candidates.empty()) {
       Stream& s = list[candidates[below(candidates.size())]];
-      layout(b.size());
+      layout();
       const std::size_t size = 200 + below(1600);
       const std::size_t payloadAt = emit(s, size);
       const std::size_t keep = 2 + below(size - 2);  // the marker and sequence bytes stay
