@@ -125,7 +125,8 @@ std::optional<StreamSlot> outputSlotOf(std::uint8_t id, bool substream) {
     return std::nullopt;
   }
   if (isSubpictureId(id)) return StreamSlot{StreamClass::Subpicture, subpictureSlotOf(id)};
-  if (const std::optional<AudioKind> kind = audioKindOf(id)) return StreamSlot{StreamClass::Audio, audioSlotOf(*kind, id)};
+  if (const std::optional<AudioKind> kind = audioKindOf(id))
+    return StreamSlot{StreamClass::Audio, audioSlotOf(*kind, id)};
   return std::nullopt;
 }
 
@@ -316,7 +317,8 @@ PackResult PackRebuilder::pack(std::uint8_t* p, std::size_t length) {
     const std::uint8_t sid = p[at + kStreamIdAt];
     // A PES_packet_length past the pack's end is damage: the packet is
     // taken to end with the pack.
-    const std::size_t declaredEnd = at + kPacketLengthAt + 2 + (p[at + kPacketLengthAt] << 8 | p[at + kPacketLengthAt + 1]);
+    const std::size_t declaredEnd =
+        at + kPacketLengthAt + 2 + (p[at + kPacketLengthAt] << 8 | p[at + kPacketLengthAt + 1]);
     const std::size_t end = std::min(declaredEnd, length);
     if (declaredEnd > kPackSize) ranOn_ = true;
     if (sid == kSystemHeaderId) {
@@ -473,9 +475,10 @@ void Rebuild(ScanState& state, RebuildState& rebuild, const StreamSelection& sel
       if (result == PackResult::Skip) {
         if (const std::optional<std::int64_t> next = misplacedPackHeader(buf + at, length, offset, ranOn)) {
           put(runStart, runEnd, runAsRead);
+          const std::string where =
+              *next >= 0 ? " (the next one is at byte " + std::to_string(*next) + ")" : std::string();
           throw FileError("Cannot rebuild \"" + in.path() + "\". There is no pack header at byte " +
-                          std::to_string(offset) + (*next >= 0 ? " (the next one is at byte " + std::to_string(*next) + ")" : "") +
-                          ": its packs are not 2048 bytes long.");
+                          std::to_string(offset) + where + ": its packs are not 2048 bytes long.");
         }
         if (strayBytes == 0) strayAt = offset;
         strayBytes += static_cast<std::int64_t>(length);

@@ -47,7 +47,9 @@ struct RebuildState {
   // Which slots of the rebuilt file the kept streams fill (video 0-1, audio
   // 0-15, subpicture 0-31), so that each reads back in a box of its own.
   std::array<std::array<bool, 32>, 3> outputSlotHeld{};
-  bool& slotHeld(StreamSlot s) { return outputSlotHeld[static_cast<std::size_t>(s.streamClass)][static_cast<std::size_t>(s.slot)]; }
+  bool& slotHeld(StreamSlot s) {
+    return outputSlotHeld[static_cast<std::size_t>(s.streamClass)][static_cast<std::size_t>(s.slot)];
+  }
   bool slotHeld(StreamSlot s) const {
     return outputSlotHeld[static_cast<std::size_t>(s.streamClass)][static_cast<std::size_t>(s.slot)];
   }

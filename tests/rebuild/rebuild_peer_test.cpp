@@ -303,7 +303,8 @@ TEST(RebuildPeerTest, MuxerThatPutsAPacketAfterTheSystemHeader) {
   std::string rebuilt = dir / "video/VOB.rebuilt.EVO";
   EXPECT_EQ(readEvo(rebuilt), (Lines{"video0 MPEG-2.stream E0"}));
   EXPECT_EQ(demux({rebuilt}, dir / "video-demux"), (std::set<std::string>{"VOB.rebuilt.MPEG-2.stream.0.mpv"}));
-  expectSameStreams(dir / "source", dir / "video-demux", {{"VOB.MPEG-2.stream.0.mpv", "VOB.rebuilt.MPEG-2.stream.0.mpv"}});
+  expectSameStreams(dir / "source", dir / "video-demux",
+                    {{"VOB.MPEG-2.stream.0.mpv", "VOB.rebuilt.MPEG-2.stream.0.mpv"}});
   EXPECT_EQ(ffprobe(rebuilt), (Lines{"mpeg2video 0x1e0"}));
   EXPECT_EQ(mkvmerge(rebuilt), (Lines{"video MPEG-1/2 E0 00"}));
 
