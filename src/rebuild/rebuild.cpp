@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
 
 #include "analysers/number_format.h"
+#include "engine/file_io.h"
 #include "engine/input_scope.h"
 #include "engine/run_steps.h"
 #include "engine/stream_ids.h"
@@ -114,22 +116,46 @@ std::string kindWord(std::uint8_t id, bool substream) {
   return "LPCM";
 }
 
+// Where a stream of this id lands when the rebuilt file is read: the box
+// slot of its class (subpictures 16-31 have a slot but no box), or none.
+std::optional<StreamSlot> outputSlotOf(std::uint8_t id, bool substream) {
+  if (!substream) {
+    if (isMpegVideoId(id)) return StreamSlot{StreamClass::Video, id & 1};
+    if (isVc1Extension(id)) return StreamSlot{StreamClass::Video, id - kVc1ExtensionFirst};
+    return std::nullopt;
+  }
+  if (isSubpictureId(id)) return StreamSlot{StreamClass::Subpicture, subpictureSlotOf(id)};
+  if (const std::optional<AudioKind> kind = audioKindOf(id))
+    return StreamSlot{StreamClass::Audio, audioSlotOf(*kind, id)};
+  return std::nullopt;
+}
+
+const char* classWord(StreamClass c) {
+  return c == StreamClass::Video ? "video" : c == StreamClass::Audio ? "audio" : "subpicture";
+}
+
 class PackRebuilder {
  public:
   PackRebuilder(RebuildState& r, const ScanState& s, const StreamSelection& sel) : r_(r), s_(s), sel_(sel) {}
 
   PackResult pack(std::uint8_t* p, std::size_t length);
+  // Whether the last pack's last packet says it runs past the pack's end.
+  bool ranOn() const { return ranOn_; }
 
  private:
   PackResult settle(std::uint8_t& idByte, const Kind& kind, IdSpace space);
   void decide(std::uint8_t id, const Kind& kind, IdSpace space);
-  // The first id of the kind's range from first + n on that no kept stream
-  // carries yet; none when all are taken.
-  static std::optional<std::uint8_t> freeId(const Kind& kind, int n, const IdSpace& space);
+  // The id a kept stream is written with: first + from if that is free,
+  // else the next free one up the kind's range, else the stream's own id,
+  // else the first free one from the range's start. Free: no kept stream
+  // carries it and its box slot in the rebuilt file is empty.
+  std::optional<std::uint8_t> place(std::uint8_t id, const Kind& kind, int from, const IdSpace& space) const;
+  bool isFree(std::uint8_t candidate, const IdSpace& space) const;
+  bool leavesRoom(std::uint8_t candidate, std::uint8_t id, const IdSpace& space) const;
   void note(const std::string& line) const {
     if (r_.log != nullptr) r_.log->log(line);
   }
-  PackResult packet(std::uint8_t* p, std::size_t at);
+  PackResult packet(std::uint8_t* p, std::size_t room);
   // The box slot of the class whose table holds id, or -1.
   int slotOf(StreamClass c, std::uint8_t id) const;
   bool ticked(StreamClass c, int slot) const;
@@ -144,6 +170,7 @@ class PackRebuilder {
   RebuildState& r_;
   const ScanState& s_;
   const StreamSelection& sel_;
+  bool ranOn_ = false;
 };
 
 int PackRebuilder::slotOf(StreamClass c, std::uint8_t id) const {
@@ -163,18 +190,56 @@ std::uint8_t& PackRebuilder::next(StreamClass c) {
   }
 }
 
-std::optional<std::uint8_t> PackRebuilder::freeId(const Kind& kind, int n, const IdSpace& space) {
-  for (int k = n; k < kind.count; ++k) {
-    const auto candidate = static_cast<std::uint8_t>(kind.first + k);
-    if (!space.held[candidate]) return candidate;
+bool PackRebuilder::isFree(std::uint8_t candidate, const IdSpace& space) const {
+  if (space.held[candidate]) return false;
+  const std::optional<StreamSlot> slot = outputSlotOf(candidate, space.substreams);
+  return !slot || !r_.slotHeld(*slot);
+}
+
+// Dolby Digital, DTS, LPCM and Dolby TrueHD can only take audio slots 0-7;
+// Dolby Digital Plus can take 8-15 as well. A Dolby Digital Plus stream
+// takes one of 0-7 only while that leaves one for each stream of those kinds
+// that the boxes still hold and that has not come yet, so nine or more audio
+// streams all find a box (a stream the read did not list cannot be foreseen).
+bool PackRebuilder::leavesRoom(std::uint8_t candidate, std::uint8_t id, const IdSpace& space) const {
+  if (!space.substreams || audioKindOf(candidate) != AudioKind::DolbyDigitalPlus) return true;
+  const int slot = audioSlotOf(AudioKind::DolbyDigitalPlus, candidate);
+  if (slot >= 8) return true;
+  int freeLow = 0;
+  for (int k = 0; k < 8; ++k) freeLow += r_.slotHeld({StreamClass::Audio, k}) ? 0 : 1;
+  int toCome = 0;
+  for (int k = 0; k < kAudioOutputs; ++k) {
+    const std::int32_t owner = s_.slotId({StreamClass::Audio, k});
+    if (owner < 0 || owner > 0xFF || owner == id || !ticked(StreamClass::Audio, k)) continue;
+    const auto other = static_cast<std::uint8_t>(owner);
+    const std::optional<AudioKind> kind = audioKindOf(other);
+    if (!kind || *kind == AudioKind::DolbyDigitalPlus) continue;
+    if (s_.LeftOutSubstreamIds[other] || r_.substreamFate[other] != RebuildState::Fate::Undecided) continue;
+    ++toCome;
   }
+  return freeLow - 1 >= toCome;
+}
+
+std::optional<std::uint8_t> PackRebuilder::place(std::uint8_t id, const Kind& kind, int from,
+                                                 const IdSpace& space) const {
+  std::array<std::uint8_t, 2 * 32 + 1> order{};
+  std::size_t n = 0;
+  for (int k = from; k < kind.count; ++k) order[n++] = static_cast<std::uint8_t>(kind.first + k);
+  order[n++] = id;
+  for (int k = 0; k < std::min<int>(from, kind.count); ++k) order[n++] = static_cast<std::uint8_t>(kind.first + k);
+  // First with the room left for the streams still to come, then without:
+  // the stream at hand is not left out for one that may never come.
+  for (const bool reserving : {true, false})
+    for (std::size_t i = 0; i < n; ++i)
+      if (isFree(order[i], space) && (!reserving || leavesRoom(order[i], id, space))) return order[i];
   return std::nullopt;
 }
 
 // The first pack of a stream decides it for the whole command: the boxes and
 // slot tables do not change while the command runs. No two source streams
-// ever share an id in the output: a new id is one no kept stream carries,
-// and a stream whose own id is taken moves to a free one or is left out.
+// ever share an id or a box in the output: a new id is one no kept stream
+// carries, in a slot no kept stream fills, and a stream for which there is
+// none is left out with a line that says so.
 void PackRebuilder::decide(std::uint8_t id, const Kind& kind, IdSpace space) {
   using Fate = RebuildState::Fate;
   const int slot = kind.boxed ? slotOf(kind.streamClass, id) : -1;
@@ -183,30 +248,21 @@ void PackRebuilder::decide(std::uint8_t id, const Kind& kind, IdSpace space) {
     return;
   }
   const std::string name = kindWord(id, space.substreams) + " stream " + formatHex(id, 2);
-  std::optional<std::uint8_t> newId;
-  if (slot >= 0 || kind.unboxedRenumbered) {
-    // A number past the kind's range would spill into another kind's ids
-    // (or make 0xFF): the stream keeps its id then, if no one has it.
-    const std::uint8_t n = next(kind.streamClass)++;
-    newId = freeId(kind, n, space);
-    if (!newId && !space.held[id]) {
-      newId = id;
-      note(name + " keeps its id: no free id fits.");
-    }
-  } else if (!space.held[id]) {
-    // No box and no rule: copied as it is, id included.
-    newId = id;
-  } else {
-    newId = freeId(kind, 0, space);
-  }
+  // Renumbered kinds take the class's next number; a stream of the other
+  // kinds that no box holds is copied as it is, id included, if it can be.
+  const int from = slot >= 0 || kind.unboxedRenumbered ? next(kind.streamClass)++ : kind.count;
+  const std::optional<std::uint8_t> newId = place(id, kind, from, space);
   if (!newId) {
     space.fate[id] = Fate::Drop;
-    note(name + " is left out: its id is taken and no free id fits.");
+    const std::optional<StreamSlot> own = outputSlotOf(id, space.substreams);
+    note(name + " is left out: the rebuilt file has no free " +
+         (own ? std::string(classWord(own->streamClass)) + " slot" : std::string("id")) + " for it.");
     return;
   }
   space.fate[id] = Fate::Keep;
   space.map[id] = *newId;
   space.held[*newId] = true;
+  if (const std::optional<StreamSlot> taken = outputSlotOf(*newId, space.substreams)) r_.slotHeld(*taken) = true;
   if (*newId != id) note(name + " is written as " + formatHex(*newId, 2) + ".");
 }
 
@@ -232,36 +288,76 @@ PackResult PackRebuilder::systemHeader(std::uint8_t* p) const {
   return PackResult::Changed;
 }
 
-PackResult PackRebuilder::pack(std::uint8_t* p, std::size_t length) {
-  if (length < kPackSize || p[0] != 0x00 || p[1] != 0x00 || p[2] != 0x01 || p[3] != 0xBA) return PackResult::Skip;
-  // The first packet follows the pack header and its stuffing; a padding
-  // packet before it leaves the decision to the packet after it.
-  std::size_t at = kPackHeaderSize + (p[kPackHeaderSize - 1] & 0x07);
-  while (at + kHeaderDataAt <= kPackSize && p[at] == 0x00 && p[at + 1] == 0x00 && p[at + 2] == 0x01) {
-    const std::uint8_t sid = p[at + kStreamIdAt];
-    if (sid == kSystemHeaderId) return at + kVideoBoundAt < kPackSize ? systemHeader(p + at) : PackResult::Keep;
-    if (sid != kPaddingStreamId) return packet(p + at, kPackSize - at);
-    at += kPacketLengthAt + 2 + (p[at + kPacketLengthAt] << 8 | p[at + kPacketLengthAt + 1]);
-  }
-  return PackResult::Keep;
+// A packet of a stream left out, inside a pack that stays: padding of the
+// same length, so the pack keeps its size and its other packets.
+void makePadding(std::uint8_t* p, std::size_t length) {
+  const std::size_t payload = length - kPacketLengthAt - 2;
+  p[kStreamIdAt] = kPaddingStreamId;
+  p[kPacketLengthAt] = static_cast<std::uint8_t>(payload >> 8);
+  p[kPacketLengthAt + 1] = static_cast<std::uint8_t>(payload);
+  std::memset(p + kPacketLengthAt + 2, 0xFF, payload);
 }
 
-// The first packet of the pack that is not padding, `room` bytes to the
-// pack's end.
+// Every packet of the pack is decided on its own: a pack is left out when
+// each of its packets belongs to a stream left out (padding aside); in a
+// pack that stays, such a packet becomes padding and every other one gets
+// its stream's new id. A pack with a system header always stays, its bounds
+// set from the boxes.
+PackResult PackRebuilder::pack(std::uint8_t* p, std::size_t length) {
+  ranOn_ = false;
+  length = std::min(length, kPackSize);
+  if (length < 4 || p[0] != 0x00 || p[1] != 0x00 || p[2] != 0x01 || p[3] != 0xBA) return PackResult::Skip;
+  std::size_t at = kPackHeaderSize + (length >= kPackHeaderSize ? (p[kPackHeaderSize - 1] & 0x07) : 0);
+  bool kept = false;
+  bool changed = false;
+  // Where the packets left out begin; made padding only if the pack stays.
+  std::array<std::uint16_t, kPackSize / 6> dropped;
+  std::size_t drops = 0;
+  while (at + kPacketLengthAt + 2 <= length && p[at] == 0x00 && p[at + 1] == 0x00 && p[at + 2] == 0x01) {
+    const std::uint8_t sid = p[at + kStreamIdAt];
+    // A PES_packet_length past the pack's end is damage: the packet is
+    // taken to end with the pack.
+    const std::size_t declaredEnd =
+        at + kPacketLengthAt + 2 + (p[at + kPacketLengthAt] << 8 | p[at + kPacketLengthAt + 1]);
+    const std::size_t end = std::min(declaredEnd, length);
+    if (declaredEnd > kPackSize) ranOn_ = true;
+    if (sid == kSystemHeaderId) {
+      kept = true;
+      if (at + kVideoBoundAt < end && systemHeader(p + at) == PackResult::Changed) changed = true;
+    } else if (sid != kPaddingStreamId) {
+      const PackResult result = packet(p + at, end - at);
+      if (result == PackResult::Drop) {
+        dropped[drops++] = static_cast<std::uint16_t>(at);
+      } else {
+        kept = true;
+        if (result == PackResult::Changed) changed = true;
+      }
+    }
+    at = end;
+  }
+  if (drops == 0) return changed ? PackResult::Changed : PackResult::Keep;
+  if (!kept) return PackResult::Drop;
+  for (std::size_t k = 0; k < drops; ++k) {
+    std::uint8_t* const packet = p + dropped[k];
+    const std::size_t declared = kPacketLengthAt + 2 + (packet[kPacketLengthAt] << 8 | packet[kPacketLengthAt + 1]);
+    makePadding(packet, std::min<std::size_t>(declared, length - dropped[k]));
+  }
+  return PackResult::Changed;
+}
+
+// One packet of the pack, `room` bytes to its end or the pack's.
 PackResult PackRebuilder::packet(std::uint8_t* p, std::size_t room) {
   const std::uint8_t sid = p[kStreamIdAt];
-  // Offsets read from the pack's own bytes must stay inside its first packet
+  if (sid != kPrivateStream1Id && sid != kExtendedStreamIdId) return settle(p[kStreamIdAt], streamKind(sid), streams());
+  // A header cut short by the end of the file: no id to read.
+  if (room <= kHeaderLengthAt) return PackResult::Keep;
+  // Offsets read from the pack's own bytes must stay inside the packet
   // (PES_packet_length) and the pack; a packet that says otherwise is copied
   // as it is rather than read past its end.
   const std::size_t packetEnd =
       std::min<std::size_t>(room, kPacketLengthAt + 2 + (p[kPacketLengthAt] << 8 | p[kPacketLengthAt + 1]));
   const std::size_t headerEnd = std::min<std::size_t>(packetEnd, kHeaderDataAt + p[kHeaderLengthAt]);
 
-  if (sid == kPrivateStream1Id) {
-    const std::size_t at = headerEnd;  // the substream id: the first payload byte
-    if (at >= packetEnd) return PackResult::Keep;
-    return settle(p[at], substreamKind(p[at]), substreams());
-  }
   if (sid == kExtendedStreamIdId) {
     // ISO/IEC 13818-1 2.4.3.6: PTS, DTS, then the PES extension flags; of the
     // fields they announce only P-STD_buffer may come before
@@ -280,7 +376,9 @@ PackResult PackRebuilder::packet(std::uint8_t* p, std::size_t room) {
     // (a VC-1 stream no box holds) is dropped.
     return settle(p[at], isVc1Extension(p[at]) ? kVc1 : Kind{}, streams());
   }
-  return settle(p[kStreamIdAt], streamKind(sid), streams());
+  const std::size_t at = headerEnd;  // the substream id: the first payload byte
+  if (at >= packetEnd) return PackResult::Keep;
+  return settle(p[at], substreamKind(p[at]), substreams());
 }
 
 }  // namespace
@@ -293,12 +391,36 @@ void RebuildState::reset() {
   substreamFate.fill(Fate::Undecided);
   streamHeld.fill(false);
   substreamHeld.fill(false);
+  outputSlotHeld = {};
 }
 
 PackResult rebuildPack(std::uint8_t* pack, std::size_t length, RebuildState& rebuild, const ScanState& state,
                        const StreamSelection& selection) {
   return PackRebuilder(rebuild, state, selection).pack(pack, length);
 }
+
+namespace {
+
+// A block that does not begin with a pack header, at `offset` of the file:
+// a sign that the file's packs are not 2048 bytes long, when a pack header
+// stands inside the block or the pack before it ran on into it. Then the
+// offset of the next pack header (-1 when the block holds none); none for a
+// block that is merely damaged.
+std::optional<std::int64_t> misplacedPackHeader(const std::uint8_t* p, std::size_t length, std::int64_t offset,
+                                                bool ranOn) {
+  // By the 01 of each start code: a region of zeros (a file written only in
+  // part) goes by at memchr's pace.
+  const std::uint8_t* const end = p + length;
+  for (const std::uint8_t* q = p + 3; q + 1 < end; ++q) {
+    q = static_cast<const std::uint8_t*>(std::memchr(q, 0x01, static_cast<std::size_t>(end - 1 - q)));
+    if (q == nullptr) break;
+    if (q[-2] == 0x00 && q[-1] == 0x00 && q[1] == 0xBA) return offset + (q - 2 - p);
+  }
+  if (ranOn) return -1;
+  return std::nullopt;
+}
+
+}  // namespace
 
 void Rebuild(ScanState& state, RebuildState& rebuild, const StreamSelection& selection, RunReport& report) {
   CancellableScope cancellable(report);
@@ -311,6 +433,18 @@ void Rebuild(ScanState& state, RebuildState& rebuild, const StreamSelection& sel
   const std::string name = utf8FromPath(pathFromUtf8(in.path()).filename());
   std::uint8_t* const buf = state.PackBuffer.get();
   PackRebuilder packs(rebuild, state, selection);
+
+  // A run of blocks without a pack header, logged once when it ends; and
+  // whether the pack before said that its last packet runs on past it.
+  std::int64_t strayAt = 0;
+  std::int64_t strayBytes = 0;
+  bool ranOn = false;
+  const auto logStray = [&] {
+    if (strayBytes == 0) return;
+    report.log(name + ": no pack header at byte " + std::to_string(strayAt) + "; " + std::to_string(strayBytes) +
+               " bytes left out.");
+    strayBytes = 0;
+  };
 
   // Packs are decided one by one inside each chunk; each run of kept packs
   // goes to the output at once.
@@ -340,18 +474,39 @@ void Rebuild(ScanState& state, RebuildState& rebuild, const StreamSelection& sel
     std::size_t runEnd = 0;
     bool runAsRead = true;
     for (std::size_t at = 0; at < got; at += kPackSize) {
-      const PackResult result = packs.pack(buf + at, std::min(kPackSize, got - at));
+      const std::size_t length = std::min(kPackSize, got - at);
+      const std::int64_t offset = chunkStart + static_cast<std::int64_t>(at);
+      const PackResult result = packs.pack(buf + at, length);
+      if (result == PackResult::Skip) {
+        if (const std::optional<std::int64_t> next = misplacedPackHeader(buf + at, length, offset, ranOn)) {
+          put(runStart, runEnd, runAsRead);
+          const std::string where =
+              *next >= 0 ? " (the next one is at byte " + std::to_string(*next) + ")" : std::string();
+          throw FileError("Cannot rebuild \"" + in.path() + "\". There is no pack header at byte " +
+                          std::to_string(offset) + where + ": its packs are not 2048 bytes long.");
+        }
+        if (strayBytes == 0) strayAt = offset;
+        strayBytes += static_cast<std::int64_t>(length);
+        ranOn = false;
+        continue;
+      }
+      logStray();
+      ranOn = packs.ranOn();
       if (result != PackResult::Keep && result != PackResult::Changed) continue;
+      if (length < kPackSize)
+        report.log(name + ": the last pack, at byte " + std::to_string(offset) + ", is cut short (" +
+                   std::to_string(length) + " of 2048 bytes); it is kept.");
       if (at != runEnd) {
         put(runStart, runEnd, runAsRead);
         runStart = at;
         runAsRead = true;
       }
-      runEnd = at + kPackSize;
+      runEnd = at + length;
       runAsRead = runAsRead && result == PackResult::Keep;
     }
     put(runStart, runEnd, runAsRead);
   }
+  logStray();
 }
 
 }  // namespace tarnwick

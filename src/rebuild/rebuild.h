@@ -1,8 +1,9 @@
 #pragma once
 // The EVO rebuild: a copy of the open input, pack by pack, that leaves out the
-// packs of unticked streams, gives the kept streams new consecutive numbers
-// per class in the order they first occur, and sets the system header's
-// stream bounds from the ticked boxes.
+// packets of unticked streams (a pack with nothing else goes; in one that
+// stays they become padding), gives the kept streams new consecutive numbers
+// per class in the order they first occur, each in a box of its own, and sets
+// the system header's stream bounds from the ticked boxes.
 
 #include <array>
 #include <cstdint>
@@ -43,6 +44,15 @@ struct RebuildState {
   std::array<Fate, 256> substreamFate{};
   std::array<bool, 256> streamHeld{};
   std::array<bool, 256> substreamHeld{};
+  // Which slots of the rebuilt file the kept streams fill (video 0-1, audio
+  // 0-15, subpicture 0-31), so that each reads back in a box of its own.
+  std::array<std::array<bool, 32>, 3> outputSlotHeld{};
+  bool& slotHeld(StreamSlot s) {
+    return outputSlotHeld[static_cast<std::size_t>(s.streamClass)][static_cast<std::size_t>(s.slot)];
+  }
+  bool slotHeld(StreamSlot s) const {
+    return outputSlotHeld[static_cast<std::size_t>(s.streamClass)][static_cast<std::size_t>(s.slot)];
+  }
 
   // Where the renumberings and the streams left out are logged, if anywhere.
   LogSink* log = nullptr;
@@ -50,13 +60,14 @@ struct RebuildState {
 
 // What one pack became.
 enum class PackResult : std::uint8_t {
-  Skip,     // not a pack (no pack start code, or a short block): not written
-  Drop,     // the first packet belongs to an unticked stream
+  Skip,     // not a pack (no pack start code): not written
+  Drop,     // every packet belongs to a stream left out
   Keep,     // written as read
-  Changed,  // written with an id or a bound rewritten
+  Changed,  // written with an id, a bound or a packet left out rewritten
 };
 
-// Decides one 2048-byte pack and rewrites its ids and bounds in place. The
+// Decides one 2048-byte pack (fewer bytes for a pack cut short by the end of
+// the file) and rewrites its ids, bounds and left-out packets in place. The
 // slot tables are those of `state` as the last Read EVO left them.
 PackResult rebuildPack(std::uint8_t* pack, std::size_t length, RebuildState& rebuild, const ScanState& state,
                        const StreamSelection& selection);

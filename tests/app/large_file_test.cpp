@@ -81,14 +81,16 @@ TEST_F(LargeFileTest, PacksPastFourGibibytesAreReadAndDemuxed) {
   EXPECT_EQ(readFile((dir.path() / "out" / "BIG_1.VC-1.stream.0.mpv").string()), video);
   EXPECT_EQ(readFile((dir.path() / "out" / "BIG_1.DD+.stream.02.mpa").string()), audio);
 
-  // The rebuild keeps the pack after the mark (the hole holds no pack), and
-  // its progress counts past 4 GiB too.
+  // The rebuild keeps the pack after the mark (the hole holds no pack, and
+  // says so), with the first audio stream numbered 0, and its progress
+  // counts past 4 GiB too.
   progress.clear();
   main.bRebuildClick();
   const fs::path rebuilt = dir.path() / "out" / "BIG_1.rebuilt.EVO";
   ASSERT_TRUE(fs::exists(rebuilt)) << ::testing::PrintToString(window.logText());
+  EXPECT_THAT(window.logText(), Contains("BIG_1.EVO: no pack header at byte 0; 4301258752 bytes left out."));
   PsBuilder pack;
-  pack.packHeader().vc1(video, 900000).ac3(0xC2, audio, 903000).finishPack();
+  pack.packHeader().vc1(video, 900000).ac3(0xC0, audio, 903000).finishPack();
   EXPECT_TRUE(readFile(rebuilt.string()) == pack.bytes());
   ASSERT_FALSE(progress.empty());
   EXPECT_THAT(progress.back(), HasSubstr("Rebuilding BIG_1.EVO 4100/4102 Mbytes, Remaining time: 0:00:"));

@@ -271,5 +271,54 @@ TEST(RebuildPeerTest, EveryAudioKindWithSubpictures) {
                                       "audio E-AC-3 BD C2"}));
 }
 
+// A program stream from ffmpeg's VOB muxer, which writes a pack holding a
+// system header and then a Dolby Digital packet. That packet is decided like
+// any other: left out with its stream, renumbered with it.
+TEST(RebuildPeerTest, MuxerThatPutsAPacketAfterTheSystemHeader) {
+  if (!haveTools()) GTEST_SKIP() << "needs ffmpeg, ffprobe, mkvmerge and python3 on PATH";
+  TempDir dir;
+  const std::string evo = dir / "VOB.EVO";
+  const ProcessResult made = runProcess(
+      {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+       "testsrc=size=352x288:rate=25", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000", "-f", "lavfi",
+       "-i", "sine=frequency=660:sample_rate=48000", "-t", "2", "-map", "0", "-map", "1", "-map", "2", "-c:v",
+       "mpeg2video", "-c:a", "ac3", "-b:a", "192k", "-f", "vob", evo});
+  ASSERT_EQ(made.status, 0) << made.err;
+  // The layout this test is about: some pack carries a system header and
+  // then an audio packet.
+  const Bytes source = readFile(evo);
+  bool audioAfterSystemHeader = false;
+  for (std::size_t at = 0; at + 2048 <= source.size(); at += 2048) {
+    const std::uint8_t* p = source.data() + at + 14 + (source[at + 13] & 7);
+    if (p[3] == 0xBB && p[6 + (p[4] << 8 | p[5]) + 3] == 0xBD) audioAfterSystemHeader = true;
+  }
+  ASSERT_TRUE(audioAfterSystemHeader);
+  EXPECT_EQ(ffprobe(evo), (Lines{"mpeg2video 0x1e0", "ac3 0x80", "ac3 0x81"}));
+  demux({"--streams", "video0,audio01", evo}, dir / "source");
+
+  // The video alone: no audio is left in the rebuilt file.
+  fs::create_directories(dir / "video");
+  ProcessResult r = cli({"rebuild", "-o", dir / "video", "--streams", "video0", evo});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string rebuilt = dir / "video/VOB.rebuilt.EVO";
+  EXPECT_EQ(readEvo(rebuilt), (Lines{"video0 MPEG-2.stream E0"}));
+  EXPECT_EQ(demux({rebuilt}, dir / "video-demux"), (std::set<std::string>{"VOB.rebuilt.MPEG-2.stream.0.mpv"}));
+  expectSameStreams(dir / "source", dir / "video-demux",
+                    {{"VOB.MPEG-2.stream.0.mpv", "VOB.rebuilt.MPEG-2.stream.0.mpv"}});
+  EXPECT_EQ(ffprobe(rebuilt), (Lines{"mpeg2video 0x1e0"}));
+  EXPECT_EQ(mkvmerge(rebuilt), (Lines{"video MPEG-1/2 E0 00"}));
+
+  // The second audio stream alone becomes 80, in every packet.
+  fs::create_directories(dir / "audio");
+  r = cli({"rebuild", "-o", dir / "audio", "--streams", "audio01", evo});
+  ASSERT_EQ(r.status, 0) << r.err;
+  rebuilt = dir / "audio/VOB.rebuilt.EVO";
+  EXPECT_EQ(readEvo(rebuilt), (Lines{"audio00 DD.stream 80"}));
+  EXPECT_EQ(demux({rebuilt}, dir / "audio-demux"), (std::set<std::string>{"VOB.rebuilt.DD.stream.00.mpa"}));
+  expectSameStreams(dir / "source", dir / "audio-demux", {{"VOB.DD.stream.01.mpa", "VOB.rebuilt.DD.stream.00.mpa"}});
+  EXPECT_EQ(ffprobe(rebuilt), (Lines{"ac3 0x80"}));
+  EXPECT_EQ(mkvmerge(rebuilt), (Lines{"audio AC-3 BD 80"}));
+}
+
 }  // namespace
 }  // namespace tarnwick::test

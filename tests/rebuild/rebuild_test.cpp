@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "app/model_window.h"
 #include "app/tf_main.h"
@@ -24,8 +25,8 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-// The first packet of one 2048-byte pack. `seed` makes the payload, so a
-// renumbered pack is still told from the others.
+// One 2048-byte pack: its first packet, and the packets after it. `seed`
+// makes the payload, so a renumbered pack is still told from the others.
 struct Pack {
   enum Type { Nav, Private2, Padding, Video, Vc1, Substream, MpegAudio } type;
   std::uint8_t id = 0;
@@ -36,6 +37,13 @@ struct Pack {
   // padding packet of this many bytes (none when 0).
   std::uint8_t stuffing = 0;
   std::size_t leadingPadding = 0;
+  // A system header before the first packet, with these bounds (a Nav pack
+  // has one of its own).
+  std::optional<std::pair<int, int>> systemHeader;
+  // Further packets in the same pack; the payloads share the room.
+  std::vector<Pack> more;
+  // In an expected output: the packet as padding of its length.
+  bool gone = false;
 };
 
 Pack nav(int audioBound, int videoBound) { return {Pack::Nav, 0xBB, 0, audioBound, videoBound}; }
@@ -55,31 +63,60 @@ Pack afterPadding(Pack p, std::size_t bytes = 20) {
   p.leadingPadding = bytes;
   return p;
 }
+// A system header and then the packet, as DVD muxers write them.
+Pack afterSystemHeader(Pack p, int audioBound, int videoBound) {
+  p.systemHeader = std::pair{audioBound, videoBound};
+  return p;
+}
+// Packets together in one pack.
+Pack together(Pack p, std::vector<Pack> more) {
+  p.more = std::move(more);
+  return p;
+}
+Pack gone(Pack p) {
+  p.gone = true;
+  return p;
+}
+
+void addPacket(PsBuilder& b, const Pack& p, std::size_t payloadSize) {
+  if (p.gone) {
+    Pack kept = p;
+    kept.gone = false;
+    PsBuilder alone;
+    addPacket(alone, kept, payloadSize);
+    b.padding(alone.size());
+    return;
+  }
+  const Bytes payload = pattern(payloadSize, p.seed);
+  switch (p.type) {
+    case Pack::Nav: b.systemHeader(p.audioBound, p.videoBound, {0xBD, 0xFD}).privateStream2(pattern(980, 1)); break;
+    case Pack::Private2: b.privateStream2(pattern(1000, 2)); break;
+    case Pack::Padding: b.padding(2048 - 14); break;
+    case Pack::Video: b.pes(p.id, payload); break;
+    case Pack::Vc1: b.vc1(payload, {}, {}, p.id); break;
+    case Pack::MpegAudio: b.pes(p.id, payload); break;
+    case Pack::Substream:
+      if (p.id >= 0xA0 && p.id <= 0xA7)
+        b.lpcm(p.id, payload);
+      else if (p.id >= 0xB0 && p.id <= 0xB7)
+        b.trueHd(p.id, payload);
+      else if ((p.id & 0xC0) == 0)
+        b.subpicture(p.id, payload);
+      else
+        b.ac3(p.id, payload);
+      break;
+  }
+}
 
 Bytes packs(const std::vector<Pack>& list) {
   PsBuilder b;
   for (const Pack& p : list) {
     b.packHeader(0, 25200, p.stuffing);
     if (p.leadingPadding > 0) b.padding(p.leadingPadding);
-    const Bytes payload = pattern(1500, p.seed);
-    switch (p.type) {
-      case Pack::Nav: b.systemHeader(p.audioBound, p.videoBound, {0xBD, 0xFD}).privateStream2(pattern(980, 1)); break;
-      case Pack::Private2: b.privateStream2(pattern(1000, 2)); break;
-      case Pack::Padding: b.padding(2048 - 14); break;
-      case Pack::Video: b.pes(p.id, payload); break;
-      case Pack::Vc1: b.vc1(payload, {}, {}, p.id); break;
-      case Pack::MpegAudio: b.pes(p.id, payload); break;
-      case Pack::Substream:
-        if (p.id >= 0xA0 && p.id <= 0xA7)
-          b.lpcm(p.id, payload);
-        else if (p.id >= 0xB0 && p.id <= 0xB7)
-          b.trueHd(p.id, payload);
-        else if ((p.id & 0xC0) == 0)
-          b.subpicture(p.id, payload);
-        else
-          b.ac3(p.id, payload);
-        break;
-    }
+    if (p.systemHeader) b.systemHeader(p.systemHeader->first, p.systemHeader->second, {0xBD, 0xE0});
+    const std::size_t payloadSize = 1500 / (1 + p.more.size());
+    addPacket(b, p, payloadSize);
+    for (const Pack& q : p.more) addPacket(b, q, payloadSize);
     b.finishPack();
   }
   return b.bytes();
@@ -90,31 +127,35 @@ Bytes join(Bytes a, const Bytes& b) {
   return a;
 }
 
-// One line per pack, for readable failures: "BB a3 v1", "BD C1", "FD 55",
-// "E0"; a pack with stuffing or a padding packet before its first packet
-// says so ("s2 BD C1", "pad BD 8A").
+// One line per pack, for readable failures, its packets joined by " + ":
+// "BB a3 v1 + BF", "BD C1", "FD 55 + pad", "E0"; stuffing shows as "s2 ",
+// the padding packet that ends a pack not at all.
 std::vector<std::string> describe(const Bytes& bytes) {
   std::vector<std::string> out;
-  for (std::size_t at = 0; at + 2048 <= bytes.size(); at += 2048) {
-    const std::uint8_t* pack = bytes.data() + at;
-    std::string layout;
-    std::size_t first = 14 + (pack[13] & 0x07);
-    if (first > 14) layout = "s" + std::to_string(first - 14) + " ";
-    if (pack[first + 3] == 0xBE && first + 6 + (pack[first + 4] << 8 | pack[first + 5]) + 9 < 2048) {
-      first += 6 + (pack[first + 4] << 8 | pack[first + 5]);
-      layout += "pad ";
+  for (std::size_t start = 0; start + 2048 <= bytes.size(); start += 2048) {
+    const std::uint8_t* pack = bytes.data() + start;
+    std::string line;
+    std::size_t at = 14 + (pack[13] & 0x07);
+    if (at > 14) line = "s" + std::to_string(at - 14) + " ";
+    for (bool first = true; at + 9 <= 2048 && pack[at] == 0 && pack[at + 1] == 0 && pack[at + 2] == 1; first = false) {
+      const std::uint8_t* p = pack + at;
+      const std::size_t end = at + 6 + (p[4] << 8 | p[5]);
+      char part[32];
+      if (p[3] == 0xBE && end >= 2048) break;
+      if (p[3] == 0xBE)
+        std::snprintf(part, sizeof part, "pad");
+      else if (p[3] == 0xBB)
+        std::snprintf(part, sizeof part, "BB a%d v%d", p[9] >> 2, p[10] & 0x1F);
+      else if (p[3] == 0xBD)
+        std::snprintf(part, sizeof part, "BD %02X", p[9 + p[8]]);
+      else if (p[3] == 0xFD)
+        std::snprintf(part, sizeof part, "FD %02X", p[11]);
+      else
+        std::snprintf(part, sizeof part, "%02X", p[3]);
+      line += (first ? "" : " + ") + std::string(part);
+      at = end;
     }
-    const std::uint8_t* p = pack + first - 14;
-    char line[32];
-    if (p[17] == 0xBB)
-      std::snprintf(line, sizeof line, "BB a%d v%d", p[23] >> 2, p[24] & 0x1F);
-    else if (p[17] == 0xBD)
-      std::snprintf(line, sizeof line, "BD %02X", p[23 + p[22]]);
-    else if (p[17] == 0xFD)
-      std::snprintf(line, sizeof line, "FD %02X", p[25]);
-    else
-      std::snprintf(line, sizeof line, "%02X", p[17]);
-    out.emplace_back(layout + line);
+    out.push_back(line);
   }
   return out;
 }
@@ -258,7 +299,8 @@ TEST_F(RebuildTest, RenumberingNeverLandsOnAnIdThatAnotherStreamCarries) {
   // DTS 8F (slot 7) and 88 (slot 0) and LPCM A2 (slot 2), all ticked. After
   // the read the file gains LPCM A1, which the read did not list and which
   // keeps its id. 8F takes the first number, 88, so 88 moves on; A2, the
-  // second, would be A1, which the unlisted stream carries: it stays A2.
+  // second, would be A1, which the unlisted stream carries: it stays A2. 88,
+  // the third, would be 8A, in the slot that A2 fills: it takes 8B.
   writeFile(input("MOVIE.EVO"), packs({nav(3, 0), ps1(0x8F), ps1(0xA2), ps1(0x88)}));
   read(input("MOVIE.EVO"));
   writeFile(input("MOVIE.EVO"), packs({nav(3, 0), ps1(0x8F), ps1(0xA1), ps1(0xA2), ps1(0x88), ps1(0x8F), ps1(0xA1),
@@ -266,10 +308,10 @@ TEST_F(RebuildTest, RenumberingNeverLandsOnAnIdThatAnotherStreamCarries) {
   rebuildInto((dir.path() / "out").string());
 
   const std::string output = out("MOVIE.rebuilt.EVO");
-  expectOutput(output, packs({nav(3, 0), ps1(0x88, 0x8F), ps1(0xA1), ps1(0xA2), ps1(0x8A, 0x88), ps1(0x88, 0x8F),
-                              ps1(0xA1), ps1(0xA2), ps1(0x8A, 0x88)}));
+  expectOutput(output, packs({nav(3, 0), ps1(0x88, 0x8F), ps1(0xA1), ps1(0xA2), ps1(0x8B, 0x88), ps1(0x88, 0x8F),
+                              ps1(0xA1), ps1(0xA2), ps1(0x8B, 0x88)}));
   EXPECT_THAT(window.logText(), ElementsAre("Opening file MOVIE.EVO", "File size: 0 Mbytes.", "Creating " + output,
-                                            "DTS stream 8F is written as 88.", "DTS stream 88 is written as 8A.",
+                                            "DTS stream 8F is written as 88.", "DTS stream 88 is written as 8B.",
                                             "Done.", ""));
 }
 
@@ -337,6 +379,209 @@ TEST_F(RebuildTest, TickedSecondVideoStreamIsKept) {
   ASSERT_TRUE(window.checked(videoBox(1)));
   rebuildInto((dir.path() / "out").string());
   expectOutput(out("MOVIE.rebuilt.EVO"), evo);
+}
+
+TEST_F(RebuildTest, PacketAfterASystemHeaderIsDecidedLikeAnyOther) {
+  // A pack header, a system header and a Dolby Digital packet in one pack,
+  // as a DVD muxer writes them. The pack stays for its system header; its
+  // packet of a stream left out becomes padding, a kept one takes its new id.
+  writeFile(input("MOVIE.VOB.EVO"), packs({afterSystemHeader(ps1(0x82), 2, 1), video(0xE0), ps1(0x80), ps1(0x82),
+                                           afterSystemHeader(ps1(0x80), 2, 1), ps1(0x82)}));
+  read(input("MOVIE.VOB.EVO"));
+  ASSERT_EQ(main.scan().AudioSlots[2], 0x82);
+  main.toggleBox(videoBox(0), false);
+  main.toggleBox(audioBox(0), false);
+  rebuildInto((dir.path() / "out").string());
+  const std::string output = out("MOVIE.VOB.rebuilt.EVO");
+  expectOutput(output, packs({afterSystemHeader(ps1(0x80, 0x82), 1, 0), ps1(0x80, 0x82),
+                              afterSystemHeader(gone(ps1(0x80)), 1, 0), ps1(0x80, 0x82)}));
+  EXPECT_THAT(window.logText(), ElementsAre("Opening file MOVIE.VOB.EVO", "File size: 0 Mbytes.", "Creating " + output,
+                                            "Dolby Digital stream 82 is written as 80.", "Done.", ""));
+
+  // The video alone: no audio packet is left, so the rebuilt file has no
+  // audio stream to read.
+  main.toggleBox(videoBox(0), true);
+  main.toggleBox(audioBox(2), false);
+  rebuildInto((dir.path() / "out").string());
+  expectOutput(output, packs({afterSystemHeader(gone(ps1(0x82)), 0, 1), video(0xE0),
+                              afterSystemHeader(gone(ps1(0x80)), 0, 1)}));
+  window.setChecked(ControlId::cbDetails, false);
+  window.setChecked(ControlId::cbCountFr, false);
+  window.clearLog();
+  read(output);
+  EXPECT_THAT(window.logText(), ElementsAre("Opening file MOVIE.VOB.rebuilt.EVO", "File size: 0 Mbytes.",
+                                            "MPEG-2 video stream 0 found!", "Done.", ""));
+}
+
+TEST_F(RebuildTest, EveryPacketOfAPackTakesItsStreamsNewId) {
+  // Packs of two and three packets. VC-1 55 and Dolby Digital Plus C0 are
+  // unticked: 56 becomes 55 and C1 becomes C0 in every packet, and a packet
+  // of 55 or C0 in a pack that stays becomes padding of its length.
+  writeFile(input("MOVIE.EVO"),
+            packs({nav(2, 2), vc1(0x55), ps1(0xC0), together(vc1(0x56), {vc1(0x56)}),
+                   together(ps1(0xC1), {ps1(0xC1, 1), ps1(0xC0)}), together(vc1(0x55), {ps1(0xC1, 2)}),
+                   together(vc1(0x55), {ps1(0xC0)}), together(ps1(0xC1, 3), {vc1(0x56, 4)})}));
+  read(input("MOVIE.EVO"));
+  main.toggleBox(videoBox(0), false);
+  main.toggleBox(audioBox(0), false);
+  rebuildInto((dir.path() / "out").string());
+  const std::string output = out("MOVIE.rebuilt.EVO");
+  expectOutput(output, packs({nav(1, 1), together(vc1(0x55, 0x56), {vc1(0x55, 0x56)}),
+                              together(ps1(0xC0, 0xC1), {ps1(0xC0, 1), gone(ps1(0xC0))}),
+                              together(gone(vc1(0x55)), {ps1(0xC0, 2)}), together(ps1(0xC0, 3), {vc1(0x55, 4)})}));
+  EXPECT_THAT(window.logText(), ElementsAre("Opening file MOVIE.EVO", "File size: 0 Mbytes.", "Creating " + output,
+                                            "VC-1 video stream 56 is written as 55.",
+                                            "Dolby Digital Plus stream C1 is written as C0.", "Done.", ""));
+}
+
+TEST_F(RebuildTest, PackCutShortByTheEndOfTheFile) {
+  // The last pack holds 1000 of its 2048 bytes. Its stream (C1, now C0)
+  // stays: the pack is kept, renumbered, with a line. With the stream
+  // unticked it goes like its other packs.
+  const auto cut = [](Bytes pack) {
+    pack.resize(1000);
+    return pack;
+  };
+  writeFile(input("MOVIE.EVO"), join(packs({nav(1, 1), video(0xE0), ps1(0xC1)}), cut(packs({ps1(0xC1, 7)}))));
+  read(input("MOVIE.EVO"));
+  rebuildInto((dir.path() / "out").string());
+  const std::string output = out("MOVIE.rebuilt.EVO");
+  expectOutput(output, join(packs({nav(1, 1), video(0xE0), ps1(0xC0, 0xC1)}), cut(packs({ps1(0xC0, 7)}))));
+  EXPECT_THAT(window.logText(),
+              ElementsAre("Opening file MOVIE.EVO", "File size: 0 Mbytes.", "Creating " + output,
+                          "Dolby Digital Plus stream C1 is written as C0.",
+                          "MOVIE.EVO: the last pack, at byte 6144, is cut short (1000 of 2048 bytes); it is kept.",
+                          "Done.", ""));
+
+  main.toggleBox(audioBox(1), false);
+  rebuildInto((dir.path() / "out").string());
+  expectOutput(output, packs({nav(0, 1), video(0xE0)}));
+  EXPECT_THAT(window.logText(),
+              ElementsAre("Opening file MOVIE.EVO", "File size: 0 Mbytes.", "Creating " + output, "Done.", ""));
+}
+
+TEST_F(RebuildTest, BlocksWithoutAPackHeaderAreLoggedAndLeftOut) {
+  // A zeroed sector between whole packs, and 100 bytes that are no pack at
+  // the end: each run is left out with a line, and the packs around it stay.
+  writeFile(input("MOVIE.EVO"), join(join(join(packs({nav(1, 1), video(0xE0)}), Bytes(2048, 0)),
+                                          packs({ps1(0xC0), video(0xE0)})),
+                                     Bytes(100, 0xAB)));
+  read(input("MOVIE.EVO"));
+  rebuildInto((dir.path() / "out").string());
+  const std::string output = out("MOVIE.rebuilt.EVO");
+  expectOutput(output, packs({nav(1, 1), video(0xE0), ps1(0xC0), video(0xE0)}));
+  EXPECT_THAT(window.logText(), ElementsAre("Opening file MOVIE.EVO", "File size: 0 Mbytes.", "Creating " + output,
+                                            "MOVIE.EVO: no pack header at byte 4096; 2048 bytes left out.",
+                                            "MOVIE.EVO: no pack header at byte 10240; 100 bytes left out.", "Done.",
+                                            ""));
+}
+
+TEST_F(RebuildTest, PacksThatAreNot2048BytesLongStopTheRun) {
+  // Padding put into each pack without shrinking it: packs of 2148 bytes.
+  // Read 2048 at a time, all but the first would be left out; the run stops
+  // at the second block instead, with what it wrote so far on disk.
+  PsBuilder b;
+  for (std::uint8_t k = 0; k < 4; ++k) b.packHeader().ac3(0xC0, pattern(1500, k)).finishPack(2148);
+  b.writeTo(input("MOVIE.EVO"));
+  read(input("MOVIE.EVO"));
+  try {
+    rebuildInto((dir.path() / "out").string());
+    FAIL() << "packs of 2148 bytes went unnoticed";
+  } catch (const FileError& error) {
+    EXPECT_STREQ(error.what(), ("Cannot rebuild \"" + input("MOVIE.EVO") +
+                                "\". There is no pack header at byte 2048 (the next one is at byte 2148): its packs "
+                                "are not 2048 bytes long.")
+                                   .c_str());
+  }
+  const std::string output = out("MOVIE.rebuilt.EVO");
+  EXPECT_THAT(window.logText(), ElementsAre("Opening file MOVIE.EVO", "File size: 0 Mbytes.", "Creating " + output));
+  EXPECT_TRUE(readFile(output) == Bytes(b.bytes().begin(), b.bytes().begin() + 2048));
+  expectIdle();
+
+  // Packs of 4096 bytes: the second block holds no pack header at all, but
+  // the padding of the pack before it runs on into it.
+  PsBuilder twice;
+  for (std::uint8_t k = 0; k < 3; ++k) twice.packHeader().ac3(0xC0, pattern(1500, k)).finishPack(4096);
+  twice.writeTo(input("MOVIE.EVO"));
+  main.toggleBox(audioBox(0), false);
+  main.toggleBox(audioBox(0), true);
+  try {
+    rebuildInto((dir.path() / "out").string());
+    FAIL() << "packs of 4096 bytes went unnoticed";
+  } catch (const FileError& error) {
+    EXPECT_STREQ(error.what(), ("Cannot rebuild \"" + input("MOVIE.EVO") +
+                                "\". There is no pack header at byte 2048: its packs are not 2048 bytes long.")
+                                   .c_str());
+  }
+  EXPECT_TRUE(readFile(output) == Bytes(twice.bytes().begin(), twice.bytes().begin() + 2048));
+}
+
+TEST_F(RebuildTest, NineAndMoreAudioStreamsEachKeepABoxOfTheirOwn) {
+  // DTS 89, Dolby Digital Plus C2-C9 and DTS 88, ten audio streams in slots
+  // 0-9, all kept. The first number of the class goes to 89 (88); DTS ids
+  // reach slots 0-7 only, so Dolby Digital Plus leaves slot 7 for DTS 88,
+  // still to come, and goes on in 8 and 9.
+  std::vector<Pack> list = {nav(10, 0), ps1(0x89)};
+  for (std::uint8_t id = 0xC2; id <= 0xC9; ++id) list.push_back(ps1(id));
+  list.push_back(ps1(0x88));
+  writeFile(input("MOVIE.EVO"), packs(list));
+  read(input("MOVIE.EVO"));
+  ASSERT_EQ(main.scan().AudioSlots[0], 0x88);
+  ASSERT_EQ(main.scan().AudioSlots[9], 0xC9);
+  rebuildInto((dir.path() / "out").string());
+  const std::string output = out("MOVIE.rebuilt.EVO");
+  const Bytes expected = packs({nav(10, 0), ps1(0x88, 0x89), ps1(0xC1, 0xC2), ps1(0xC2, 0xC3), ps1(0xC3, 0xC4),
+                                ps1(0xC4, 0xC5), ps1(0xC5, 0xC6), ps1(0xC6, 0xC7), ps1(0xC8), ps1(0xC9),
+                                ps1(0x8F, 0x88)});
+  expectOutput(output, expected);
+  EXPECT_THAT(window.logText(),
+              ElementsAre("Opening file MOVIE.EVO", "File size: 0 Mbytes.", "Creating " + output,
+                          "DTS stream 89 is written as 88.", "Dolby Digital Plus stream C2 is written as C1.",
+                          "Dolby Digital Plus stream C3 is written as C2.",
+                          "Dolby Digital Plus stream C4 is written as C3.",
+                          "Dolby Digital Plus stream C5 is written as C4.",
+                          "Dolby Digital Plus stream C6 is written as C5.",
+                          "Dolby Digital Plus stream C7 is written as C6.", "DTS stream 88 is written as 8F.", "Done.",
+                          ""));
+
+  // Read back: ten streams in ten boxes.
+  window.setChecked(ControlId::cbDetails, false);
+  window.setChecked(ControlId::cbCountFr, false);
+  window.clearLog();
+  read(output);
+  std::vector<std::string> found;
+  for (const std::string& line : window.logText())
+    if (line.find("found!") != std::string::npos || line.find("left out") != std::string::npos) found.push_back(line);
+  EXPECT_THAT(found, ElementsAre("DTS HD (DTS) audio stream 0 found!", "Dolby Digital Plus audio stream 1 found!",
+                                 "Dolby Digital Plus audio stream 2 found!", "Dolby Digital Plus audio stream 3 found!",
+                                 "Dolby Digital Plus audio stream 4 found!", "Dolby Digital Plus audio stream 5 found!",
+                                 "Dolby Digital Plus audio stream 6 found!", "Dolby Digital Plus audio stream 8 found!",
+                                 "Dolby Digital Plus audio stream 9 found!", "DTS HD (DTS) audio stream 7 found!"));
+
+  // The file gains Dolby Digital 83, which the read did not list. Every slot
+  // a Dolby Digital id reaches is taken: it is left out, and says so.
+  read(input("MOVIE.EVO"));
+  list.push_back(ps1(0x83));
+  list.push_back(ps1(0x89));
+  writeFile(input("MOVIE.EVO"), packs(list));
+  rebuildInto((dir.path() / "out").string());
+  expectOutput(output, join(expected, packs({ps1(0x88, 0x89)})));
+  const std::string leftOut = "Dolby Digital stream 83 is left out: the rebuilt file has no free audio slot for it.";
+  EXPECT_THAT(window.logText(), ::testing::Contains(leftOut));
+}
+
+TEST_F(RebuildTest, UnlistedDolbyDigitalPlusC8IsRenumbered) {
+  // C8 that the read did not list counts as ticked and takes the next
+  // number, like C0-C7; C9, of the ids no rule renumbers, keeps its id.
+  writeFile(input("MOVIE.EVO"), packs({nav(1, 1), video(0xE0), ps1(0xC3)}));
+  read(input("MOVIE.EVO"));
+  writeFile(input("MOVIE.EVO"), packs({nav(1, 1), video(0xE0), ps1(0xC3), ps1(0xC8), ps1(0xC9), ps1(0xC8)}));
+  rebuildInto((dir.path() / "out").string());
+  const std::string output = out("MOVIE.rebuilt.EVO");
+  expectOutput(output, packs({nav(1, 1), video(0xE0), ps1(0xC0, 0xC3), ps1(0xC1, 0xC8), ps1(0xC9), ps1(0xC1, 0xC8)}));
+  EXPECT_THAT(window.logText(), ElementsAre("Opening file MOVIE.EVO", "File size: 0 Mbytes.", "Creating " + output,
+                                            "Dolby Digital Plus stream C3 is written as C0.",
+                                            "Dolby Digital Plus stream C8 is written as C1.", "Done.", ""));
 }
 
 TEST(RebuildProgress, RemainingTimeAfterATenthInTenSeconds) {
@@ -433,20 +678,52 @@ const PackRow kPackRows[] = {
      },
      [](ScanState&, StreamSelection&, RebuildState& r) { r.NextAudioNumber = 0x3F; }, PackResult::Keep},
     {"NinthAudioStreamOnDts",
-     // 88 | 8 is 88 again: another stream's id.
+     // 88 | 8 is 88 again: another stream's id. Past the range the stream
+     // keeps its own id while its slot is free.
      [] {
        PsBuilder b;
        return b.packHeader().dts(0x8F, pattern(100)).finishPack().bytes();
      },
      [](ScanState&, StreamSelection&, RebuildState& r) { r.NextAudioNumber = 8; }, PackResult::Keep},
+    {"NinthAudioStreamWithEverySlotTaken",
+     // Slots 0-7, the only ones a DTS id reaches, are filled: the stream is
+     // left out (with a line) rather than put into another stream's box.
+     [] {
+       PsBuilder b;
+       return b.packHeader().dts(0x8F, pattern(100)).finishPack().bytes();
+     },
+     [](ScanState&, StreamSelection&, RebuildState& r) {
+       r.NextAudioNumber = 8;
+       for (int k = 0; k < 8; ++k) r.slotHeld({StreamClass::Audio, k}) = true;
+     },
+     PackResult::Drop},
     {"ShortBlockAtTheEnd",
+     // A pack cut short by the end of the file, of a stream that stays: kept
+     // as it is (it used to be left out without a word).
      [] {
        PsBuilder b;
        Bytes pack = b.packHeader().ac3(0xC0, pattern(100)).finishPack().bytes();
        pack.resize(1000);
        return pack;
      },
-     [](ScanState&, StreamSelection&, RebuildState&) {}, PackResult::Skip},
+     [](ScanState&, StreamSelection&, RebuildState&) {}, PackResult::Keep},
+    {"ShortBlockOfAStreamLeftOut",
+     [] {
+       PsBuilder b;
+       Bytes pack = b.packHeader().ac3(0xC0, pattern(1500)).finishPack().bytes();
+       pack.resize(1000);
+       return pack;
+     },
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0] = 0xC0; }, PackResult::Drop},
+    {"PacketHeaderCutShortAtTheEnd",
+     // The file ends inside the header, before the substream id.
+     [] {
+       PsBuilder b;
+       Bytes pack = b.packHeader().ac3(0xC0, pattern(100)).finishPack().bytes();
+       pack.resize(14 + 8);
+       return pack;
+     },
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0] = 0xC0; }, PackResult::Keep},
     {"NoPackStartCode",
      [] {
        PsBuilder b;
