@@ -17,6 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     main.bReadXPLClick();
   } catch (const ConversionError&) {
     return 0;
+  } catch (const NotAPlaylistError&) {
+    return 0;
   }
   simpleChapters(main.playlistTitle());
   return 0;
