@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "subtitles/pgs_writer.h"
-#include "support/spu_builder.h"
+#include "testkit/spu_builder.h"
 
 namespace {
 
@@ -26,8 +26,8 @@ class CountingSink : public tarnwick::LogSink {
 // Two lines of "text" in a 1200×110 area: 40 character cells a line, each
 // with a few strokes 3 pixels wide and an outline colour beside them, the
 // rest transparent, as rendered subtitles look.
-tarnwick::test::SpuBitmap textLike(int variant, bool eightBit) {
-  tarnwick::test::SpuBitmap b{360, 900, 1200, 110, {}};
+tarnwick::testkit::SpuBitmap textLike(int variant, bool eightBit) {
+  tarnwick::testkit::SpuBitmap b{360, 900, 1200, 110, {}};
   b.pixels.assign(static_cast<std::size_t>(b.width) * b.height, 0);
   const std::uint8_t stroke = eightBit ? 200 : 1, outline = eightBit ? 40 : 2;
   for (int y = 0; y < b.height; ++y) {
@@ -51,13 +51,13 @@ tarnwick::test::SpuBitmap textLike(int variant, bool eightBit) {
 int main(int argc, char** argv) {
   const int captions = argc > 1 ? std::atoi(argv[1]) : 3000;
   for (const bool eightBit : {false, true}) {
-    tarnwick::test::SpuOptions o;
+    tarnwick::testkit::SpuOptions o;
     o.eightBit = eightBit;
     o.hdHeader = true;
-    tarnwick::test::fillTestPalette(o);
+    tarnwick::testkit::fillTestPalette(o);
     o.stopDelay = 200;
-    std::vector<tarnwick::test::Bytes> units;
-    for (int v = 0; v < 8; ++v) units.push_back(tarnwick::test::buildSpu(textLike(v, eightBit), o));
+    std::vector<tarnwick::testkit::Bytes> units;
+    for (int v = 0; v < 8; ++v) units.push_back(tarnwick::testkit::buildSpu(textLike(v, eightBit), o));
 
     CountingSink log;
     std::size_t in = 0, out = 0;

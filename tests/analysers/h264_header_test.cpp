@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "support/ps_builder.h"
+#include "support/builders.h"
 #include "support/scan_fixture.h"
 
 namespace tarnwick::test {

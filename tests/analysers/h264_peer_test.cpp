@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "support/ps_builder.h"
+#include "support/builders.h"
 #include "support/run_process.h"
 #include "support/scan_fixture.h"
 #include "support/temp_dir.h"

@@ -14,7 +14,7 @@
 #include "app/model_window.h"
 #include "app/tf_main.h"
 #include "engine/file_io.h"
-#include "support/ps_builder.h"
+#include "support/builders.h"
 #include "support/temp_dir.h"
 
 namespace tarnwick::test {

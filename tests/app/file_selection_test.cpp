@@ -9,7 +9,7 @@
 #include "engine/file_names.h"
 #include "app/model_window.h"
 #include "app/tf_main.h"
-#include "support/ps_builder.h"
+#include "support/builders.h"
 #include "support/temp_dir.h"
 
 namespace tarnwick {

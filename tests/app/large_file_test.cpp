@@ -13,7 +13,7 @@
 
 #include "app/model_window.h"
 #include "app/tf_main.h"
-#include "support/ps_builder.h"
+#include "support/builders.h"
 #include "support/temp_dir.h"
 
 namespace tarnwick::test {

@@ -10,7 +10,7 @@
 #include <set>
 
 #include "support/run_process.h"
-#include "support/ps_builder.h"
+#include "support/builders.h"
 #include "support/temp_dir.h"
 
 namespace tarnwick::test {

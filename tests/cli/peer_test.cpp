@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "support/run_process.h"
-#include "support/ps_builder.h"
+#include "support/builders.h"
 #include "support/temp_dir.h"
 
 namespace tarnwick::test {

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "engine/demux_run.h"
-#include "support/ps_builder.h"
+#include "support/builders.h"
 #include "support/recording_report.h"
 #include "support/temp_dir.h"
 

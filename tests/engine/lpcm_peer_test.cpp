@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "engine/lpcm_wav.h"
-#include "support/ps_builder.h"
+#include "support/builders.h"
 #include "support/run_process.h"
 #include "support/scan_fixture.h"
 

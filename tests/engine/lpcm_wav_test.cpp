@@ -14,7 +14,7 @@
 
 #include "engine/demux_run.h"
 #include "engine/lpcm_wav.h"
-#include "support/ps_builder.h"
+#include "support/builders.h"
 #include "support/recording_report.h"
 #include "support/scan_fixture.h"
 #include "support/temp_dir.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "matroska/frame_ends.h"
-#include "support/ps_builder.h"
+#include "support/builders.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 

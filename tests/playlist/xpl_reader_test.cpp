@@ -14,7 +14,7 @@
 #include "playlist/languages.h"
 #include "playlist/track_names.h"
 #include "playlist/xpl_reader.h"
-#include "support/ps_builder.h"
+#include "support/builders.h"
 #include "support/temp_dir.h"
 
 namespace tarnwick::test {

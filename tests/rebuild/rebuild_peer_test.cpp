@@ -15,7 +15,7 @@
 #include <set>
 #include <sstream>
 
-#include "support/ps_builder.h"
+#include "support/builders.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 

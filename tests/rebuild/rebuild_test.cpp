@@ -15,7 +15,7 @@
 #include "app/tf_main.h"
 #include "engine/file_io.h"
 #include "rebuild/rebuild.h"
-#include "support/ps_builder.h"
+#include "support/builders.h"
 #include "support/temp_dir.h"
 
 namespace tarnwick::test {

@@ -9,7 +9,7 @@
 
 #include "subtitles/pgs_writer.h"
 #include "support/lines_sink.h"
-#include "support/spu_builder.h"
+#include "support/builders.h"
 
 namespace tarnwick::test {
 

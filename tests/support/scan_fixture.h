@@ -9,7 +9,7 @@
 
 #include "engine/scan_state.h"
 #include "engine/scanner.h"
-#include "support/ps_builder.h"
+#include "support/builders.h"
 #include "support/recording_report.h"
 #include "support/temp_dir.h"
 

@@ -8,13 +8,13 @@
 #include <stdexcept>
 #include <utility>
 
-#include "support/ps_builder.h"
+#include "testkit/ps_builder.h"
 
 namespace tarnwick::mkdisc {
 namespace {
 
-using test::PesOptions;
-using test::PsBuilder;
+using testkit::PesOptions;
+using testkit::PsBuilder;
 
 constexpr std::size_t kPack = 2048;
 constexpr std::size_t kPackHeader = 14;

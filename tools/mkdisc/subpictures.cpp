@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "support/spu_builder.h"
+#include "testkit/spu_builder.h"
 
 namespace tarnwick::mkdisc {
 namespace {
@@ -232,8 +232,8 @@ int specialPixel(int kind, int w, int h, int x, int y, int variant, bool eightBi
   return ((x / 5 + y) % 4 == 0) ? 0 : 3;
 }
 
-test::SpuBitmap specialBitmap(bool eightBit, int kind, int variant, int extra) {
-  test::SpuBitmap b;
+testkit::SpuBitmap specialBitmap(bool eightBit, int kind, int variant, int extra) {
+  testkit::SpuBitmap b;
   if (kind == 1 && eightBit) {
     // Noise in wide colours: every pixel its own 10-bit code, about 168 KB
     // of run-length data, whose size keeps the header clear of 00 00 01.
@@ -247,7 +247,7 @@ test::SpuBitmap specialBitmap(bool eightBit, int kind, int variant, int extra) {
   } else {
     if (kind == 1) b = {560, 980, 800, 36, {}};
     if (kind == 2) b = {100, 1000, 1720, 30, {}};
-    if (kind == 3) b = eightBit ? test::SpuBitmap{720, 900, 480, 64, {}} : test::SpuBitmap{860, 900, 200, 40, {}};
+    if (kind == 3) b = eightBit ? testkit::SpuBitmap{720, 900, 480, 64, {}} : testkit::SpuBitmap{860, 900, 200, 40, {}};
     b.height += extra;
     b.pixels.resize(static_cast<std::size_t>(b.width) * b.height);
     for (int y = 0; y < b.height; ++y)
@@ -260,7 +260,7 @@ test::SpuBitmap specialBitmap(bool eightBit, int kind, int variant, int extra) {
 }  // namespace
 
 Bytes specialSubpictureUnit(bool eightBit, int kind, std::uint32_t displayTicks, int variant) {
-  test::SpuOptions o;
+  testkit::SpuOptions o;
   o.eightBit = eightBit;
   o.stopDelay = static_cast<std::uint16_t>(delayUnits(displayTicks));
   if (eightBit) {
@@ -278,7 +278,7 @@ Bytes specialSubpictureUnit(bool eightBit, int kind, std::uint32_t displayTicks,
   // A field address or size may read 00 00 01 in the unit: then the caption
   // grows by two lines until none does.
   for (int extra = 0; extra < 40; extra += 2) {
-    Bytes u = test::buildSpu(specialBitmap(eightBit, kind, variant, extra), o);
+    Bytes u = testkit::buildSpu(specialBitmap(eightBit, kind, variant, extra), o);
     if (!hasStartCodePrefix(u)) return u;
   }
   throw std::logic_error("special subpicture unit contains 00 00 01");

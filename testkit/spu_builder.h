@@ -9,9 +9,9 @@
 #include <optional>
 #include <vector>
 
-#include "support/ps_builder.h"
+#include "testkit/ps_builder.h"
 
-namespace tarnwick::test {
+namespace tarnwick::testkit {
 
 struct SpuBitmap {
   int x = 0;  // display area's top-left corner
@@ -52,4 +52,4 @@ void fillTestPalette(SpuOptions& options);
 // its own and at most `chunk` bytes of payload; the first carries the PTS.
 void addSpuPackets(PsBuilder& ps, std::uint8_t id, const Bytes& unit, std::uint64_t pts, std::size_t chunk = 2000);
 
-}  // namespace tarnwick::test
+}  // namespace tarnwick::testkit

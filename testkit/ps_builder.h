@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace tarnwick::test {
+namespace tarnwick::testkit {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -90,4 +90,4 @@ Bytes pattern(std::size_t n, std::uint8_t seed = 0);
 Bytes readFile(const std::string& path);
 void writeFile(const std::string& path, const Bytes& bytes);
 
-}  // namespace tarnwick::test
+}  // namespace tarnwick::testkit

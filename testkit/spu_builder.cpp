@@ -1,9 +1,9 @@
-#include "support/spu_builder.h"
+#include "testkit/spu_builder.h"
 
 #include <algorithm>
 #include <stdexcept>
 
-namespace tarnwick::test {
+namespace tarnwick::testkit {
 namespace {
 
 class BitWriter {
@@ -188,4 +188,4 @@ void addSpuPackets(PsBuilder& ps, std::uint8_t id, const Bytes& unit, std::uint6
   }
 }
 
-}  // namespace tarnwick::test
+}  // namespace tarnwick::testkit

@@ -1,10 +1,10 @@
-#include "support/ps_builder.h"
+#include "testkit/ps_builder.h"
 
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
-namespace tarnwick::test {
+namespace tarnwick::testkit {
 namespace {
 
 void put16(Bytes& out, std::size_t value) {
@@ -234,4 +234,4 @@ void writeFile(const std::string& path, const Bytes& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-}  // namespace tarnwick::test
+}  // namespace tarnwick::testkit
