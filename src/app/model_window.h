@@ -1,6 +1,7 @@
 #pragma once
 // The in-memory window: every control's text, checked, enabled, caption and
-// hint, the log lines and the two status panels. Used by the CLI and tests.
+// hint, the log lines and the two status panels. Used by the tests and the
+// fuzz targets.
 
 #include <array>
 #include <functional>

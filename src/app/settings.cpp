@@ -5,7 +5,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "app/tf_main.h"
 
 namespace tarnwick {
 namespace {

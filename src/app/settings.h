@@ -14,11 +14,10 @@
 #include <variant>
 #include <vector>
 
+#include "app/file_selection.h"
 #include "app/window.h"
 
 namespace tarnwick {
-
-struct FileSelection;
 
 // A value read from a store: absent, present with the asked kind, or present
 // with another kind.

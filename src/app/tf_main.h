@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/file_selection.h"
 #include "app/window.h"
 #include "engine/run_request.h"
 #include "engine/scan_state.h"
@@ -14,14 +15,6 @@
 namespace tarnwick {
 
 class SettingsHost;
-
-struct FileSelection {
-  std::string EvoFileName;
-  std::string EvoFolder;  // ends in the separator, or empty
-  std::string XplFileName;
-  std::string XplFolder;  // ends in the separator, or empty
-  std::string OutputBaseName;
-};
 
 // Result of the continuation set-up shared by Read EVO, Demux and Rebuild.
 struct Continuation {

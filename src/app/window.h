@@ -1,6 +1,7 @@
 #pragma once
 // The window operations that the commands need. The Qt window implements them
-// with widgets; the CLI and the tests use ModelWindow, an in-memory model.
+// with widgets; the tests and the fuzz targets use ModelWindow, an in-memory
+// model. The CLI drives the commands without a window.
 
 #include <array>
 #include <string>
