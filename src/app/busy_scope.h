@@ -14,7 +14,7 @@ class TfMain::BusyScope {
  public:
   BusyScope(TfMain& main, std::vector<ControlId> controls) : main_(main) {
     main_.busy_ = true;
-    main_.cancelRequested_ = false;
+    main_.report_.forgetCancel();
     for (ControlId id : controls) {
       saved_.emplace_back(id, main_.window_.enabled(id));
       main_.window_.setEnabled(id, false);

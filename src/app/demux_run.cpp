@@ -4,7 +4,6 @@
 #include "app/busy_scope.h"
 #include "app/stream_lists.h"
 #include "app/tf_main.h"
-#include "app/window_report.h"
 #include "engine/demux_run.h"
 #include "engine/file_names.h"
 #include "matroska/mkv_run.h"
@@ -34,8 +33,7 @@ void TfMain::writingRun(const std::function<Outcome(RunReport&)>& command) {
   window_.setEnabled(ControlId::bRebuild, false);
   window_.setEnabled(ControlId::bMkv, false);
   window_.showPage(0);
-  WindowReport report(window_, cancelRequested_);
-  command(report).rethrowFailure();
+  command(report_).rethrowFailure();
   window_.setEnabled(ControlId::bDemux, true);
   window_.setEnabled(ControlId::bRebuild, true);
   window_.setEnabled(ControlId::bMkv, true);

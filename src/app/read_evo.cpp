@@ -1,6 +1,5 @@
 #include "app/busy_scope.h"
 #include "app/tf_main.h"
-#include "app/window_report.h"
 #include "engine/demux_run.h"
 
 namespace tarnwick {
@@ -17,8 +16,7 @@ void TfMain::bCheckClick() {
   playlistTitle_ = XplTitle();
   window_.showPage(0);
   const Continuation second = continuationSetUp();
-  WindowReport report(window_, cancelRequested_);
-  readEvo(scan_, runInput(second), scanOptions(), report).rethrowFailure();
+  readEvo(scan_, runInput(second), scanOptions(), report_).rethrowFailure();
   Fillcbs();
   window_.setEnabled(ControlId::bCheck, true);
   cbVideoClick();

@@ -1,6 +1,5 @@
 #include "app/busy_scope.h"
 #include "app/tf_main.h"
-#include "app/window_report.h"
 #include "engine/file_names.h"
 
 namespace tarnwick {
@@ -18,8 +17,7 @@ void TfMain::bReadXPLClick() {
   window_.showPage(4);
   playlistTitle_ = XplTitle();
 
-  WindowReport report(window_, cancelRequested_);
-  XplResult result = readXpl(request, scan_, xplTables_, report);
+  XplResult result = readXpl(request, scan_, xplTables_, report_);
   if (result.outcome.isDone()) {
     if (!result.tree.empty()) window_.setPlaylistTree(result.tree);
     // Each track labels its box, ticked and enabled; audio and subtitle

@@ -10,7 +10,7 @@
 
 namespace tarnwick {
 
-TfMain::TfMain(Window& window) : window_(window) {}
+TfMain::TfMain(Window& window) : window_(window), report_(window) {}
 
 // Settings and the list reset happen once, at start: the window taking the
 // focus back from a confirmation must not undo choices in the middle of a run.
@@ -42,7 +42,7 @@ void TfMain::FormClose() {
 TfMain::CloseAnswer TfMain::FormCloseQuery() {
   if (!busy_) return CloseAnswer::Close;
   bCancelClick();
-  return cancelRequested_ ? CloseAnswer::AfterRun : CloseAnswer::Stay;
+  return report_.cancelRequested() ? CloseAnswer::AfterRun : CloseAnswer::Stay;
 }
 
 void TfMain::WMDropFiles(const std::vector<std::string>& paths) {
@@ -76,10 +76,8 @@ void TfMain::bbXPLClick(const std::string& chosenPath) {
 
 void TfMain::bCancelClick() {
   if (scan_.ExtractionRunning && !window_.confirm("Are you sure to stop demuxing?")) return;
-  // The running loop sees the request through its report; the scan state
-  // keeps the flag as well, as every reader of the state expects.
-  cancelRequested_ = true;
-  scan_.CancelRequested = true;
+  // The running loop sees the request at its next progress point.
+  report_.requestCancel();
 }
 
 void TfMain::bClearClick() { window_.clearLog(); }

@@ -8,6 +8,7 @@
 
 #include "app/file_selection.h"
 #include "app/window.h"
+#include "app/window_report.h"
 #include "engine/run_request.h"
 #include "engine/scan_state.h"
 #include "playlist/xpl_reader.h"
@@ -36,8 +37,9 @@ class TfMain {
   // A command is running: other commands, file choices and the stream
   // boxes are refused until it ends.
   bool busy() const { return busy_; }
-  // Cancel was confirmed during the running (or the last) command.
-  bool cancelRequested() const { return cancelRequested_; }
+  // Cancel was confirmed during the running (or the last) command: what the
+  // commands' report tells their loops.
+  bool cancelRequested() { return report_.cancelRequested(); }
 
   // Where the settings are kept; without a host (the CLI) none are.
   void setSettingsHost(SettingsHost* host) { settings_ = host; }
@@ -98,8 +100,9 @@ class TfMain {
   FileSelection files_;
   XplAttributeTables xplTables_;
   XplTitle playlistTitle_;
+  // What the commands report through, to the window; it keeps Cancel.
+  WindowReport report_;
   bool busy_ = false;
-  bool cancelRequested_ = false;
   bool activated_ = false;
   bool closed_ = false;
   SettingsHost* settings_ = nullptr;

@@ -105,8 +105,8 @@ class Window : public LogSink {
   virtual void clearLog() = 0;
   virtual void setStatusPanel(int panel, const std::string& shownText) = 0;
   virtual void setStatusHint(const std::string& hint) = 0;
-  // A long loop's progress: panel 1 shows its text; a window with a
-  // progress bar shows the numbers there too.
+  // A long loop's progress: panel 1 shows its text, as slog() would; a
+  // window with a progress bar draws text and bar from `p` alike.
   virtual void showProgress(const RunProgress& p) { slog(progressText(p), 1); }
 
   // Let pending input through (where a Cancel click is seen) and repaint.

@@ -149,12 +149,12 @@ Outcome demuxRun(ScanState& state, const RunInput& input, const ScanOptions& opt
   }
   if (options.pgs) startPgs(state, report);
   writeOverInputs(state, input, "Demuxing", report, [&] { demux(state, options, report, ScanMode::Extraction); });
-  if (options.pgs && !state.CancelRequested) refuseEmptyPgs(state, selection, report);
+  if (options.pgs && state.scanStop != ScanStop::Cancelled) refuseEmptyPgs(state, selection, report);
 
   logDone(report);
   for (int n = 0; n < 2; ++n)
     if (state.VideoFrameCounts[n] > 0) report.log(frameCountLine(state.VideoFrameCounts[n], n, FrameCountStyle::Demux));
-  return state.CancelRequested ? Outcome::cancelled() : Outcome::done();
+  return state.scanStop == ScanStop::Cancelled ? Outcome::cancelled() : Outcome::done();
 }
 
 }  // namespace

@@ -129,9 +129,7 @@ Outcome convertRun(const std::string& lpcmPath, const LpcmFormat& format, const 
 
     progress.position = in.position();
     progress.elapsedSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    report.progress(progress);
-    report.letInputThrough();
-    if (report.cancelRequested()) return Outcome::cancelled();
+    if (report.progressPoint(progress)) return Outcome::cancelled();
   }
   const std::uint8_t pad[8] = {};
   out.write(pad, wavTrailerBytes(layout));

@@ -10,12 +10,17 @@ double remainingDays(const RunProgress& p) {
   return elapsed * static_cast<double>(p.size) / static_cast<double>(p.position) - elapsed + 1.0 / 86400.0;
 }
 
-std::string progressText(const RunProgress& p) {
+std::string remainingTime(const RunProgress& p) { return formatLongTime(remainingDays(p)); }
+
+std::string progressText(const RunProgress& p, std::string_view remaining) {
   std::string text = p.task.empty() ? std::string() : p.task + " ";
   text += std::to_string(p.position / 0x100000) + "/" + std::to_string(p.size / 0x100000) +
-          " Mbytes, Remaining time: " + formatLongTime(remainingDays(p));
+          " Mbytes, Remaining time: ";
+  text += remaining;
   return text;
 }
+
+std::string progressText(const RunProgress& p) { return progressText(p, remainingTime(p)); }
 
 Outcome Outcome::failed(std::exception_ptr error) {
   Outcome outcome;

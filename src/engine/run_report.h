@@ -26,7 +26,12 @@ struct RunProgress {
 // The remaining time as a fraction of a day: the elapsed time scaled by the
 // part still to read, plus one second.
 double remainingDays(const RunProgress& p);
-// "[TASK ]P/S Mbytes, Remaining time: h:mm:ss", sizes in MiB.
+// The same as "h:mm:ss".
+std::string remainingTime(const RunProgress& p);
+// "[TASK ]P/S Mbytes, Remaining time: h:mm:ss", sizes in MiB. A front end
+// that also shows the remaining time on its own passes it in, so that it is
+// worked out once.
+std::string progressText(const RunProgress& p, std::string_view remaining);
 std::string progressText(const RunProgress& p);
 
 class RunReport : public LogSink {
@@ -37,13 +42,27 @@ class RunReport : public LogSink {
   // A running detail that is not a progress: "1024/4096 bytes", or empty.
   virtual void detail(std::string_view text) = 0;
   virtual void progress(const RunProgress& p) = 0;
-  // Asked at the loops' progress points, right after letInputThrough().
+  // Whether the user asked to stop the run: the one place a front end keeps
+  // that request. Asked at the loops' progress points, right after
+  // letInputThrough().
   virtual bool cancelRequested() = 0;
   // Pending input (a Cancel click) gets its turn here.
   virtual void letInputThrough() {}
   virtual void repaint() {}
   // A loop that can be cancelled begins (true) or has ended (false).
   virtual void cancellable(bool) {}
+
+  // A loop's point of cancel: pending input gets its turn, then the answer
+  // is whether the run is to stop.
+  bool cancelPoint() {
+    letInputThrough();
+    return cancelRequested();
+  }
+  // A loop's progress point: where it stands is shown, then as cancelPoint().
+  bool progressPoint(const RunProgress& p) {
+    progress(p);
+    return cancelPoint();
+  }
 };
 
 // A cancellable loop runs for as long as the scope lives, however it ends.

@@ -14,7 +14,7 @@ void openRunInput(ScanState& state, const std::string& path, RunReport& report) 
 
 void continueOnSecond(ScanState& state, const RunInput& input, const char* verb, RunReport& report,
                       const std::function<void()>& run) {
-  if (state.CancelRequested || input.secondPath.empty()) return;
+  if (state.CancelRequested() || input.secondPath.empty()) return;
   state.InputStream.reset();
   state.InputStream.emplace(input.secondPath);
   report.log("Continue on " + namePart(input.secondPath));

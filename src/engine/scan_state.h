@@ -47,6 +47,11 @@ struct LeftOutStream {
   std::int32_t ownerId = -1;
 };
 
+// Why the latest scan or rebuild loop ended before the end of its input.
+// The fast-check limit is not a cancel, but the runs treat it as one: no
+// second file, no count lines.
+enum class ScanStop : std::uint8_t { None, Cancelled, FastCheckLimit };
+
 struct ScanState {
   ScanState();
 
@@ -80,7 +85,12 @@ struct ScanState {
   // by subpicture slot, in this scan.
   std::array<bool, 32> SubpictureTimeClamped{};
 
-  bool CancelRequested = false;
+  // How the latest loop ended. The user's request to stop is not kept here:
+  // the loops ask their run report for it.
+  ScanStop scanStop = ScanStop::None;
+  // The latest loop stopped early, by Cancel or by the fast-check limit: the
+  // run goes on into no second file.
+  bool CancelRequested() const { return scanStop != ScanStop::None; }
   bool ExtractionRunning = false;
   std::array<std::int32_t, 2> VideoFrameCounts{};
   std::uint32_t EarliestPts = 0;

@@ -148,7 +148,8 @@ class Scanner {
   // a stream that does not is left out, logged once per scan.
   bool owns(StreamClass c, std::int32_t& owner, std::uint32_t id, int slot, bool substream);
   void leaveOut(StreamClass c, std::uint32_t id, int slot, std::int32_t owner, bool substream);
-  void progress(std::int64_t position, std::int64_t size);
+  // Shows where the scan stands; true when the run is to stop.
+  bool progress(std::int64_t position, std::int64_t size);
   void systemHeaderSummary();
   // How much of a run of n bytes at pos belongs to the packet: all of it,
   // unless the packs have been 2048 bytes so far and the run crosses into
@@ -713,14 +714,12 @@ void Scanner::payload(std::int64_t pos, std::int32_t n) {
   }
 }
 
-void Scanner::progress(std::int64_t position, std::int64_t size) {
+bool Scanner::progress(std::int64_t position, std::int64_t size) {
   RunProgress p;
   p.position = position;
   p.size = size;
   p.elapsedSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart_).count();
-  w_.progress(p);
-  w_.letInputThrough();
-  if (w_.cancelRequested()) s_.CancelRequested = true;
+  return w_.progressPoint(p);
 }
 
 void Scanner::systemHeaderSummary() {
@@ -739,7 +738,7 @@ void Scanner::scanChunk() {
 
 void Scanner::run() {
   CancellableScope cancellable(w_);
-  s_.CancelRequested = false;
+  s_.scanStop = ScanStop::None;
   s_.ExtractionRunning = !analysis_;
   runStart_ = std::chrono::steady_clock::now();
   s_.fillAc3RateTable();
@@ -752,17 +751,21 @@ void Scanner::run() {
   }
 
   InputFile& in = *s_.InputStream;
-  while (in.position() < in.size() && !s_.CancelRequested) {
+  while (in.position() < in.size() && s_.scanStop == ScanStop::None) {
     r_.ChunkStart = in.position();
     r_.ChunkLength = static_cast<std::int64_t>(in.readChunk(buf_, kPackBufferSize));
     const std::int64_t position = in.position();
-    if (position % kProgressInterval == 0) progress(position, in.size());
-    if (analysis_ && position > kFastCheckLimit && options_.fastCheck) s_.CancelRequested = true;
+    if (position % kProgressInterval == 0 && progress(position, in.size()))
+      s_.scanStop = ScanStop::Cancelled;
+    else if (analysis_ && position > kFastCheckLimit && options_.fastCheck)
+      s_.scanStop = ScanStop::FastCheckLimit;
     if (position % kRepaintInterval == 0) w_.repaint();
     if (analysis_ && position == static_cast<std::int64_t>(kPackBufferSize)) systemHeaderSummary();
     scanChunk();
   }
-  if (s_.CancelRequested) s_.VideoFrameCounts = {};
+  // The counts of part of a file would mislead: a scan stopped by Cancel or
+  // by the fast-check limit leaves none.
+  if (s_.scanStop != ScanStop::None) s_.VideoFrameCounts = {};
 }
 
 }  // namespace

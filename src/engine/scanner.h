@@ -8,9 +8,9 @@
 
 namespace tarnwick {
 
-// Scans state.InputStream from its position to its end, or until
-// CancelRequested is set (by the report's cancel request at a progress
-// point, or by the fast check) at a chunk boundary. Analysis mode logs the
+// Scans state.InputStream from its position to its end, or until it stops
+// early at a chunk boundary: by the report's cancel request at a progress
+// point, or by the fast check (state.scanStop tells which). Analysis mode logs the
 // streams found (and their details with options.details); extraction mode
 // writes the payloads of the streams whose outputs are open.
 void demux(ScanState& state, const ScanOptions& options, RunReport& report, ScanMode mode);

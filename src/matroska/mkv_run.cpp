@@ -303,10 +303,7 @@ Outcome makeMkvRun(ScanState& state, const MkvRequest& request, RunReport& repor
     CancellableScope cancellable(report);
     result = runChild(
         program, {"@" + optionPath}, [&](std::string_view line) { lines.line(line); },
-        [&] {
-          report.letInputThrough();
-          return !report.cancelRequested();
-        });
+        [&] { return !report.cancelPoint(); });
   }
   if (request.keepStreams) temporary.keep();
   // A Ctrl+C on a console reaches mkvmerge too, which may end by it before

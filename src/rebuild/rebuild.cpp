@@ -425,7 +425,7 @@ std::optional<std::int64_t> misplacedPackHeader(const std::uint8_t* p, std::size
 void Rebuild(ScanState& state, RebuildState& rebuild, const StreamSelection& selection, RunReport& report) {
   CancellableScope cancellable(report);
   state.ExtractionRunning = true;
-  state.CancelRequested = false;
+  state.scanStop = ScanStop::None;
   const auto start = std::chrono::steady_clock::now();
 
   InputFile& in = *state.InputStream;
@@ -448,7 +448,7 @@ void Rebuild(ScanState& state, RebuildState& rebuild, const StreamSelection& sel
 
   // Packs are decided one by one inside each chunk; each run of kept packs
   // goes to the output at once.
-  while (in.position() < in.size() && !state.CancelRequested) {
+  while (in.position() < in.size() && state.scanStop == ScanStop::None) {
     const std::size_t got = in.readChunk(buf, kPackBufferSize);
     const std::int64_t position = in.position();
     if (position % kProgressInterval == 0) {
@@ -457,9 +457,7 @@ void Rebuild(ScanState& state, RebuildState& rebuild, const StreamSelection& sel
       p.size = in.size();
       p.elapsedSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       p.task = "Rebuilding " + name;
-      report.progress(p);
-      report.letInputThrough();
-      if (report.cancelRequested()) state.CancelRequested = true;
+      if (report.progressPoint(p)) state.scanStop = ScanStop::Cancelled;
     }
     const std::int64_t chunkStart = position - static_cast<std::int64_t>(got);
     // A long run of packs kept as they were read is copied by the kernel
@@ -525,7 +523,7 @@ Outcome rebuildEvo(ScanState& state, const RunInput& input, const StreamSelectio
     report.log("Creating " + outputPath);
     writeOverInputs(state, input, "Rebuilding", report, [&] { Rebuild(state, rebuild, selection, report); });
     logDone(report);
-    return state.CancelRequested ? Outcome::cancelled() : Outcome::done();
+    return state.scanStop == ScanStop::Cancelled ? Outcome::cancelled() : Outcome::done();
   });
 }
 

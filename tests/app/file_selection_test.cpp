@@ -83,17 +83,17 @@ TEST_F(FileSelectionTest, BrowsingResetsTheListsButACancelledDialogChangesNothin
 
 TEST_F(FileSelectionTest, CancelAsksOnlyWhileWriting) {
   main.bCancelClick();
-  EXPECT_TRUE(main.scan().CancelRequested);
+  EXPECT_TRUE(main.cancelRequested());
   EXPECT_TRUE(window.questions().empty());
 
-  main.scan().CancelRequested = false;
-  main.scan().ExtractionRunning = true;
+  TfMain writing(window);  // no request yet
+  writing.scan().ExtractionRunning = true;
   window.onConfirm = [](const std::string&) { return false; };
-  main.bCancelClick();
-  EXPECT_FALSE(main.scan().CancelRequested);
+  writing.bCancelClick();
+  EXPECT_FALSE(writing.cancelRequested());
   window.onConfirm = [](const std::string&) { return true; };
-  main.bCancelClick();
-  EXPECT_TRUE(main.scan().CancelRequested);
+  writing.bCancelClick();
+  EXPECT_TRUE(writing.cancelRequested());
   EXPECT_THAT(window.questions(), ::testing::Each(std::string("Are you sure to stop demuxing?")));
 }
 

@@ -484,7 +484,8 @@ TEST_F(ScannerTest, ProgressEveryFourMebibytesWithCancel) {
   window.clearLog();
   state.VideoFrameCounts = {};
   scan(bytes);
-  EXPECT_TRUE(state.CancelRequested);
+  EXPECT_EQ(state.scanStop, ScanStop::Cancelled);
+  EXPECT_TRUE(state.CancelRequested());
   EXPECT_EQ(endPosition, 0x400000);
   EXPECT_EQ(state.VideoSlots[1], -1);
   EXPECT_EQ(state.VideoFrameCounts[0], 0);
@@ -494,14 +495,15 @@ TEST_F(ScannerTest, FastCheckStopsAfterThreeHundredMillionBytes) {
   const std::string path = dir / "long.evo";
   writeFile(path, longFile(301'000'000));
   scanFile(path);
-  EXPECT_TRUE(state.CancelRequested);
+  EXPECT_EQ(state.scanStop, ScanStop::FastCheckLimit);
+  EXPECT_TRUE(state.CancelRequested());
   EXPECT_EQ(endPosition, 300'154'880);
   EXPECT_EQ(state.VideoSlots[1], -1);  // the last pack was never reached
   EXPECT_EQ(state.VideoFrameCounts[0], 0);
 
   options.fastCheck = false;
   scanFile(path);
-  EXPECT_FALSE(state.CancelRequested);
+  EXPECT_EQ(state.scanStop, ScanStop::None);
   EXPECT_EQ(state.VideoSlots[1], 0xE3);
   EXPECT_GE(window.repaints, 4);  // every 64 MiB
 }
@@ -512,7 +514,7 @@ TEST_F(ScannerTest, FastCheckNeverStopsExtraction) {
   const std::string out = openVideo(1);
   scanFile(path, ScanMode::Extraction);
   state.closeOutputs();
-  EXPECT_FALSE(state.CancelRequested);
+  EXPECT_EQ(state.scanStop, ScanStop::None);
   EXPECT_EQ(readFile(out), (Bytes{0x00, 0x00, 0x01, 0x09, 0x10}));
   EXPECT_THAT(log(), IsEmpty());
 }

@@ -204,8 +204,7 @@ class LayoutTest : public QObject {
     const QString task = " Rebuilding FEATURE_1.EVO";
     const QString detail = " Rebuilding FEATURE_1.EVO 15360/30720 Mbytes, Remaining time: 0:05:00";
     bar->setPanel(0, task);
-    bar->setProgress(qint64(15360) << 20, qint64(30720) << 20, "0:05:00");
-    bar->setPanel(1, detail);
+    bar->showProgress({qint64(15360) << 20, qint64(30720) << 20, 299.0, "Rebuilding FEATURE_1.EVO"});
     QVERIFY(bar->progressBar()->isVisible());
     auto* panel = w.find<QLabel>("StatusPanel1");
     QCOMPARE(panel->text(), detail);
@@ -222,24 +221,24 @@ class LayoutTest : public QObject {
     bar.setPanel(0, " Reading FEATURE_1.EVO");
     QCOMPARE(bar.panelText(0), QString(" Reading FEATURE_1.EVO"));
     QCOMPARE(bar.panelWidth(0), bar.fontMetrics().horizontalAdvance(" Reading FEATURE_1.EVOa"));
-    // As the window shows a command's progress: the numbers, then the text.
-    const auto progress = [&bar](int mib, const char* remaining, const QString& text) {
-      bar.setProgress(qint64(mib) << 20, qint64(20) << 20, remaining);
-      bar.setPanel(1, text);
+    // A progress of `mib` of 20 MiB, `elapsed` seconds after the start.
+    const auto progress = [&bar](int mib, double elapsed, const char* task = "") {
+      bar.showProgress({qint64(mib) << 20, qint64(20) << 20, elapsed, task});
     };
-    progress(4, "0:00:04", " 4/20 Mbytes, Remaining time: 0:00:04");
+    progress(4, 0.75);
     QCOMPARE(bar.panelText(1), QString(" 4/20 Mbytes, Remaining time: 0:00:04"));
+    QCOMPARE(bar.toolTip(), QString("4/20 Mbytes, Remaining time: 0:00:04"));
     QCOMPARE(bar.progressBar()->value(), 4);
     QCOMPARE(bar.progressBar()->format(), QString("%p%, 0:00:04 left"));
-    progress(8, "0:00:03", " 8/20 Mbytes, Remaining time: 0:00:03");
-    progress(12, "0:00:02", " Rebuilding FEATURE_1.EVO 12/20 Mbytes, Remaining time: 0:00:02");
+    progress(8, 4.0 / 3);
+    progress(12, 1.5, "Rebuilding FEATURE_1.EVO");
     QCOMPARE(bar.panelText(1), QString(" 4/20 Mbytes, Remaining time: 0:00:04"));
     // The Rebuild's text, which begins with its task, feeds the bar as well.
     QTRY_COMPARE(bar.panelText(1), QString(" Rebuilding FEATURE_1.EVO 12/20 Mbytes, Remaining time: 0:00:02"));
     QCOMPARE(bar.progressBar()->value(), 12);
     QCOMPARE(bar.progressBar()->format(), QString("%p%, 0:00:02 left"));
 
-    progress(16, "0:00:01", " 16/20 Mbytes, Remaining time: 0:00:01");
+    progress(16, 0);
     bar.setPanel(1, " ");
     QCOMPARE(bar.panelText(1), QString(" "));
     QVERIFY(bar.progressBar()->isHidden());

@@ -1,7 +1,5 @@
 #include "app/qt/main_window.h"
 
-#include "engine/time_format.h"
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -271,10 +269,7 @@ class MainWindow::Widgets : public Window {
     statusBar->setPanel(panel, fromUtf8(shownText));
   }
   void setStatusHint(const std::string& hint) override { statusBar->setToolTip(fromUtf8(hint)); }
-  void showProgress(const RunProgress& p) override {
-    statusBar->setProgress(p.position, p.size, fromUtf8(formatLongTime(remainingDays(p))));
-    slog(progressText(p), 1);
-  }
+  void showProgress(const RunProgress& p) override { statusBar->showProgress(p); }
   void processMessages() override {
     if (form_.onProgressPoint) form_.onProgressPoint();
     QCoreApplication::processEvents();

@@ -39,30 +39,30 @@ StatusBar::StatusBar(QWidget* parent) : QStatusBar(parent) {
   });
 }
 
-void StatusBar::setProgress(qint64 position, qint64 size, const QString& remaining) {
-  constexpr qint64 kMiB = 0x100000;
-  ProgressValue p;
-  p.total = static_cast<int>(std::clamp<qint64>(size / kMiB, 1, INT32_MAX));
-  p.done = static_cast<int>(std::clamp<qint64>(position / kMiB, 0, p.total));
-  p.remaining = remaining;
-  next_ = p;
+void StatusBar::setPanel(int panel, const QString& shownText) {
+  if (panel == 1) pending_.stop();
+  display(panel, shownText, nullptr);
 }
 
-void StatusBar::setPanel(int panel, const QString& shownText) {
-  std::optional<ProgressValue> progress;
-  if (panel == 1) progress.swap(next_);
-  if (progress) {
-    constexpr qint64 kProgressMs = 100;
-    if (sinceProgress_.isValid() && sinceProgress_.elapsed() < kProgressMs) {
-      pendingText_ = shownText;
-      pendingProgress_ = *progress;
-      if (!pending_.isActive()) pending_.start(static_cast<int>(kProgressMs - sinceProgress_.elapsed()));
-      return;
-    }
-    sinceProgress_.start();
+void StatusBar::showProgress(const RunProgress& p) {
+  constexpr qint64 kMiB = 0x100000;
+  const std::string remaining = remainingTime(p);
+  const QString text = QString::fromStdString(progressText(p, remaining));
+  ProgressValue bar;
+  bar.total = static_cast<int>(std::clamp<qint64>(p.size / kMiB, 1, INT32_MAX));
+  bar.done = static_cast<int>(std::clamp<qint64>(p.position / kMiB, 0, bar.total));
+  bar.remaining = QString::fromStdString(remaining);
+  setToolTip(text);
+  constexpr qint64 kProgressMs = 100;
+  if (sinceProgress_.isValid() && sinceProgress_.elapsed() < kProgressMs) {
+    pendingText_ = " " + text;
+    pendingProgress_ = bar;
+    if (!pending_.isActive()) pending_.start(static_cast<int>(kProgressMs - sinceProgress_.elapsed()));
+    return;
   }
-  if (panel == 1) pending_.stop();
-  display(panel, shownText, progress ? &*progress : nullptr);
+  sinceProgress_.start();
+  pending_.stop();
+  display(1, " " + text, &bar);
 }
 
 void StatusBar::display(int panel, const QString& shownText, const ProgressValue* progress) {

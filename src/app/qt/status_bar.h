@@ -1,7 +1,7 @@
 #pragma once
 // The status bar: panel 0 the state, panel 1 the detail, each sized to its
 // text; and, while a scan or a rebuild runs, a progress bar that the
-// commands' progress numbers feed.
+// commands' progress feeds.
 
 #include <QElapsedTimer>
 #include <QLabel>
@@ -9,7 +9,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
-#include <optional>
+#include "engine/run_report.h"
 
 namespace tarnwick::qt {
 
@@ -17,13 +17,13 @@ class StatusBar : public QStatusBar {
  public:
   explicit StatusBar(QWidget* parent = nullptr);
 
-  // shownText: the panel's text with its leading blank. A state is shown
-  // at once; progress texts at most ten times a second, the latest one
-  // winning, so that painting does not slow a fast scan.
+  // shownText: the panel's text with its leading blank, shown at once.
   void setPanel(int panel, const QString& shownText);
-  // Announces that the next panel 1 text is a progress text: the bar shows
-  // the position in the size, in MiB, and the remaining time.
-  void setProgress(qint64 position, qint64 size, const QString& remaining);
+  // A long loop's progress: panel 1 shows its text, the bar the position in
+  // the size, in MiB, and the remaining time, and the bar's hint the text.
+  // At most ten times a second, the latest one winning, so that painting
+  // does not slow a fast scan.
+  void showProgress(const RunProgress& p);
   // The panel's whole text, also where the panel shows it cut short.
   QString panelText(int panel) const;
   int panelWidth(int panel) const;
@@ -50,9 +50,7 @@ class StatusBar : public QStatusBar {
   QElapsedTimer sinceProgress_;
   QTimer pending_;
   QString pendingText_;
-  // The progress that the next panel 1 text shows, and the one behind the
-  // text that waits for its turn.
-  std::optional<ProgressValue> next_;
+  // The progress behind the text that waits for its turn.
   ProgressValue pendingProgress_;
 };
 
