@@ -79,6 +79,32 @@ TEST_F(CommandTest, CancelAtAProgressPointEndsTheRunAsCancelled) {
   EXPECT_FALSE(state.audioOutputs[0].has_value());
 }
 
+// The fast check ending the first file's scan is no cancel to the user (the
+// run is done), yet it has a cancel's effects: no second file, no counts.
+TEST_F(CommandTest, FastCheckStopReadsNoSecondFileAndCountsNothing) {
+  PsBuilder b;
+  b.packHeader().pes(0xE0, {0x00, 0x00, 0x01, 0x00, 0x11}, {.pts = 3000}).finishPack();
+  b.writeTo(first);
+  b.writeTo(second);
+  std::filesystem::resize_file(first, 301'000'000);  // sparse: zeros past the pack
+  const ScanOptions fast;
+  const Outcome outcome = readEvo(state, {first, second}, fast, report);
+  EXPECT_TRUE(outcome.isDone()) << outcome.message;
+  EXPECT_EQ(state.scanStop, ScanStop::FastCheckLimit);
+  EXPECT_EQ(state.VideoFrameCounts[0], 0);
+  EXPECT_THAT(report.logText(), Not(Contains("Continue on FEATURE_2.EVO")));
+  EXPECT_THAT(report.logText(), Not(Contains(HasSubstr("count in video stream"))));
+  EXPECT_EQ(report.logText().back(), "");
+
+  report.clearLog();
+  ScanOptions whole;
+  whole.fastCheck = false;
+  ASSERT_TRUE(readEvo(state, {first, second}, whole, report).isDone());
+  EXPECT_EQ(state.scanStop, ScanStop::None);
+  EXPECT_THAT(report.logText(), Contains("Continue on FEATURE_2.EVO"));
+  EXPECT_THAT(report.logText(), Contains(HasSubstr("2 frames (")));
+}
+
 // A failing output stands in for a full disk: every developer runs this.
 TEST_F(CommandTest, AWriteFailureIsAFailedOutcomeWithItsText) {
   StreamSelection selection = both();
