@@ -38,18 +38,6 @@ constexpr std::uint32_t kPrivateStream2 = startCode(kPrivateStream2Id);
 constexpr std::uint32_t kProgramStreamMap = startCode(kProgramStreamMapId);
 constexpr std::uint32_t kExtendedStreamId = startCode(kExtendedStreamIdId);
 
-const char* audioFoundPrefix(AudioKind kind) {
-  switch (kind) {
-    case AudioKind::DolbyDigital: return "[b]Dolby Digital[/b] audio stream ";
-    case AudioKind::Dts: return "[b]DTS HD (DTS)[/b] audio stream ";
-    case AudioKind::DolbyDigitalPlus: return "[b]Dolby Digital[/b] Plus audio stream ";
-    case AudioKind::Lpcm: return "[b]LPCM[/b] audio stream ";
-    case AudioKind::TrueHd: return "[b]Dolby TrueHD (MLP)[/b] audio stream ";
-  }
-  return "";
-}
-
-
 // The scanner's registers: local to one run, kept across chunk refills.
 struct Registers {
   std::uint32_t StartCode = 0;
@@ -269,7 +257,7 @@ void Scanner::substreamId(std::uint8_t b) {
   if (s_.SubpictureSlots[r_.SubpictureSlot] == -1) {
     s_.SubpictureSlots[r_.SubpictureSlot] = b;
     if (analysis_) {
-      found(extended ? "[b]Extended subpicture[/b] stream " : "[b]Subpicture[/b] stream ", r_.SubpictureSlot);
+      found(kindOf(IdField::Substream, b)->foundPrefix, r_.SubpictureSlot);
       r_.FirstSubpicturePts = r_.CurrentPts;
     }
   }
@@ -287,16 +275,16 @@ void Scanner::audioDispatch() {
   // An id of no known kind (0x90-0x9F, 0xA8-0xAF, 0xB8-0xBF) owns no slot:
   // read with the kind of the packet before it, LPCM A8 or TrueHD B8 would
   // land in the output of the stream that owns slot 8.
-  const std::optional<AudioKind> kind = audioKindOf(id);
-  if (!kind) {
+  const StreamKindRow* row = kindOf(IdField::Substream, id);
+  if (row == nullptr || !row->audioKind) {
     r_.payloadKind = PayloadKind::Discard;
     r_.InPayload = true;
     r_.CurrentPts = 0;
     return;
   }
-  r_.audioKind = *kind;
+  r_.audioKind = *row->audioKind;
   r_.AudioSubstreamId = id;
-  r_.AudioSlot = audioSlotOf(*kind, id);
+  r_.AudioSlot = slotIn(*row, id);
   if (!owns(StreamClass::Audio, s_.AudioSlots[r_.AudioSlot], id, r_.AudioSlot, true)) {
     r_.payloadKind = PayloadKind::Discard;
     r_.InPayload = true;
@@ -305,7 +293,7 @@ void Scanner::audioDispatch() {
   }
   if (s_.AudioSlots[r_.AudioSlot] < 0) {
     s_.AudioSlots[r_.AudioSlot] = static_cast<std::int32_t>(id);
-    found(audioFoundPrefix(*kind), r_.AudioSlot);
+    found(row->foundPrefix, r_.AudioSlot);
     r_.FirstAudioPts = r_.CurrentPts;
   }
   // The rest of the substream header: one more byte for Dolby TrueHD, three
@@ -393,7 +381,7 @@ void Scanner::step(std::int64_t& pos) {
       const bool h264 = isH264Id(id);
       if (s_.VideoSlots[r_.VideoSlot] == -1) {
         s_.VideoSlots[r_.VideoSlot] = id;
-        found(h264 ? "H.264 video stream " : "MPEG-2 video stream ", r_.VideoSlot);
+        found(kindOf(IdField::StreamId, id)->foundPrefix, r_.VideoSlot);
         if (!h264) r_.VideoPts = r_.CurrentPts;
       }
       r_.videoCodec = h264 ? VideoCodec::H264 : VideoCodec::Mpeg2;
@@ -529,10 +517,10 @@ void Scanner::step(std::int64_t& pos) {
       r_.PacketId = x;
       if (isVc1Extension(x)) {
         r_.VideoStreamId = x;
-        r_.VideoSlot = x - kVc1ExtensionFirst;
+        r_.VideoSlot = slotIn(kindRow(StreamKind::Vc1Video), x);
         if (s_.VideoSlots[r_.VideoSlot] == -1) {
           s_.VideoSlots[r_.VideoSlot] = x;
-          found("[b]VC-1[/b] video stream ", r_.VideoSlot);
+          found(kindRow(StreamKind::Vc1Video).foundPrefix, r_.VideoSlot);
           r_.VideoPts = r_.CurrentPts;
         }
         r_.payloadKind = owns(StreamClass::Video, s_.VideoSlots[r_.VideoSlot], x, r_.VideoSlot, false)
@@ -559,7 +547,7 @@ void Scanner::step(std::int64_t& pos) {
   if (r_.SubstreamPending > 0) {
     if (!consumeHeaderByte()) return;
     --r_.SubstreamPending;
-    if (r_.SubstreamPending == 3 && ((b & 0xE0) == 0x20 || (b & 0xE0) == 0x60))
+    if (r_.SubstreamPending == 3 && isSubpictureId(b))
       substreamId(b);
     else if (r_.SubstreamPending == 0)
       audioDispatch();

@@ -2,30 +2,25 @@
 
 namespace tarnwick {
 
+namespace {
+// A box caption names a kind only in the slots that boxes show.
+std::string slotCaption(StreamClass c, std::int32_t id, int outputs, const char* none) {
+  const StreamKindRow* row = slotKind(c, id);
+  if (row == nullptr || slotIn(*row, static_cast<std::uint32_t>(id)) >= outputs) return none;
+  return row->caption;
+}
+}  // namespace
+
 std::string VideoKindName(std::int32_t id) {
-  if (isVc1Extension(static_cast<std::uint32_t>(id))) return "VC-1.stream";
-  if (id == 0xE0 || id == 0xE1) return "MPEG-2.stream";
-  if (isH264Id(static_cast<std::uint32_t>(id))) return "H.264.stream";
-  return "No video stream";
+  return slotCaption(StreamClass::Video, id, kVideoOutputs, "No video stream");
 }
 
 std::string AudioKindName(std::int32_t id) {
-  const std::optional<AudioKind> kind = id < 0 ? std::nullopt : audioKindOf(static_cast<std::uint32_t>(id));
-  if (!kind) return "No audio stream";
-  switch (*kind) {
-    case AudioKind::DolbyDigital: return "DD.stream";
-    case AudioKind::Dts: return "DTSHD.stream";
-    case AudioKind::Lpcm: return "LPCM.stream";
-    case AudioKind::TrueHd: return "MLP.stream";
-    case AudioKind::DolbyDigitalPlus: return "DD+.stream";
-  }
-  return "No audio stream";
+  return slotCaption(StreamClass::Audio, id, kAudioOutputs, "No audio stream");
 }
 
 std::string SubpictureKindName(std::int32_t id) {
-  if (id >= 0x20 && id <= 0x2F) return "Subpicture";
-  if (id >= 0x60 && id <= 0x6F) return "Ext.Subpicture";
-  return "No subpicture stream";
+  return slotCaption(StreamClass::Subpicture, id, kSubpictureOutputs, "No subpicture stream");
 }
 
 std::string kindName(StreamClass streamClass, std::int32_t id) {

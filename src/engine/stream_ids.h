@@ -1,17 +1,17 @@
 #pragma once
-// Stream ids and what they stand for: the ids the scanner accepts, the kind,
-// class and slot of each, and the words that name a kind. The scanner, the
-// writer, the rebuild, the stream lists and the reports all ask here.
+// Stream ids and what they stand for: the outputs, the PES ids, and the
+// questions about an id that the scanner, the writer, the rebuild, the stream
+// lists and the reports ask, answered from the table of stream kinds
+// (stream_kinds.h), which holds every kind's ids and names.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "analysers/codes.h"
+#include "engine/stream_kinds.h"
 
 namespace tarnwick {
-
-enum class StreamClass { Video, Audio, Subpicture };
 
 constexpr int kVideoOutputs = 2;
 constexpr int kAudioOutputs = 16;
@@ -48,38 +48,47 @@ constexpr std::uint8_t kPaddingStreamId = 0xBE;
 constexpr std::uint8_t kPrivateStream2Id = 0xBF;
 constexpr std::uint8_t kSystemHeaderId = 0xBB;
 constexpr std::uint8_t kExtendedStreamIdId = 0xFD;
-// VC-1 video: stream_id_extension values of the extended stream id.
-constexpr std::uint8_t kVc1ExtensionFirst = 0x55;
-constexpr std::uint8_t kVc1ExtensionSecond = 0x56;
 
+// The id predicates, read off the table of stream kinds.
+constexpr bool isKind(IdField field, std::uint32_t id, StreamKind kind) {
+  const StreamKindRow* row = kindOf(field, id);
+  return row != nullptr && row->kind == kind;
+}
 // MPEG-2 video 0xE0-0xE1 and H.264 0xE2-0xE3: slot id & 1.
-constexpr bool isMpegVideoId(std::uint32_t id) { return id >= 0xE0 && id <= 0xE3; }
-constexpr bool isH264Id(std::uint32_t id) { return id == 0xE2 || id == 0xE3; }
-constexpr bool isVc1Extension(std::uint32_t x) { return x == kVc1ExtensionFirst || x == kVc1ExtensionSecond; }
-// VC-1 streams beyond the two that boxes hold (ISO/IEC 13818-1 Table 2-27:
-// stream_id_extension 0x55-0x5F is VC-1 video).
-constexpr bool isUnboxedVc1Extension(std::uint32_t x) { return x > kVc1ExtensionSecond && x <= 0x5F; }
+constexpr bool isMpegVideoId(std::uint32_t id) {
+  return isKind(IdField::StreamId, id, StreamKind::Mpeg2Video) || isKind(IdField::StreamId, id, StreamKind::H264Video);
+}
+constexpr bool isH264Id(std::uint32_t id) { return isKind(IdField::StreamId, id, StreamKind::H264Video); }
+// VC-1 video: the extensions that boxes hold, and those beyond them
+// (ISO/IEC 13818-1 Table 2-27: stream_id_extension 0x55-0x5F is VC-1 video).
+constexpr bool isVc1Extension(std::uint32_t x) {
+  return isKind(IdField::Extension, x, StreamKind::Vc1Video) && slotIn(kindRow(StreamKind::Vc1Video), x) >= 0;
+}
+constexpr bool isUnboxedVc1Extension(std::uint32_t x) {
+  return isKind(IdField::Extension, x, StreamKind::Vc1Video) && slotIn(kindRow(StreamKind::Vc1Video), x) < 0;
+}
 // MPEG audio 0xC0-0xDF: no box holds it.
-constexpr bool isMpegAudioId(std::uint32_t id) { return id >= 0xC0 && id <= 0xDF; }
+constexpr bool isMpegAudioId(std::uint32_t id) { return isKind(IdField::StreamId, id, StreamKind::MpegAudio); }
 
 // The audio kind of a private-stream-1 substream id, if the scanner accepts it.
 constexpr std::optional<AudioKind> audioKindOf(std::uint32_t id) {
-  if (id >= 0x80 && id <= 0x87) return AudioKind::DolbyDigital;
-  if (id >= 0x88 && id <= 0x8F) return AudioKind::Dts;
-  if (id >= 0xC0 && id <= 0xCF) return AudioKind::DolbyDigitalPlus;
-  if (id >= 0xA0 && id <= 0xA7) return AudioKind::Lpcm;
-  if (id >= 0xB0 && id <= 0xB7) return AudioKind::TrueHd;
-  return std::nullopt;
+  const StreamKindRow* row = kindOf(IdField::Substream, id);
+  return row != nullptr ? row->audioKind : std::nullopt;
 }
-// Dolby Digital, DTS and Dolby TrueHD share slots 0-7 (id & 7); Dolby
-// Digital Plus and LPCM use id & 0x0F.
-constexpr int audioSlotOf(AudioKind kind, std::uint32_t id) {
-  const bool eight = kind == AudioKind::DolbyDigital || kind == AudioKind::Dts || kind == AudioKind::TrueHd;
-  return static_cast<int>(id & (eight ? 0x07u : 0x0Fu));
+// Dolby Digital, DTS and Dolby TrueHD share slots 0-7; Dolby Digital Plus
+// takes 0-15, LPCM 0-7 (the offset from the kind's first id).
+constexpr int audioSlotOf(AudioKind, std::uint32_t id) {
+  const StreamKindRow* row = kindOf(IdField::Substream, id);
+  return row != nullptr ? slotIn(*row, id) : -1;
 }
 // Subpicture 0x20-0x3F and extended subpicture 0x60-0x7F: slot id & 0x1F.
-constexpr bool isSubpictureId(std::uint32_t id) { return (id & 0xE0) == 0x20 || (id & 0xE0) == 0x60; }
-constexpr bool isExtendedSubpictureId(std::uint32_t id) { return (id & 0xE0) == 0x60; }
+constexpr bool isSubpictureId(std::uint32_t id) {
+  const StreamKindRow* row = kindOf(IdField::Substream, id);
+  return row != nullptr && row->streamClass == StreamClass::Subpicture;
+}
+constexpr bool isExtendedSubpictureId(std::uint32_t id) {
+  return isKind(IdField::Substream, id, StreamKind::ExtendedSubpicture);
+}
 constexpr int subpictureSlotOf(std::uint32_t id) { return static_cast<int>(id & 0x1F); }
 
 // The kind words of a slot table entry: the stem of a box's caption and of

@@ -17,40 +17,17 @@ std::string nameText(std::string_view raw) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-std::string audioKindWord(std::int32_t id) {
-  const std::optional<AudioKind> kind = id < 0 ? std::nullopt : audioKindOf(static_cast<std::uint32_t>(id));
-  if (!kind) return "Audio";
-  switch (*kind) {
-    case AudioKind::DolbyDigital: return "DD";
-    case AudioKind::DolbyDigitalPlus: return "DD+";
-    // The kind the boxes call DTSHD: the first packet's core header cannot
-    // tell a core-only stream from one with an HD extension.
-    case AudioKind::Dts: return "DTS-HD";
-    case AudioKind::Lpcm: return "LPCM";
-    case AudioKind::TrueHd: return "TrueHD";
-  }
-  return "Audio";
-}
-
-std::string videoKindWord(std::int32_t id) {
-  if (id < 0) return "Video";
-  const auto u = static_cast<std::uint32_t>(id);
-  if (isVc1Extension(u)) return "VC-1";
-  if (isH264Id(u)) return "H.264";
-  if (isMpegVideoId(u)) return "MPEG-2";
-  return "Video";
-}
-
 }  // namespace
 
 std::string streamKindName(StreamSlot slot, const ScanState& scan) {
-  const std::int32_t id = scan.slotId(slot);
+  const StreamKindRow* row = slotKind(slot.streamClass, scan.slotId(slot));
   switch (slot.streamClass) {
-    case StreamClass::Video: return videoKindWord(id);
-    case StreamClass::Subpicture: return "Subtitle " + std::to_string(slot.slot + 1);
+    case StreamClass::Video: return row != nullptr ? row->trackWord : "Video";
+    case StreamClass::Subpicture:
+      return std::string(row != nullptr ? row->trackWord : "Subtitle") + " " + std::to_string(slot.slot + 1);
     case StreamClass::Audio: break;
   }
-  std::string name = audioKindWord(id);
+  std::string name = row != nullptr ? row->trackWord : "Audio";
   const AudioChannels channels = scan.record(slot).channels;
   if (channels.fullBand > 0) name += " " + std::to_string(channels.fullBand) + (channels.lfe ? ".1" : ".0");
   return name;

@@ -56,36 +56,18 @@ struct Kind {
 constexpr Kind renumbered(StreamClass c, std::uint8_t first, std::uint8_t count, bool boxed = true) {
   return {true, true, c, first, count, boxed};
 }
-constexpr Kind byBoxOnly(StreamClass c, std::uint8_t first, std::uint8_t count) {
-  return {true, false, c, first, count, true};
-}
 
-Kind substreamKind(std::uint8_t id) {
-  if (isSubpictureId(id)) {
-    if (id <= 0x2F) return renumbered(StreamClass::Subpicture, 0x20, 32);
-    if (id <= 0x3F) return byBoxOnly(StreamClass::Subpicture, 0x20, 32);  // no box holds these
-    return byBoxOnly(StreamClass::Subpicture, 0x60, 32);                  // extended subpicture
-  }
-  const std::optional<AudioKind> kind = audioKindOf(id);
-  if (!kind) return {};
-  switch (*kind) {
-    case AudioKind::DolbyDigitalPlus:
-      return id <= 0xC8 ? renumbered(StreamClass::Audio, 0xC0, 16) : byBoxOnly(StreamClass::Audio, 0xC0, 16);
-    case AudioKind::Dts: return renumbered(StreamClass::Audio, 0x88, 8);
-    case AudioKind::DolbyDigital: return byBoxOnly(StreamClass::Audio, 0x80, 8);
-    case AudioKind::Lpcm: return byBoxOnly(StreamClass::Audio, 0xA0, 8);
-    case AudioKind::TrueHd: return byBoxOnly(StreamClass::Audio, 0xB0, 8);
-  }
-  return {};
+// The rule for an id of a kind: its class's run of ids is the kind's slotted
+// ids; ids of the kind in no slot (VC-1 beyond the boxes) are not renumbered.
+Kind rebuildKind(const StreamKindRow* row, std::uint8_t id) {
+  if (row == nullptr) return {};
+  // MPEG audio has no slots: C0-CF is one run of 32, D0-DF runs of 8.
+  if (row->kind == StreamKind::MpegAudio)
+    return id <= 0xCF ? renumbered(StreamClass::Audio, 0xC0, 32, false)
+                      : renumbered(StreamClass::Audio, id & 0xF8, 8, false);
+  if (slotIn(*row, id) < 0) return {};
+  return {true, id <= row->renumberedUpTo, row->streamClass, row->first, row->slotCount, true};
 }
-
-Kind streamKind(std::uint8_t id) {
-  if (isMpegVideoId(id)) return renumbered(StreamClass::Video, id & 0xFE, 2);  // MPEG-2, H.264
-  if (!isMpegAudioId(id)) return {};
-  return id <= 0xCF ? renumbered(StreamClass::Audio, 0xC0, 32, false) : renumbered(StreamClass::Audio, id & 0xF8, 8, false);
-}
-
-constexpr Kind kVc1 = renumbered(StreamClass::Video, kVc1ExtensionFirst, 2);
 
 // The ids of one id space, what became of them, and which of them the scans
 // left out.
@@ -98,36 +80,25 @@ struct IdSpace {
 };
 
 
-// The kind of a stream as the log names it.
+// The kind of a stream of either id space (stream ids and VC-1's
+// extensions share one) as the log names it.
+const StreamKindRow* rowOf(std::uint8_t id, bool substream) {
+  if (substream) return kindOf(IdField::Substream, id);
+  const StreamKindRow* row = kindOf(IdField::StreamId, id);
+  return row != nullptr ? row : kindOf(IdField::Extension, id);
+}
+
 std::string kindWord(std::uint8_t id, bool substream) {
-  if (!substream) {
-    if (isMpegVideoId(id)) return isH264Id(id) ? "H.264 video" : "MPEG-2 video";
-    if (isMpegAudioId(id)) return "MPEG audio";
-    return "VC-1 video";
-  }
-  if (isSubpictureId(id)) return "Subpicture";
-  switch (audioKindOf(id).value_or(AudioKind::Lpcm)) {
-    case AudioKind::DolbyDigital: return "Dolby Digital";
-    case AudioKind::Dts: return "DTS";
-    case AudioKind::DolbyDigitalPlus: return "Dolby Digital Plus";
-    case AudioKind::TrueHd: return "Dolby TrueHD";
-    case AudioKind::Lpcm: return "LPCM";
-  }
-  return "LPCM";
+  if (const StreamKindRow* row = rowOf(id, substream)) return row->logName;
+  return kindRow(substream ? StreamKind::Lpcm : StreamKind::Vc1Video).logName;
 }
 
 // Where a stream of this id lands when the rebuilt file is read: the box
 // slot of its class (subpictures 16-31 have a slot but no box), or none.
 std::optional<StreamSlot> outputSlotOf(std::uint8_t id, bool substream) {
-  if (!substream) {
-    if (isMpegVideoId(id)) return StreamSlot{StreamClass::Video, id & 1};
-    if (isVc1Extension(id)) return StreamSlot{StreamClass::Video, id - kVc1ExtensionFirst};
-    return std::nullopt;
-  }
-  if (isSubpictureId(id)) return StreamSlot{StreamClass::Subpicture, subpictureSlotOf(id)};
-  if (const std::optional<AudioKind> kind = audioKindOf(id))
-    return StreamSlot{StreamClass::Audio, audioSlotOf(*kind, id)};
-  return std::nullopt;
+  const StreamKindRow* row = rowOf(id, substream);
+  if (row == nullptr || slotIn(*row, id) < 0) return std::nullopt;
+  return StreamSlot{row->streamClass, slotIn(*row, id)};
 }
 
 const char* classWord(StreamClass c) {
@@ -348,7 +319,7 @@ PackResult PackRebuilder::pack(std::uint8_t* p, std::size_t length) {
 // One packet of the pack, `room` bytes to its end or the pack's.
 PackResult PackRebuilder::packet(std::uint8_t* p, std::size_t room) {
   const std::uint8_t sid = p[kStreamIdAt];
-  if (sid != kPrivateStream1Id && sid != kExtendedStreamIdId) return settle(p[kStreamIdAt], streamKind(sid), streams());
+  if (sid != kPrivateStream1Id && sid != kExtendedStreamIdId) return settle(p[kStreamIdAt], rebuildKind(kindOf(IdField::StreamId, sid), sid), streams());
   // A header cut short by the end of the file: no id to read.
   if (room <= kHeaderLengthAt) return PackResult::Keep;
   // Offsets read from the pack's own bytes must stay inside the packet
@@ -374,11 +345,11 @@ PackResult PackRebuilder::packet(std::uint8_t* p, std::size_t room) {
     if (at >= headerEnd) return PackResult::Keep;
     // Other extensions have no renumbering rule; one that Read EVO left out
     // (a VC-1 stream no box holds) is dropped.
-    return settle(p[at], isVc1Extension(p[at]) ? kVc1 : Kind{}, streams());
+    return settle(p[at], rebuildKind(kindOf(IdField::Extension, p[at]), p[at]), streams());
   }
   const std::size_t at = headerEnd;  // the substream id: the first payload byte
   if (at >= packetEnd) return PackResult::Keep;
-  return settle(p[at], substreamKind(p[at]), substreams());
+  return settle(p[at], rebuildKind(kindOf(IdField::Substream, p[at]), p[at]), substreams());
 }
 
 }  // namespace
