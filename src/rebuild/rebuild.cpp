@@ -281,8 +281,11 @@ PackResult PackRebuilder::pack(std::uint8_t* p, std::size_t length) {
   std::size_t at = kPackHeaderSize + (length >= kPackHeaderSize ? (p[kPackHeaderSize - 1] & 0x07) : 0);
   bool kept = false;
   bool changed = false;
-  // Where the packets left out begin; made padding only if the pack stays.
-  std::array<std::uint16_t, kPackSize / 6> dropped;
+  // Where the packets left out stand; made padding only if the pack stays.
+  struct Span {
+    std::uint16_t begin, end;
+  };
+  std::array<Span, kPackSize / 6> dropped;
   std::size_t drops = 0;
   while (at + kPacketLengthAt + 2 <= length && p[at] == 0x00 && p[at + 1] == 0x00 && p[at + 2] == 0x01) {
     const std::uint8_t sid = p[at + kStreamIdAt];
@@ -298,7 +301,7 @@ PackResult PackRebuilder::pack(std::uint8_t* p, std::size_t length) {
     } else if (sid != kPaddingStreamId) {
       const PackResult result = packet(p + at, end - at);
       if (result == PackResult::Drop) {
-        dropped[drops++] = static_cast<std::uint16_t>(at);
+        dropped[drops++] = {static_cast<std::uint16_t>(at), static_cast<std::uint16_t>(end)};
       } else {
         kept = true;
         if (result == PackResult::Changed) changed = true;
@@ -308,11 +311,7 @@ PackResult PackRebuilder::pack(std::uint8_t* p, std::size_t length) {
   }
   if (drops == 0) return changed ? PackResult::Changed : PackResult::Keep;
   if (!kept) return PackResult::Drop;
-  for (std::size_t k = 0; k < drops; ++k) {
-    std::uint8_t* const packet = p + dropped[k];
-    const std::size_t declared = kPacketLengthAt + 2 + (packet[kPacketLengthAt] << 8 | packet[kPacketLengthAt + 1]);
-    makePadding(packet, std::min<std::size_t>(declared, length - dropped[k]));
-  }
+  for (std::size_t k = 0; k < drops; ++k) makePadding(p + dropped[k].begin, dropped[k].end - dropped[k].begin);
   return PackResult::Changed;
 }
 
