@@ -18,12 +18,7 @@ std::vector<ControlId> TfMain::runGuard() {
 }
 
 std::string TfMain::outputFileName(ControlId box, const std::string& workdir) const {
-  const StreamClass streamClass = boxSlot(box).streamClass;
-  const ControlId extBox = streamClass == StreamClass::Video   ? ControlId::eVideoExt
-                           : streamClass == StreamClass::Audio ? ControlId::eAudioExt
-                                                               : ControlId::eSubExt;
-  return demuxFileName(outputFolder(workdir, files_.EvoFolder), files_.OutputBaseName, window_.caption(box),
-                       window_.text(extBox));
+  return outputName(streams_[boxSlot(box)], outputNaming(workdir));
 }
 
 void TfMain::writingRun(const std::function<Outcome(RunReport&)>& command) {
@@ -41,28 +36,14 @@ void TfMain::writingRun(const std::function<Outcome(RunReport&)>& command) {
 
 void TfMain::bDemuxClick() {
   writingRun([this](RunReport& report) {
-    const std::string workdir = window_.text(ControlId::eWorkdir);
-    const Continuation second = continuationSetUp();
-    StreamSelection selection;
-    for (ControlId box : outputBoxes())
-      if (window_.checked(box)) selection.choose(boxSlot(box), outputFileName(box, workdir));
-    return demuxStreams(scan_, runInput(second), scanOptions(), selection, report);
+    const RunSetUp setUp = setUpRun();
+    return demuxStreams(scan_, setUp.input, setUp.options, selectionOf(streams_, &setUp.naming), report);
   });
 }
 
 void TfMain::bMkvClick() {
   writingRun([this](RunReport& report) {
-    const std::string workdir = window_.text(ControlId::eWorkdir);
-    const Continuation second = continuationSetUp();
-    MkvRequest request;
-    request.input = runInput(second);
-    request.folder = outputFolder(workdir, files_.EvoFolder);
-    request.baseName = files_.OutputBaseName;
-    // The stream files go in the run's temporary folder, under Demux's names.
-    for (ControlId box : outputBoxes())
-      if (window_.checked(box)) request.selection.choose(boxSlot(box), namePart(outputFileName(box, workdir)));
-    request.title = playlistTitle_;
-    request.options = scanOptions();
+    MkvRequest request = mkvRequest(setUpRun(), streams_, playlistTitle_);
     request.mkvmerge = window_.text(ControlId::eMkvmerge);
     return makeMkv(scan_, request, report);
   });

@@ -15,8 +15,8 @@ void TfMain::bCheckClick() {
   // The boxes no longer show the playlist's names, nor will an MKV.
   playlistTitle_ = XplTitle();
   window_.showPage(0);
-  const Continuation second = continuationSetUp();
-  readEvo(scan_, runInput(second), scanOptions(), report_).rethrowFailure();
+  const RunSetUp setUp = setUpRun();
+  readEvo(scan_, setUp.input, setUp.options, report_).rethrowFailure();
   Fillcbs();
   window_.setEnabled(ControlId::bCheck, true);
   cbVideoClick();

@@ -39,32 +39,36 @@ std::string rebuildFileName(const std::string& folder, const std::string& baseNa
   return folder + safeNamePart(baseName) + ".rebuilt.EVO";
 }
 
-void TfMain::Resetcbs() {
-  const auto reset = [&](ControlId box) {
-    window_.setEnabled(box, false);
-    window_.setCaption(box, emptyCaption(boxSlot(box).streamClass));
-    window_.setChecked(box, false);
-  };
-  for (int n = 0; n < 8; ++n) reset(videoBox(n));
-  for (ControlId box : outputBoxes())
-    if (boxSlot(box).streamClass != StreamClass::Video) reset(box);
+void TfMain::showStreams() {
+  // Video boxes past the two outputs never hold a stream.
+  for (int n = kVideoOutputs; n < 8; ++n) {
+    window_.setEnabled(videoBox(n), false);
+    window_.setCaption(videoBox(n), emptyCaption(StreamClass::Video));
+    window_.setChecked(videoBox(n), false);
+  }
+  for (const StreamEntry& entry : streams_.entries()) {
+    const ControlId box = streamBox(entry.slot);
+    window_.setEnabled(box, entry.found);
+    window_.setCaption(box, entry.caption);
+    window_.setChecked(box, entry.chosen);
+    // The playlist's label is also the hint of an audio or subtitle box.
+    if (!entry.label.empty() && entry.slot.streamClass != StreamClass::Video) window_.setHint(box, entry.label);
+  }
   cbVideoClick();
 }
 
+void TfMain::Resetcbs() {
+  streams_.reset();
+  showStreams();
+}
+
 void TfMain::Fillcbs() {
-  for (ControlId box : outputBoxes()) {
-    const StreamSlot s = boxSlot(box);
-    const bool present = scan_.slotId(s) >= 0;
-    window_.setEnabled(box, present);
-    if (present) window_.setCaption(box, foundCaption(scan_, s));
-    setBox(box, present);
-  }
+  streams_.fillFromScan(scan_);
+  showStreams();
 }
 
 void TfMain::cbVideoClick() {
-  bool any = false;
-  for (int n = static_cast<int>(ControlId::cbVideo0); n < kControlCount && !any; ++n)
-    any = window_.checked(static_cast<ControlId>(n));
+  const bool any = streams_.anyChosen();
   window_.setEnabled(ControlId::bDemux, any);
   window_.setEnabled(ControlId::bMkv, any);
   std::string ext = extensionOf(window_.text(ControlId::eEVOfile));

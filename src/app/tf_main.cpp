@@ -4,9 +4,10 @@
 #include <cctype>
 #include <exception>
 
-#include "engine/file_names.h"
-#include "engine/file_io.h"
 #include "app/settings.h"
+#include "app/stream_lists.h"
+#include "engine/file_io.h"
+#include "engine/file_names.h"
 
 namespace tarnwick {
 
@@ -82,13 +83,11 @@ void TfMain::bCancelClick() {
 
 void TfMain::bClearClick() { window_.clearLog(); }
 
+// Only a box that holds a stream can be ticked; the box shows the table.
 void TfMain::toggleBox(ControlId box, bool ticked) {
-  if (busy_ || !isStreamBox(box) || !window_.enabled(box)) return;
-  setBox(box, ticked);
-}
-
-void TfMain::setBox(ControlId box, bool ticked) {
-  if (window_.checked(box) == ticked) return;
+  if (busy_ || !isStreamBox(box)) return;
+  const StreamSlot s = boxSlot(box);
+  if (!isOutputSlot(s) || streams_[s].chosen == ticked || !streams_.choose(s, ticked)) return;
   window_.setChecked(box, ticked);
   cbVideoClick();
 }
@@ -96,53 +95,38 @@ void TfMain::setBox(ControlId box, bool ticked) {
 void TfMain::EVOadj() {
   const std::string path = window_.text(ControlId::eEVOfile);
   window_.setEnabled(ControlId::bCheck, !path.empty());
-  files_.EvoFileName = namePart(path);
-  files_.OutputBaseName = CutExt(files_.EvoFileName);
-  files_.EvoFolder = folderPart(path);
-  window_.setText(ControlId::eXPLfile, "VPLST000.XPL");
-  const std::string discFolder = std::string("HVDVD_TS") + kSeparator;
-  if (files_.EvoFolder.ends_with(discFolder)) {
-    files_.XplFolder = files_.EvoFolder.substr(0, files_.EvoFolder.size() - discFolder.size()) + "ADV_OBJ" + kSeparator;
-    files_.XplFileName = "VPLST000.XPL";
-    window_.setText(ControlId::eXPLfile, files_.XplFolder + files_.XplFileName);
-  }
+  const bool onDisc = chooseEvo(files_, path);
+  window_.setText(ControlId::eXPLfile, onDisc ? files_.XplFolder + files_.XplFileName : "VPLST000.XPL");
   window_.setEnabled(ControlId::bReadXPL, !files_.XplFileName.empty());
 }
 
 void TfMain::XPLadj() {
-  const std::string path = window_.text(ControlId::eXPLfile);
-  files_.XplFileName = namePart(path);
-  files_.XplFolder = folderPart(path);
+  choosePlaylist(files_, window_.text(ControlId::eXPLfile));
   window_.setEnabled(ControlId::bReadXPL, !files_.XplFileName.empty());
-  const std::string playlistFolder = std::string("ADV_OBJ") + kSeparator;
-  if (files_.XplFolder.ends_with(playlistFolder))
-    files_.EvoFolder =
-        files_.XplFolder.substr(0, files_.XplFolder.size() - playlistFolder.size()) + "HVDVD_TS" + kSeparator;
 }
 
-Continuation TfMain::continuationSetUp() {
-  Continuation result;
-  files_.OutputBaseName = CutExt(files_.EvoFileName);
-  if (window_.checked(ControlId::cbContinue)) {
-    result.secondPath = getsecond(window_.text(ControlId::eEVOfile));
-    result.hasSecond = !result.secondPath.empty();
-    if (result.hasSecond) files_.OutputBaseName += "_" + CutExt(namePart(result.secondPath));
-  }
-  return result;
+RunChoices TfMain::runChoices() const {
+  RunChoices choices;
+  choices.evoPath = window_.text(ControlId::eEVOfile);
+  choices.xplPath = window_.text(ControlId::eXPLfile);
+  choices.goOn = window_.checked(ControlId::cbContinue);
+  choices.workdir = window_.text(ControlId::eWorkdir);
+  choices.options.countFrames = window_.checked(ControlId::cbCountFr);
+  choices.options.details = window_.checked(ControlId::cbDetails);
+  choices.options.fastCheck = window_.checked(ControlId::cbFastCheck);
+  choices.options.pgs = window_.checked(ControlId::cbPgs);
+  choices.videoExt = window_.text(ControlId::eVideoExt);
+  choices.audioExt = window_.text(ControlId::eAudioExt);
+  choices.subExt = window_.text(ControlId::eSubExt);
+  return choices;
 }
 
-ScanOptions TfMain::scanOptions() const {
-  ScanOptions options;
-  options.countFrames = window_.checked(ControlId::cbCountFr);
-  options.details = window_.checked(ControlId::cbDetails);
-  options.fastCheck = window_.checked(ControlId::cbFastCheck);
-  options.pgs = window_.checked(ControlId::cbPgs);
-  return options;
-}
+RunSetUp TfMain::setUpRun() { return tarnwick::setUpRun(runChoices(), files_); }
 
-RunInput TfMain::runInput(const Continuation& second) const {
-  return {window_.text(ControlId::eEVOfile), second.hasSecond ? second.secondPath : std::string(),
-          window_.text(ControlId::eXPLfile)};
+OutputNaming TfMain::outputNaming(const std::string& workdir) const {
+  RunChoices choices = runChoices();
+  return {outputFolder(workdir, files_.EvoFolder), files_.OutputBaseName, choices.videoExt, choices.audioExt,
+          choices.subExt};
 }
 
 }  // namespace tarnwick

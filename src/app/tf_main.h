@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "app/file_selection.h"
+#include "app/run_setup.h"
+#include "app/stream_table.h"
 #include "app/window.h"
 #include "app/window_report.h"
 #include "engine/run_request.h"
@@ -17,12 +19,6 @@ namespace tarnwick {
 
 class SettingsHost;
 
-// Result of the continuation set-up shared by Read EVO, Demux and Rebuild.
-struct Continuation {
-  bool hasSecond = false;
-  std::string secondPath;
-};
-
 class TfMain {
  public:
   explicit TfMain(Window& window);
@@ -32,6 +28,9 @@ class TfMain {
   const ScanState& scan() const { return scan_; }
   // What the latest Read XPL found of the title that plays the EVO.
   const XplTitle& playlistTitle() const { return playlistTitle_; }
+  // The streams the reads found and the user's choice among them; the
+  // stream boxes show it.
+  const StreamTable& streams() const { return streams_; }
   FileSelection& files() { return files_; }
   const FileSelection& files() const { return files_; }
   // A command is running: other commands, file choices and the stream
@@ -76,7 +75,6 @@ class TfMain {
   void Fillcbs();
   void cbVideoClick();
 
-  Continuation continuationSetUp();
   // The output file of a stream box, from the output folder text.
   std::string outputFileName(ControlId box, const std::string& workdir) const;
 
@@ -89,15 +87,18 @@ class TfMain {
   // and the Status page shown while `command` runs; the buttons come back
   // when it is done, a failure is raised.
   void writingRun(const std::function<Outcome(RunReport&)>& command);
-  // The Options page's scan options and the run's input files, as the
-  // command takes them when it starts.
-  ScanOptions scanOptions() const;
-  RunInput runInput(const Continuation& second) const;
-  void setBox(ControlId box, bool ticked);
+  // The files, options and output folder as the controls hold them when a
+  // command starts, set up for the run.
+  RunChoices runChoices() const;
+  RunSetUp setUpRun();
+  OutputNaming outputNaming(const std::string& workdir) const;
+  // The stream boxes drawn from the table.
+  void showStreams();
 
   Window& window_;
   ScanState scan_;
   FileSelection files_;
+  StreamTable streams_;
   XplAttributeTables xplTables_;
   XplTitle playlistTitle_;
   // What the commands report through, to the window; it keeps Cancel.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "app/model_window.h"
 #include "app/tf_main.h"
@@ -193,8 +194,7 @@ TEST_F(CommandsTest, OutputFolderSpellingsAndDefault) {
   EXPECT_EQ(main.outputFileName(audioBox(0), ""),
             (dir.path() / "HVDVD_TS" / "FEATURE_1_FEATURE_2.DD+.stream.00.mpa").string());
   window.setText(ControlId::eAudioExt, "ac3");
-  window.setCaption(audioBox(0), "../English");
-  EXPECT_EQ(main.outputFileName(audioBox(0), outDir), outDir + "/FEATURE_1_FEATURE_2.__English.ac3");
+  EXPECT_EQ(main.outputFileName(audioBox(0), outDir), outDir + "/FEATURE_1_FEATURE_2.DD+.stream.00.ac3");
 }
 
 TEST_F(CommandsTest, DemuxIntoAMissingFolder) {
@@ -296,12 +296,23 @@ TEST_F(CommandsTest, TwoStreamsNeverShareAnOutput) {
   main.bCheckClick();
   window.setText(ControlId::eWorkdir, (dir.path() / "out").string());
   window.setText(ControlId::eSubExt, "mpa");
-  window.setCaption(subBox(1), "DD+.stream.00");  // as a playlist might name two tracks alike
+  // A playlist whose texts make an audio and a subtitle track's names alike.
+  fs::create_directories(dir.path() / "ADV_OBJ");
+  std::ofstream((dir.path() / "ADV_OBJ" / "VPLST000.XPL").string(), std::ios::binary)
+      << "<Playlist>\n<AudioAttributeItem index=\"1\" codec=\"X\"/>\n"
+         "<SubpictureAttributeItem index=\"1\" codec=\"X.stream.00.Y\"/>\n"
+         "<Title displayName=\"t\">\n<PrimaryAudioVideoClip src=\"FEATURE_1.MAP\">\n"
+         "<Audio streamNumber=\"1\" mediaAttr=\"1\" description=\"Y.stream.01.Z\"/>\n"
+         "<Subtitle streamNumber=\"2\" mediaAttr=\"1\" description=\"Z\"/>\n"
+         "</PrimaryAudioVideoClip>\n</Title>\n</Playlist>\n";
+  main.bReadXPLClick();
+  ASSERT_EQ(window.caption(subBox(1)), "X.stream.00.Y.stream.01.Z");
+  ASSERT_EQ(window.caption(audioBox(0)), window.caption(subBox(1)));
   try {
     main.bDemuxClick();
     FAIL() << "two streams were written into one file";
   } catch (const FileError& error) {
-    EXPECT_THAT(error.what(), HasSubstr("Cannot create file \"" + out("FEATURE_1_FEATURE_2.DD+.stream.00.mpa")));
+    EXPECT_THAT(error.what(), HasSubstr("Cannot create file \"" + out("FEATURE_1_FEATURE_2.X.stream.00.Y.stream.01.Z.mpa")));
   }
   EXPECT_FALSE(main.scan().audioOutputs[0].has_value());
 }

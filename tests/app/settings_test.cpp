@@ -6,10 +6,13 @@
 #include <bit>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <string>
 
 #include "app/model_window.h"
 #include "app/settings.h"
 #include "app/tf_main.h"
+#include "support/temp_dir.h"
 
 namespace tarnwick::test {
 namespace {
@@ -83,11 +86,22 @@ TEST_F(SettingsTest, LoadedOnceAtFirstActivation) {
   EXPECT_FALSE(window.checked(ControlId::cbDetails));
   EXPECT_EQ(window.caption(videoBox(0)), "No video stream");
   window.setChecked(ControlId::cbDetails, true);
-  window.setEnabled(audioBox(3), true);
-  main.toggleBox(audioBox(3), true);
+  // A playlist's track gives audio box 3 a stream; the user unticks it.
+  const TempDir dir;
+  const std::string xpl = (dir.path() / "VPLST000.XPL").string();
+  std::ofstream(xpl, std::ios::binary) << "<Playlist>\n<AudioAttributeItem index=\"1\" codec=\"DD\"/>\n"
+                                          "<Title displayName=\"t\">\n<PrimaryAudioVideoClip src=\"FEATURE_1.MAP\">\n"
+                                          "<Audio streamNumber=\"4\" mediaAttr=\"1\" description=\"x\"/>\n"
+                                          "</PrimaryAudioVideoClip>\n</Title>\n</Playlist>\n";
+  main.WMDropFiles({(dir.path() / "FEATURE_1.EVO").string()});
+  main.WMDropFiles({xpl});
+  main.bReadXPLClick();
+  ASSERT_TRUE(window.checked(audioBox(3)));
+  main.toggleBox(audioBox(3), false);
   main.FormActivate();
   EXPECT_TRUE(window.checked(ControlId::cbDetails));
-  EXPECT_TRUE(window.checked(audioBox(3)));
+  EXPECT_TRUE(window.enabled(audioBox(3)));
+  EXPECT_FALSE(window.checked(audioBox(3)));
   EXPECT_EQ(host.applied, 1);
 }
 

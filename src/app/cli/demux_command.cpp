@@ -9,8 +9,9 @@ namespace tarnwick::cli {
 int runDemux(const Options& o) {
   Session session(o);
   if (const std::optional<int> status = chooseStreams(session, o, "demux")) return *status;
-  const Outcome outcome = demuxStreams(session.scan(), session.runInput(), session.scanOptions(),
-                                       session.selection(true), session.report());
+  const RunSetUp& setUp = session.setUp();
+  const Outcome outcome = demuxStreams(session.scan(), setUp.input, setUp.options,
+                                       selectionOf(session.streams(), &setUp.naming), session.report());
   return afterCommand(session, outcome, o);
 }
 

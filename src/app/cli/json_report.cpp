@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <optional>
 
-#include "app/cli/box_names.h"
-#include "app/window.h"
 #include "engine/demux_run.h"
 #include "engine/utf8.h"
 #include "playlist/chapters.h"
@@ -80,7 +78,7 @@ std::string jsonString(std::string_view text) {
 }
 
 std::string jsonReport(const ReportFile& file, const ScanState& scan,
-                       const std::array<std::string, kOutputCount>& captions) {
+                       const StreamTable& streams) {
   const std::optional<std::uint32_t> reference = referencePts(scan);
   std::string out = "{\n";
   out += "  \"file\": " + jsonString(file.path) + ",\n";
@@ -98,8 +96,8 @@ std::string jsonReport(const ReportFile& file, const ScanState& scan,
     out += first ? "\n" : ",\n";
     first = false;
     out += "    {\n";
-    out += "      \"box\": " + jsonString(boxName(streamBox(slot))) + ",\n";
-    out += "      \"caption\": " + jsonString(captions[static_cast<std::size_t>(k)]) + ",\n";
+    out += "      \"box\": " + jsonString(entryName(slot)) + ",\n";
+    out += "      \"caption\": " + jsonString(streams[slot].caption) + ",\n";
     out += "      \"streamId\": " + std::to_string(stream.id) + ",\n";
     out += "      \"kind\": " + jsonString(stream.kind) + ",\n";
     out += "      \"firstPts\": " + numberOrNull(pts) + ",\n";
@@ -148,9 +146,8 @@ std::string jsonPlaylist(const std::string& xplPath, const std::string& evoPath,
     const bool video = track.streamClass == StreamClass::Video;
     const bool audio = track.streamClass == StreamClass::Audio;
     // Only video track 1 has a box; other video tracks are listed only.
-    const std::string box = video ? (track.number == 1 ? jsonString(boxName(videoBox(0))) : "null")
-                            : audio ? jsonString(boxName(audioBox(track.number - 1)))
-                                    : jsonString(boxName(subBox(track.number - 1)));
+    const std::optional<StreamSlot> slot = trackSlot(track);
+    const std::string box = slot ? jsonString(entryName(*slot)) : "null";
     out += i == 0 ? "\n" : ",\n";
     out += "    {\"kind\": " + jsonString(video ? "video" : audio ? "audio" : "subtitle") +
            ", \"number\": " + std::to_string(track.number) + ", \"box\": " + box +

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/stream_table.h"
 #include "engine/scan_state.h"
 #include "playlist/xpl_reader.h"
 
@@ -23,10 +24,9 @@ struct ReportFile {
 // UTF-8 become U+FFFD so that the output stays valid JSON.
 std::string jsonString(std::string_view text);
 
-// The report of the latest read, from the state it left and the captions
-// of the stream boxes (by output, see outputSlot).
-std::string jsonReport(const ReportFile& file, const ScanState& scan,
-                       const std::array<std::string, kOutputCount>& captions);
+// The report of the latest read, from the state it left and the stream
+// table's captions.
+std::string jsonReport(const ReportFile& file, const ScanState& scan, const StreamTable& streams);
 
 // The report of a Read XPL: the title that plays the EVO, its tracks with
 // the labels they gave the boxes, and its chapters with their start in ms.

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/box_names.h"
+#include "app/stream_table.h"
 #include "app/cli/session.h"
 
 #ifdef _WIN32
@@ -31,7 +31,7 @@ std::string checkExtension(const std::string& ext) {
 }
 
 std::string checkBox(const std::string& name) {
-  return parseBoxName(name) ? "" : "unknown stream box \"" + name + "\" (video0, video1, audio00..audio15, sub00..sub15)";
+  return parseEntryName(name) ? "" : "unknown stream box \"" + name + "\" (video0, video1, audio00..audio15, sub00..sub15)";
 }
 
 void addWindowOptions(CLI::App& command, Options& o) {

@@ -19,10 +19,7 @@ int runRead(const Options& o) {
     file.path = o.input;
     file.size = InputFile(o.input).size();
     if (!o.noContinue && !session.scan().CancelRequested()) file.secondPath = getsecond(o.input);
-    std::array<std::string, kOutputCount> captions;
-    for (int k = 0; k < kOutputCount; ++k)
-      captions[static_cast<std::size_t>(k)] = session.boxes()[static_cast<std::size_t>(k)].caption;
-    std::fputs(jsonReport(file, session.scan(), captions).c_str(), stdout);
+    std::fputs(jsonReport(file, session.scan(), session.streams()).c_str(), stdout);
   }
   return kExitDone;
 }

@@ -5,7 +5,6 @@
 #include <cctype>
 
 #include "app/cli/session.h"
-#include "app/stream_lists.h"
 #include "engine/file_names.h"
 #include "rebuild/rebuild.h"
 
@@ -18,8 +17,9 @@ int runRebuild(const Options& o) {
   if (ext != ".EVO") throw UsageError("rebuild: the input must be an .EVO file: " + o.input);
   Session session(o);
   if (const std::optional<int> status = chooseStreams(session, o, "rebuild")) return *status;
-  const Outcome outcome = rebuildEvo(session.scan(), session.runInput(), session.selection(false),
-                                     rebuildFileName(session.outputFolder(), session.baseName()), session.report());
+  const RunSetUp& setUp = session.setUp();
+  const Outcome outcome = rebuildEvo(session.scan(), setUp.input, selectionOf(session.streams(), nullptr),
+                                     rebuildOutput(setUp), session.report());
   return afterCommand(session, outcome, o);
 }
 

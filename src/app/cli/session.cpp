@@ -1,10 +1,7 @@
 #include "app/cli/session.h"
 
-#include <algorithm>
 #include <cstdio>
 
-#include "app/cli/box_names.h"
-#include "app/stream_lists.h"
 #include "engine/demux_run.h"
 #include "engine/file_io.h"
 #include "engine/file_names.h"
@@ -14,58 +11,39 @@ namespace tarnwick::cli {
 
 Session::Session(const Options& options) : options_(options), report_(processStreams()) {
   report_.setPrintLog(!options.json);
-  resetBoxes();
 }
 
-void Session::resetBoxes() {
-  for (int k = 0; k < kOutputCount; ++k) boxes_[static_cast<std::size_t>(k)] = {false, false, emptyCaption(outputSlot(k).streamClass)};
-}
-
-void Session::chooseEvo(const std::string& path) {
-  evoFolder_ = folderPart(path);
-  baseName_ = CutExt(namePart(path));
-}
-
-void Session::choosePlaylist(const std::string& path) {
-  xplFileName_ = namePart(path);
-  const std::string xplFolder = folderPart(path);
-  const std::string playlistFolder = std::string("ADV_OBJ") + kSeparator;
-  if (xplFolder.ends_with(playlistFolder))
-    evoFolder_ = xplFolder.substr(0, xplFolder.size() - playlistFolder.size()) + "HVDVD_TS" + kSeparator;
-}
-
-void Session::continuationSetUp() {
-  baseName_ = CutExt(namePart(options_.input));
-  secondPath_ = options_.noContinue ? std::string() : getsecond(options_.input);
-  if (!secondPath_.empty()) baseName_ += "_" + CutExt(namePart(secondPath_));
+RunChoices Session::runChoices() const {
+  RunChoices choices;
+  choices.evoPath = options_.input;
+  choices.xplPath = options_.xpl;
+  choices.goOn = !options_.noContinue;
+  choices.workdir = options_.output;
+  choices.options.countFrames = !options_.noCountFrames;
+  choices.options.details = !options_.noDetails;
+  choices.options.fastCheck = !options_.noFastCheck;
+  choices.options.pgs = options_.pgs;
+  choices.videoExt = options_.videoExt;
+  choices.audioExt = options_.audioExt;
+  choices.subExt = options_.subExt;
+  return choices;
 }
 
 bool Session::readEvo() {
-  continuationSetUp();
-  const Outcome outcome = tarnwick::readEvo(scan_, runInput(), scanOptions(), report_);
+  setUp_ = setUpRun(runChoices(), files_);
+  const Outcome outcome = tarnwick::readEvo(scan_, setUp_.input, setUp_.options, report_);
   outcome.rethrowFailure();
-  for (int k = 0; k < kOutputCount; ++k) {
-    const StreamSlot s = outputSlot(k);
-    StreamBox& box = boxes_[static_cast<std::size_t>(k)];
-    box.enabled = box.ticked = scan_.slotId(s) >= 0;
-    if (box.enabled) box.caption = foundCaption(scan_, s);
-  }
+  streams_.fillFromScan(scan_);
   return outcome.isDone();
 }
 
 bool Session::readPlaylist(XplResult* resultOut) {
-  XplRequest request;
-  request.path = options_.xpl;
-  request.xplFileName = xplFileName_;
-  request.baseName = baseName_;
-  request.firstBaseName = CutExt(namePart(options_.input));
-  resetBoxes();
+  const XplRequest request = playlistRequest(files_, options_.xpl);
+  streams_.reset();
   title_ = XplTitle();
   XplResult result = readXpl(request, scan_, tables_, report_);
   result.outcome.rethrowFailure();
-  for (const XplTrack& track : result.title.tracks)
-    if (const std::optional<StreamSlot> slot = trackSlot(track))
-      boxes_[static_cast<std::size_t>(outputIndex(*slot))] = {true, true, track.label};
+  streams_.fillFromPlaylist(result.title);
   title_ = result.title;
   if (resultOut != nullptr) *resultOut = std::move(result);
   return true;
@@ -73,47 +51,15 @@ bool Session::readPlaylist(XplResult* resultOut) {
 
 void Session::selectStreams() {
   if (!options_.streamsGiven) return;
-  std::vector<int> chosen;
+  std::vector<StreamSlot> chosen;
   for (const std::string& name : options_.streams) {
-    const int k = outputIndex(boxSlot(*parseBoxName(name)));
-    if (!boxes_[static_cast<std::size_t>(k)].enabled)
-      throw UsageError("--streams: the read found no stream for box " + name);
-    chosen.push_back(k);
+    const std::optional<StreamSlot> slot = parseEntryName(name);
+    if (!slot)
+      throw UsageError("--streams: unknown stream box \"" + name + "\" (video0, video1, audio00..audio15, sub00..sub15)");
+    if (!streams_[*slot].found) throw UsageError("--streams: the read found no stream for box " + name);
+    chosen.push_back(*slot);
   }
-  for (int k = 0; k < kOutputCount; ++k) {
-    StreamBox& box = boxes_[static_cast<std::size_t>(k)];
-    if (box.enabled) box.ticked = std::find(chosen.begin(), chosen.end(), k) != chosen.end();
-  }
-}
-
-bool Session::anyTicked() const {
-  return std::any_of(boxes_.begin(), boxes_.end(), [](const StreamBox& box) { return box.ticked; });
-}
-
-ScanOptions Session::scanOptions() const {
-  ScanOptions options;
-  options.countFrames = !options_.noCountFrames;
-  options.details = !options_.noDetails;
-  options.fastCheck = !options_.noFastCheck;
-  options.pgs = options_.pgs;
-  return options;
-}
-
-std::string Session::outputFolder() const { return tarnwick::outputFolder(options_.output, evoFolder_); }
-
-StreamSelection Session::selection(bool withOutputNames) const {
-  StreamSelection selection;
-  const std::string folder = outputFolder();
-  for (int k = 0; k < kOutputCount; ++k) {
-    const StreamBox& box = boxes_[static_cast<std::size_t>(k)];
-    if (!box.ticked) continue;
-    const StreamClass c = outputSlot(k).streamClass;
-    const std::string& ext = c == StreamClass::Video   ? options_.videoExt
-                             : c == StreamClass::Audio ? options_.audioExt
-                                                       : options_.subExt;
-    selection.choose(outputSlot(k), withOutputNames ? demuxFileName(folder, baseName_, box.caption, ext) : "");
-  }
-  return selection;
+  streams_.chooseOnly(chosen);
 }
 
 int stopped(Session& session) {
@@ -154,7 +100,7 @@ std::optional<int> chooseStreams(Session& session, const Options& o, const char*
     session.readPlaylist();
   }
   session.selectStreams();
-  if (session.anyTicked()) return std::nullopt;
+  if (session.streams().anyChosen()) return std::nullopt;
   session.report().endProgress();
   std::fprintf(stderr, "Nothing to %s: %s\n", verb,
                o.xpl.empty() ? "the read found no stream." : "the playlist lists no track of this EVO.");

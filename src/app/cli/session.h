@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "app/cli/console_report.h"
+#include "app/file_selection.h"
+#include "app/run_setup.h"
+#include "app/stream_table.h"
 #include "engine/run_request.h"
 #include "engine/scan_state.h"
 #include "playlist/xpl_reader.h"
@@ -49,55 +52,45 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A stream box of the window, as the command line keeps it.
-struct StreamBox {
-  bool enabled = false;
-  bool ticked = false;
-  std::string caption;
-};
-
 class Session {
  public:
   explicit Session(const Options& options);
 
   ConsoleReport& report() { return report_; }
   ScanState& scan() { return scan_; }
-  const std::array<StreamBox, kOutputCount>& boxes() const { return boxes_; }
+  const StreamTable& streams() const { return streams_; }
   const XplTitle& title() const { return title_; }
-  const std::string& baseName() const { return baseName_; }
-  const std::string& secondPath() const { return secondPath_; }
+  const std::string& baseName() const { return files_.OutputBaseName; }
+  // The run as the latest Read EVO set it up: its files, options and
+  // output names.
+  const RunSetUp& setUp() const { return setUp_; }
 
   // The EVO chosen as a drop chooses it; the playlist as Read XPL's box
   // takes it (a playlist in a disc's ADV_OBJ folder points the input's
   // folder at the disc's HVDVD_TS folder).
-  void chooseEvo(const std::string& path);
-  void choosePlaylist(const std::string& path);
+  void chooseEvo(const std::string& path) { tarnwick::chooseEvo(files_, path); }
+  void choosePlaylist(const std::string& path) { tarnwick::choosePlaylist(files_, path); }
 
-  // Read EVO and Read XPL; the boxes as each leaves them. A failure is
+  // Read EVO and Read XPL; the stream table as each leaves it. A failure is
   // raised; false when the command stopped before it was done.
   bool readEvo();
   bool readPlaylist(XplResult* result = nullptr);
 
-  // --streams: unticks every box not named; a named box must hold a stream.
+  // --streams: the named entries chosen, no other; a named entry must hold
+  // a stream.
   void selectStreams();
-  bool anyTicked() const;
-  StreamSelection selection(bool withOutputNames) const;
-  RunInput runInput() const { return {options_.input, secondPath_, options_.xpl}; }
-  ScanOptions scanOptions() const;
-  std::string outputFolder() const;
 
  private:
-  // The base name of the outputs and the second file of a split feature.
-  void continuationSetUp();
-  void resetBoxes();
+  RunChoices runChoices() const;
 
   const Options& options_;
   ConsoleReport report_;
   ScanState scan_;
   XplAttributeTables tables_;
-  std::array<StreamBox, kOutputCount> boxes_;
+  FileSelection files_;
+  StreamTable streams_;
+  RunSetUp setUp_;
   XplTitle title_;
-  std::string evoFolder_, xplFileName_, baseName_, secondPath_;
 };
 
 // "Stopped before done" as the command line reports it; an interrupt's exit

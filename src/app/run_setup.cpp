@@ -1,0 +1,43 @@
+#include "app/run_setup.h"
+
+#include "app/stream_lists.h"
+#include "engine/file_names.h"
+
+namespace tarnwick {
+
+RunSetUp setUpRun(const RunChoices& choices, FileSelection& files) {
+  const Continuation second = continuationOf(files, choices.evoPath, choices.goOn);
+  files.OutputBaseName = second.baseName;
+  RunSetUp setUp;
+  setUp.input = {choices.evoPath, second.secondPath, choices.xplPath};
+  setUp.options = choices.options;
+  setUp.naming = {outputFolder(choices.workdir, files.EvoFolder), files.OutputBaseName, choices.videoExt,
+                  choices.audioExt, choices.subExt};
+  return setUp;
+}
+
+XplRequest playlistRequest(const FileSelection& files, const std::string& path) {
+  XplRequest request;
+  request.path = path;
+  request.xplFileName = files.XplFileName;
+  request.baseName = files.OutputBaseName;
+  request.firstBaseName = CutExt(files.EvoFileName);
+  return request;
+}
+
+MkvRequest mkvRequest(const RunSetUp& setUp, const StreamTable& streams, const XplTitle& title) {
+  MkvRequest request;
+  request.input = setUp.input;
+  request.folder = setUp.naming.folder;
+  request.baseName = setUp.naming.baseName;
+  OutputNaming names = setUp.naming;
+  names.folder.clear();
+  request.selection = selectionOf(streams, &names);
+  request.title = title;
+  request.options = setUp.options;
+  return request;
+}
+
+std::string rebuildOutput(const RunSetUp& setUp) { return rebuildFileName(setUp.naming.folder, setUp.naming.baseName); }
+
+}  // namespace tarnwick
