@@ -30,21 +30,26 @@ std::string checkExtension(const std::string& ext) {
   return characters > 5 ? "at most 5 characters" : "";
 }
 
-std::string checkBox(const std::string& name) {
-  return parseEntryName(name) ? "" : "unknown stream box \"" + name + "\" (video0, video1, audio00..audio15, sub00..sub15)";
-}
 
 void addWindowOptions(CLI::App& command, Options& o) {
   command.add_option("EVO_FILE", o.input, "The EVO or VOB file")->required()->type_name("");
   command.add_option("-o,--output", o.output, "Output folder (default: the input file's folder)")->type_name("DIR");
   command
-      .add_option("--streams", o.streams,
+      .add_option("--streams", o.streamNames,
                   "After the read, keep ticked only these boxes, comma separated: video0,video1,"
                   "audio00..audio15,sub00..sub15 (default: all that the read ticked)")
       ->delimiter(',')
       ->type_name("LIST")
-      ->check(CLI::Validator(checkBox, ""))
-      ->each([&o](const std::string&) { o.streamsGiven = true; });
+      // Each name parses once, straight to its entry of the stream table.
+      ->check(CLI::Validator(
+          [&o](std::string& name) {
+            const std::optional<StreamSlot> slot = parseEntryName(name);
+            if (!slot) return "unknown stream box \"" + name + "\" (video0, video1, audio00..audio15, sub00..sub15)";
+            o.streams.push_back(*slot);
+            o.streamsGiven = true;
+            return std::string();
+          },
+          ""));
   command.add_flag("--no-continue", o.noContinue, "Untick \"Continue with second  EVO\"");
   command.add_flag("--no-fast-check", o.noFastCheck, "Untick \"Fast EVO checking\"");
   command.add_flag("--no-count-frames", o.noCountFrames, "Untick \"Count frames\"");

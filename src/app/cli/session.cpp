@@ -51,15 +51,9 @@ bool Session::readPlaylist(XplResult* resultOut) {
 
 void Session::selectStreams() {
   if (!options_.streamsGiven) return;
-  std::vector<StreamSlot> chosen;
-  for (const std::string& name : options_.streams) {
-    const std::optional<StreamSlot> slot = parseEntryName(name);
-    if (!slot)
-      throw UsageError("--streams: unknown stream box \"" + name + "\" (video0, video1, audio00..audio15, sub00..sub15)");
-    if (!streams_[*slot].found) throw UsageError("--streams: the read found no stream for box " + name);
-    chosen.push_back(*slot);
-  }
-  streams_.chooseOnly(chosen);
+  for (const StreamSlot slot : options_.streams)
+    if (!streams_[slot].found) throw UsageError("--streams: the read found no stream for box " + entryName(slot));
+  streams_.chooseOnly(options_.streams);
 }
 
 int stopped(Session& session) {

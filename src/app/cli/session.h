@@ -28,7 +28,8 @@ constexpr int kExitInterrupted = 130;  // as a shell reports a process that SIGI
 struct Options {
   std::string input;
   std::string output;
-  std::vector<std::string> streams;
+  std::vector<std::string> streamNames;  // --streams as typed
+  std::vector<StreamSlot> streams;       // the same, parsed
   bool streamsGiven = false;
   bool noContinue = false;
   bool noFastCheck = false;
