@@ -54,6 +54,27 @@ bool StreamTable::anyChosen() const {
   return std::any_of(entries_.begin(), entries_.end(), [](const StreamEntry& entry) { return entry.chosen; });
 }
 
+bool StreamTable::anyChosen(StreamClass streamClass) const {
+  return std::any_of(entries_.begin(), entries_.end(), [&](const StreamEntry& entry) {
+    return entry.chosen && entry.slot.streamClass == streamClass;
+  });
+}
+
+void StreamTable::chooseLanguages(StreamClass streamClass, const std::vector<std::string>& languages) {
+  for (StreamEntry& entry : entries_)
+    if (entry.found && entry.slot.streamClass == streamClass)
+      entry.chosen = std::find(languages.begin(), languages.end(), entry.language) != languages.end();
+}
+
+std::vector<std::string> StreamTable::languages(StreamClass streamClass) const {
+  std::vector<std::string> result;
+  for (const StreamEntry& entry : entries_)
+    if (entry.found && entry.slot.streamClass == streamClass &&
+        std::find(result.begin(), result.end(), entry.language) == result.end())
+      result.push_back(entry.language);
+  return result;
+}
+
 namespace {
 
 struct NameStem {

@@ -63,6 +63,12 @@ class StreamTable {
   // nothing changed) when a named entry holds no stream.
   bool chooseOnly(const std::vector<StreamSlot>& slots);
   bool anyChosen() const;
+  bool anyChosen(StreamClass streamClass) const;
+  // --langs: of the found entries of a class, those in one of `languages`
+  // (as languageCode() gives them) chosen, the others not.
+  void chooseLanguages(StreamClass streamClass, const std::vector<std::string>& languages);
+  // The languages of the found entries of a class, each once, in slot order.
+  std::vector<std::string> languages(StreamClass streamClass) const;
 
   const StreamEntry& operator[](StreamSlot s) const { return entries_[index(s)]; }
   const std::array<StreamEntry, kOutputCount>& entries() const { return entries_; }

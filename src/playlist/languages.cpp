@@ -51,6 +51,14 @@ constexpr Code kDiscCodes[] = {
     {"ji", "yid"}, {"jp", "jpn"}, {"kr", "kor"}, {"se", "swe"}, {"us", "eng"},
 };
 
+// The languages whose ISO 639-2 terminology code differs from the
+// bibliographic one, by the terminology code.
+constexpr Code kTerminology[] = {
+    {"bod", "tib"}, {"ces", "cze"}, {"cym", "wel"}, {"deu", "ger"}, {"ell", "gre"}, {"eus", "baq"}, {"fas", "per"},
+    {"fra", "fre"}, {"hye", "arm"}, {"isl", "ice"}, {"kat", "geo"}, {"mkd", "mac"}, {"mri", "mao"}, {"msa", "may"},
+    {"mya", "bur"}, {"nld", "dut"}, {"ron", "rum"}, {"slk", "slo"}, {"sqi", "alb"}, {"zho", "chi"},
+};
+
 std::string_view lookUp(const Code* first, const Code* last, std::string_view code) {
   const Code* at = std::lower_bound(first, last, code, [](const Code& c, std::string_view k) { return c.first < k; });
   return at != last && at->first == code ? at->second : std::string_view();
@@ -69,6 +77,21 @@ std::string matroskaLanguage(std::string_view langcode) {
   std::string_view found = lookUp(std::begin(kDiscCodes), std::end(kDiscCodes), code);
   if (found.empty()) found = lookUp(std::begin(kIso639), std::end(kIso639), code);
   return found.empty() ? "und" : std::string(found);
+}
+
+std::string languageCode(std::string_view code) {
+  std::string lower;
+  for (const char c : code) {
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return {};
+    lower += static_cast<char>(c | 0x20);
+  }
+  if (lower.size() == 2) {
+    const std::string language = matroskaLanguage(lower);
+    return language == "und" ? std::string() : language;
+  }
+  if (lower.size() != 3) return {};
+  const std::string_view bibliographic = lookUp(std::begin(kTerminology), std::end(kTerminology), lower);
+  return bibliographic.empty() ? lower : std::string(bibliographic);
 }
 
 }  // namespace tarnwick

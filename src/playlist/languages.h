@@ -13,4 +13,10 @@ namespace tarnwick {
 // else is "und".
 std::string matroskaLanguage(std::string_view langcode);
 
+// A language as a user names it: ISO 639-1 ("ja", and the disc codes such as
+// "jp"), ISO 639-2 bibliographic ("ger") or terminology ("deu"), any case;
+// as the code matroskaLanguage() gives ("jpn", "ger"). Empty when the text is
+// no such code.
+std::string languageCode(std::string_view code);
+
 }  // namespace tarnwick

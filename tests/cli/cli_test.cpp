@@ -129,6 +129,9 @@ TEST_F(CliTest, BadUsageExitsTwoAndWritesNothing) {
       {"read", "--json", "--sub-ext", "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9x", input},
       {"demux", "--json", input},  // a report of the read only
       {"demux", "-o", out, "--chapters", dir / "c.txt", input},  // chapters come from a playlist
+      {"demux", "-o", out, "--langs", "en", input},                // so do languages
+      {"demux", "-o", out, "--xpl", input, "--langs", "xx", input},
+      {"demux", "-o", out, "--xpl", input, "--langs", "en", "--streams", "video0", input},
       {"xpl"},
   };
   for (const auto& args : cases) {
@@ -246,6 +249,34 @@ TEST_F(CliTest, DemuxWritesOnlyTheChosenStreams) {
   EXPECT_EQ(filesIn(out), (std::set<std::string>{"t.MPEG-2.stream.0.mpv", "t.DD.stream.00.mpa"}));
   EXPECT_EQ(readFile(out + "/t.MPEG-2.stream.0.mpv"), join(sample.video1, sample.video2));
   EXPECT_EQ(readFile(out + "/t.DD.stream.00.mpa"), join(sample.ac3a, sample.ac3b));
+}
+
+// --langs keeps video and the tracks the playlist gives in those languages;
+// a language the title lacks is a warning, or a failure when no audio stays.
+TEST_F(CliTest, LanguagesChooseThePlaylistsTracks) {
+  const std::string xpl = dir / "VPLST000.XPL";
+  std::ofstream(xpl) << "<Playlist>\n<VideoAttributeItem index=\"1\" codec=\"MPEG-2\"/>\n"
+                        "<AudioAttributeItem index=\"1\" codec=\"DD\"/>\n"
+                        "<SubpictureAttributeItem index=\"1\" codec=\"Sub\"/>\n<Title displayName=\"T\">\n"
+                        "<PrimaryAudioVideoClip src=\"t.MAP\">\n<Video track=\"1\" mediaAttr=\"1\"/>\n"
+                        "<Audio track=\"1\" streamNumber=\"1\" mediaAttr=\"1\" description=\"A\"/>\n"
+                        "<Audio track=\"2\" streamNumber=\"4\" mediaAttr=\"1\" description=\"B\"/>\n"
+                        "<Subtitle track=\"1\" streamNumber=\"2\" mediaAttr=\"1\" description=\"C\"/>\n"
+                        "</PrimaryAudioVideoClip>\n<TrackNavigationList>\n<AudioTrack track=\"1\" langcode=\"en:00\"/>\n"
+                        "<AudioTrack track=\"2\" langcode=\"jp:00\"/>\n<SubtitleTrack track=\"1\" langcode=\"de:00\"/>\n"
+                        "</TrackNavigationList>\n</Title>\n</Playlist>\n";
+  ProcessResult r = cli({"demux", "-o", out, "--xpl", xpl, "--langs", "jpn,fr", "--sub-langs", "deu", input});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "Warning: no audio track in fr (the title's are in eng, jpn).\n");
+  EXPECT_EQ(filesIn(out), (std::set<std::string>{"t.MPEG-2.stream.0.mpv", "t.DD.stream.03.B.mpa", "t.Sub.stream.01.C.sup"}));
+  EXPECT_EQ(readFile(out + "/t.DD.stream.03.B.mpa"), sample.ddPlus);
+
+  std::filesystem::remove_all(out);
+  std::filesystem::create_directory(out);
+  r = cli({"demux", "-o", out, "--xpl", xpl, "--audio-langs", "de", input});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "No audio track in de: the title's audio tracks are in eng, jpn.\n");
+  EXPECT_THAT(filesIn(out), IsEmpty());
 }
 
 TEST_F(CliTest, DemuxWithoutAListWritesEveryStreamBesideTheInput) {

@@ -341,6 +341,15 @@ TEST(Languages, DiscLangcodesAsMatroskaTakesThem) {
   for (const auto& [langcode, language] : rows) EXPECT_EQ(matroskaLanguage(langcode), language) << langcode;
 }
 
+// What a user may type for --langs: both ISO 639-2 forms meet the playlist's.
+TEST(Languages, UserCodesMeetThePlaylistsCodes) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"en", "eng"},  {"EN", "eng"},  {"eng", "eng"}, {"ja", "jpn"}, {"jp", "jpn"}, {"deu", "ger"}, {"ger", "ger"},
+      {"fra", "fre"}, {"FRE", "fre"}, {"zho", "chi"}, {"fil", "fil"}, {"und", "und"}, {"e", ""},      {"engl", ""},
+      {"e1", ""},     {"en:00", ""},  {"", ""},       {"xx", ""}};
+  for (const auto& [code, language] : rows) EXPECT_EQ(languageCode(code), language) << code;
+}
+
 TEST_F(ReadXplTest, ASplitFeatureIsFoundByItsFirstFile) {
   std::ofstream((dir.path() / "HVDVD_TS" / "FEATURE_1.EVO").string()) << "";
   std::ofstream((dir.path() / "HVDVD_TS" / "FEATURE_2.EVO").string()) << "";

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/stream_table.h"
+#include "playlist/languages.h"
 #include "app/cli/session.h"
 
 #ifdef _WIN32
@@ -68,6 +69,22 @@ void addPlaylistOptions(CLI::App& command, Options& o) {
   command.add_option("--chapters", o.chapters, "With --xpl: write the title's chapters to FILE")
       ->type_name("FILE")
       ->needs(xpl);
+  const CLI::Validator language(
+      [](std::string& code) { return languageCode(code).empty() ? "unknown language code \"" + code + "\"" : ""; },
+      "");
+  const auto addLanguages = [&](const char* name, std::vector<std::string>& target, const char* help) {
+    command.add_option(name, target, help)
+        ->delimiter(',')
+        ->type_name("LANGS")
+        ->check(language)
+        ->needs(xpl)
+        ->excludes("--streams");
+  };
+  addLanguages("--langs", o.langs,
+               "With --xpl: keep video and the audio and subtitle tracks in these languages, comma separated "
+               "(en or eng, ja or jpn; as the playlist gives them)");
+  addLanguages("--audio-langs", o.audioLangs, "As --langs, for the audio tracks");
+  addLanguages("--sub-langs", o.subLangs, "As --langs, for the subtitle tracks");
 }
 
 int run(int argc, char** argv) {

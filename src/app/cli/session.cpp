@@ -1,11 +1,14 @@
 #include "app/cli/session.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 
 #include "engine/demux_run.h"
 #include "engine/file_io.h"
 #include "engine/file_names.h"
 #include "playlist/chapters.h"
+#include "playlist/languages.h"
 
 namespace tarnwick::cli {
 
@@ -56,6 +59,47 @@ void Session::selectStreams() {
   streams_.chooseOnly(options_.streams);
 }
 
+namespace {
+
+std::string joined(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+  return text;
+}
+
+}  // namespace
+
+void Session::selectLanguages() {
+  struct Kind {
+    StreamClass streamClass;
+    const std::vector<std::string>& typed;
+    const char* word;
+  };
+  const Kind kinds[] = {
+      {StreamClass::Audio, options_.audioLangs.empty() ? options_.langs : options_.audioLangs, "audio"},
+      {StreamClass::Subpicture, options_.subLangs.empty() ? options_.langs : options_.subLangs, "subtitle"},
+  };
+  for (const Kind& kind : kinds) {
+    if (kind.typed.empty()) continue;
+    const std::vector<std::string> present = streams_.languages(kind.streamClass);
+    std::vector<std::string> codes, missing;
+    for (const std::string& typed : kind.typed) {
+      codes.push_back(languageCode(typed));
+      if (std::find(present.begin(), present.end(), codes.back()) == present.end()) missing.push_back(typed);
+    }
+    streams_.chooseLanguages(kind.streamClass, codes);
+    const std::string has = present.empty() ? std::string("none") : joined(present);
+    if (kind.streamClass == StreamClass::Audio && !streams_.anyChosen(StreamClass::Audio))
+      throw std::runtime_error("No audio track in " + joined(missing) + ": the title's audio tracks are in " + has +
+                               ".");
+    if (!missing.empty()) {
+      report_.endProgress();
+      std::fprintf(stderr, "Warning: no %s track in %s (the title's are in %s).\n", kind.word,
+                   joined(missing).c_str(), has.c_str());
+    }
+  }
+}
+
 int stopped(Session& session) {
   session.report().endProgress();
   std::fprintf(stderr, "The command stopped before it was done.\n");
@@ -94,6 +138,7 @@ std::optional<int> chooseStreams(Session& session, const Options& o, const char*
     session.readPlaylist();
   }
   session.selectStreams();
+  session.selectLanguages();
   if (session.streams().anyChosen()) return std::nullopt;
   session.report().endProgress();
   std::fprintf(stderr, "Nothing to %s: %s\n", verb,

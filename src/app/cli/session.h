@@ -31,6 +31,8 @@ struct Options {
   std::vector<std::string> streamNames;  // --streams as typed
   std::vector<StreamSlot> streams;       // the same, parsed
   bool streamsGiven = false;
+  // --langs, --audio-langs, --sub-langs as typed (checked by languageCode)
+  std::vector<std::string> langs, audioLangs, subLangs;
   bool noContinue = false;
   bool noFastCheck = false;
   bool noCountFrames = false;
@@ -80,6 +82,11 @@ class Session {
   // --streams: the named entries chosen, no other; a named entry must hold
   // a stream.
   void selectStreams();
+  // --langs and the like, after the playlist gave the tracks their
+  // languages: video stays, audio and subtitles in those languages are
+  // kept. A language the title lacks is a warning while audio remains;
+  // a failure when no audio would.
+  void selectLanguages();
 
  private:
   RunChoices runChoices() const;
