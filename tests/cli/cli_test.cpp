@@ -130,6 +130,8 @@ TEST_F(CliTest, BadUsageExitsTwoAndWritesNothing) {
       {"demux", "--json", input},  // a report of the read only
       {"demux", "-o", out, "--chapters", dir / "c.txt", input},  // chapters come from a playlist
       {"demux", "-o", out, "--langs", "en", input},                // so do languages
+      {"demux", "-o", out, input, dir / "./t.vob"},                  // one input twice
+      {"mkv", "-o", out, "--xpl", input, "--chapters", dir / "c.txt", input, dir / "u.vob"},  // one file, two titles
       {"demux", "-o", out, "--xpl", input, "--langs", "xx", input},
       {"demux", "-o", out, "--xpl", input, "--langs", "en", "--streams", "video0", input},
       {"xpl"},
@@ -277,6 +279,24 @@ TEST_F(CliTest, LanguagesChooseThePlaylistsTracks) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "No audio track in de: the title's audio tracks are in eng, jpn.\n");
   EXPECT_THAT(filesIn(out), IsEmpty());
+}
+
+// Several inputs: each in turn into a folder named after it (a disc's EVO
+// after its disc); one that fails is reported and the others go on.
+TEST_F(CliTest, SeveralInputsEachInAFolderOfItsOwn) {
+  const std::string disc = dir / "Disc Two/HVDVD_TS/FEATURE_1.EVO";
+  std::filesystem::create_directories(dir / "Disc Two/HVDVD_TS");
+  sample.writeTo(disc);
+  const std::string missing = dir / "missing.vob";
+  const ProcessResult r = cli({"demux", "-o", out, "--streams", "audio00", input, missing, disc});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(filesIn(out), (std::set<std::string>{"t", "Disc Two"}));
+  EXPECT_EQ(readFile(out + "/t/t.DD.stream.00.mpa"), join(sample.ac3a, sample.ac3b));
+  EXPECT_EQ(readFile(out + "/Disc Two/FEATURE_1.DD.stream.00.mpa"), join(sample.ac3a, sample.ac3b));
+  EXPECT_THAT(r.out, HasSubstr("disc 3 of 3: " + disc + "\n"));
+  EXPECT_THAT(r.out, HasSubstr("\n" + input + ": done\n" + missing + ": failed: Cannot open file \"" + missing +
+                               "\". No such file or directory\n" + disc + ": done\n"));
+  EXPECT_THAT(r.err, HasSubstr("Cannot open file \"" + missing + "\""));
 }
 
 TEST_F(CliTest, DemuxWithoutAListWritesEveryStreamBesideTheInput) {

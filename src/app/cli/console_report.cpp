@@ -108,7 +108,7 @@ void ConsoleReport::detail(std::string_view detailText) {
     endProgress();
     return;
   }
-  std::fprintf(streams_.err, "\r%s%s", text.c_str(), kClearToEnd);
+  std::fprintf(streams_.err, "\r%s%s%s", prefix_.c_str(), text.c_str(), kClearToEnd);
   std::fflush(streams_.err);
   progressShown_ = true;
 }

@@ -36,6 +36,8 @@ class ConsoleReport final : public RunReport {
 
   // --json keeps the log off standard output.
   void setPrintLog(bool print) { printLog_ = print; }
+  // Put before every progress text: which input of several runs ("disc 3 of 12: ").
+  void setProgressPrefix(std::string prefix) { prefix_ = std::move(prefix); }
 
   void log(std::string_view message) override;
   // The state is the window's; a console shows the running detail only.
@@ -53,6 +55,7 @@ class ConsoleReport final : public RunReport {
 
   ConsoleStreams streams_;
   bool printLog_ = true;
+  std::string prefix_;
   bool progressShown_ = false;
 };
 

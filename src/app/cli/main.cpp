@@ -32,14 +32,24 @@ std::string checkExtension(const std::string& ext) {
 }
 
 
-void addWindowOptions(CLI::App& command, Options& o) {
-  command.add_option("EVO_FILE", o.input, "The EVO or VOB file")->required()->type_name("");
+// Demux and MKV take several inputs, one after the other.
+void addWindowOptions(CLI::App& command, Options& o, bool several = false) {
+  if (several)
+    command
+        .add_option("EVO_FILE", o.inputs,
+                    "The EVO or VOB file; several are done in turn, each one's outputs in a folder named after "
+                    "it under -o")
+        ->required()
+        ->type_name("");
+  else
+    command.add_option("EVO_FILE", o.input, "The EVO or VOB file")->required()->type_name("");
   command.add_option("-o,--output", o.output, "Output folder (default: the input file's folder)")->type_name("DIR");
   command
       .add_option("--streams", o.streamNames,
                   "After the read, keep ticked only these boxes, comma separated: video0,video1,"
                   "audio00..audio15,sub00..sub15 (default: all that the read ticked)")
       ->delimiter(',')
+      ->allow_extra_args(false)  // one list per --streams: the inputs that follow are not names
       ->type_name("LIST")
       // Each name parses once, straight to its entry of the stream table.
       ->check(CLI::Validator(
@@ -75,6 +85,7 @@ void addPlaylistOptions(CLI::App& command, Options& o) {
   const auto addLanguages = [&](const char* name, std::vector<std::string>& target, const char* help) {
     command.add_option(name, target, help)
         ->delimiter(',')
+        ->allow_extra_args(false)
         ->type_name("LANGS")
         ->check(language)
         ->needs(xpl)
@@ -105,7 +116,7 @@ int run(int argc, char** argv) {
   addWindowOptions(*read, o);
   read->add_flag("--json", o.json, "Print a machine-readable report instead of the log");
   CLI::App* demux = app.add_subcommand("demux", "Read EVO, then Demux the ticked streams");
-  addWindowOptions(*demux, o);
+  addWindowOptions(*demux, o, true);
   addPlaylistOptions(*demux, o);
   CLI::App* xpl = app.add_subcommand("xpl", "Read XPL: print the playlist's listing and the tree of the title "
                                             "that plays EVO_FILE");
@@ -124,7 +135,7 @@ int run(int argc, char** argv) {
   CLI::App* mkv = app.add_subcommand(
       "mkv", "Read EVO, then one Matroska file (DIR/NAME.mkv) of the ticked streams, made by mkvmerge: "
              "subpictures as PGS, LPCM as WAV, with the playlist's track names, languages, title and chapters");
-  addWindowOptions(*mkv, o);
+  addWindowOptions(*mkv, o, true);
   addPlaylistOptions(*mkv, o);
   mkv->add_option("--mkvmerge", o.mkvmerge, "The mkvmerge program (default: the one on PATH)")->type_name("PATH");
   mkv->add_flag("--keep-streams", o.keepStreams,
@@ -149,11 +160,11 @@ int run(int argc, char** argv) {
     if (read->parsed()) return runRead(o);
     if (xpl->parsed()) return runXpl(o);
     if (rebuild->parsed()) return runRebuild(o);
-    if (mkv->parsed()) return runMkv(o);
+    if (mkv->parsed()) return runEach(o, runMkv);
 #ifdef TARNWICK_HAVE_PNG
     if (subs->parsed()) return runSubs(o);
 #endif
-    return runDemux(o);
+    return runEach(o, runDemux);
   } catch (const UsageError& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s\nRun with --help for more information.\n", e.what());

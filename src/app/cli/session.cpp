@@ -14,6 +14,7 @@ namespace tarnwick::cli {
 
 Session::Session(const Options& options) : options_(options), report_(processStreams()) {
   report_.setPrintLog(!options.json);
+  report_.setProgressPrefix(options.progressPrefix);
 }
 
 RunChoices Session::runChoices() const {

@@ -27,6 +27,9 @@ constexpr int kExitInterrupted = 130;  // as a shell reports a process that SIGI
 
 struct Options {
   std::string input;
+  // demux and mkv: every input named; each runs in turn as `input`.
+  std::vector<std::string> inputs;
+  std::string progressPrefix;  // "disc 3 of 12: " while several run
   std::string output;
   std::vector<std::string> streamNames;  // --streams as typed
   std::vector<StreamSlot> streams;       // the same, parsed
@@ -108,6 +111,11 @@ int stopped(Session& session);
 // --chapters: the chapters of the title that plays the EVO, for a Matroska
 // muxer, never over one of the inputs.
 int writeChapters(const Session& session, const Options& o, const std::vector<std::string>& inputs);
+
+// Several inputs: each in turn through `command`, with its outputs in a
+// folder of its own under -o; a failure is reported and the others go on.
+// A line per input at the end; 1 if any failed, 130 after Ctrl+C.
+int runEach(const Options& o, int (*command)(const Options&));
 
 // The commands.
 int runRead(const Options& o);
