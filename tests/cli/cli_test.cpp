@@ -131,6 +131,7 @@ TEST_F(CliTest, BadUsageExitsTwoAndWritesNothing) {
       {"demux", "-o", out, "--chapters", dir / "c.txt", input},  // chapters come from a playlist
       {"demux", "-o", out, "--langs", "en", input},                // so do languages
       {"demux", "-o", out, input, dir / "./t.vob"},                  // one input twice
+      {"demux", "-o", out, "--xpl", input, input, dir / "u.vob"},    // one playlist, two inputs
       {"mkv", "-o", out, "--xpl", input, "--chapters", dir / "c.txt", input, dir / "u.vob"},  // one file, two titles
       {"demux", "-o", out, "--xpl", input, "--langs", "xx", input},
       {"demux", "-o", out, "--xpl", input, "--langs", "en", "--streams", "video0", input},

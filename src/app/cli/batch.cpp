@@ -48,6 +48,7 @@ int runEach(const Options& o, int (*command)(const Options&)) {
     return command(one);
   }
   if (!o.chapters.empty()) throw UsageError("--chapters names one file: it cannot take the chapters of several inputs");
+  if (!o.xpl.empty()) throw UsageError("--xpl names one playlist: it cannot name the tracks of several inputs");
   std::set<std::string> seen, folders;
   for (const std::string& input : o.inputs)
     if (!seen.insert(fs::weakly_canonical(input).string()).second)
