@@ -43,11 +43,15 @@ bool plainFolder(std::string_view folder) {
   return true;
 }
 
+// The clip's file, named as the disc stores it when it is there.
 TitleClip clipOn(const Disc& disc, std::string path) {
   TitleClip clip;
   const std::optional<DiscEntry> entry = disc.find(path);
   clip.exists = entry && !entry->folder;
-  if (clip.exists) clip.bytes = entry->size;
+  if (clip.exists) {
+    clip.bytes = entry->size;
+    path = path.substr(0, path.rfind('/') + 1) + entry->name;
+  }
   clip.path = std::move(path);
   return clip;
 }

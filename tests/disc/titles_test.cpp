@@ -145,7 +145,7 @@ TEST(PlaylistTitles, TheMainFeatureIsTheLongestTitleWhoseFilesAreAllOnTheDiscTie
   EXPECT_THAT(seen, ElementsAre("5 Longest, its file missing 7200000 | HVDVD_TS/GONE.EVO missing",
                                 "4 Longer, but plays no file 10800000",
                                 "7 Longer, its file outside the disc 9000000 | HVDVD_TS/OUTSIDE.EVO missing",
-                                "3 Tied, higher number first 3600000 | hvdvd_ts/tied_b.EVO 700",
+                                "3 Tied, higher number first 3600000 | hvdvd_ts/TIED_B.EVO 700",
                                 "2 Tied, lower number & main 3600000 main | HVDVD_TS/TIED_A.EVO 300 | "
                                 "HVDVD_TS/TIED_A2.EVO 200",
                                 "6 No number, 50 frames a second 1500 | HVDVD_TS/TIED_B.EVO 700"));

@@ -77,7 +77,13 @@ def main():
 
         empty = os.path.join(tmp, "EMPTY")
         os.mkdir(empty)
+        untitled = os.path.join(tmp, "UNTITLED")
+        os.makedirs(os.path.join(untitled, "ADV_OBJ"))
+        with open(os.path.join(untitled, "ADV_OBJ", "VPLST000.XPL"), "w") as f:
+            f.write("<Playlist>\n</Playlist>\n")
         for path, message in ((empty, 'Cannot list the titles of "%s". It holds no playlist' % empty),
+                              (untitled, 'Cannot list the titles of "%s". Its playlist ADV_OBJ/VPLST000.XPL holds '
+                                         'no title.' % untitled),
                               (os.path.join(tmp, "NONE"), 'Cannot open disc "%s". It does not exist.' % os.path.join(tmp, "NONE"))):
             r = run([cli, "titles", "--json", path])
             check(r.returncode == 1 and r.stdout == "" and r.stderr.startswith(message),

@@ -58,7 +58,8 @@ std::string titlesText(const std::string& location, const std::vector<Title>& ti
     const std::string& name = titles.front().playlist.playlistName;
     out += " in its playlist" + (name.empty() ? "" : " \"" + printableUtf8(validUtf8(name)) + "\"");
   } else {
-    out += titles.front().dvd ? ", one per DVD title set" : ", one per EVO file (the disc has no playlist)";
+    out += !titles.empty() && titles.front().dvd ? ", one per DVD title set"
+                                                 : ", one per EVO file (the disc has no playlist)";
   }
   out += "\n";
   bool anyMain = false;
@@ -105,8 +106,11 @@ int runTitles(const Options& o) {
   const std::unique_ptr<Disc> disc = openDisc(o.input);
   const std::vector<Title> titles = discTitles(*disc);
   if (titles.empty())
-    throw DiscError("Cannot list the titles of \"" + o.input + "\". It holds no playlist (" + kDiscPlaylist +
-                    "), no EVO file in HVDVD_TS and no DVD title set (VTS_nn_1.VOB) in VIDEO_TS.");
+    throw DiscError("Cannot list the titles of \"" + o.input + "\". " +
+                    (disc->find(kDiscPlaylist) ? std::string("Its playlist ") + kDiscPlaylist + " holds no title."
+                                               : std::string("It holds no playlist (") + kDiscPlaylist +
+                                                     "), no EVO file in HVDVD_TS and no DVD title set "
+                                                     "(VTS_nn_1.VOB) in VIDEO_TS."));
   std::fputs((o.json ? titlesJson(titles) : titlesText(disc->location(), titles)).c_str(), stdout);
   std::fflush(stdout);
   return kExitDone;
