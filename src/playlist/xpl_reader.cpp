@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <functional>
 #include <optional>
 
 #include "engine/file_io.h"
@@ -243,6 +244,7 @@ class TitleReader {
     for (const std::string& line : lines) {
       const std::string u = upper(line);
       if (contains(u, "<TITLE ")) {
+        title_.number = ownInteger(line, "titleNumber");
         XplAttribute(line, "displayName", titleName_);
         XplAttribute(line, "titleDuration", titleDuration_);
         title_.name = titleName_;
@@ -250,6 +252,8 @@ class TitleReader {
         tree[0].children.push_back("Name: " + titleName_);
         tree[0].children.push_back("Duration: " + titleDuration_);
       }
+      if (contains(u, "<PRIMARYAUDIOVIDEOCLIP "))
+        if (std::optional<std::string> src = ownAttribute(line, "src")) title_.clips.push_back(std::move(*src));
       if (contains(u, "<VIDEO ")) video(line, tree[1]);
       if (contains(u, "<AUDIO ")) listed(line, StreamClass::Audio, audioDescription_, tree[2]);
       if (contains(u, "<SUBTITLE ")) listed(line, StreamClass::Subpicture, subDescription_, tree[3]);
@@ -360,6 +364,55 @@ std::optional<StreamSlot> trackSlot(const XplTrack& track) {
 
 namespace {
 
+// The listing's lines as the tag scan gives them, with what the scan learns
+// on the way: the playlist's name, the attribute tables and where each
+// TitleSet begins.
+struct PlaylistLines {
+  std::vector<std::string>& lines;
+  std::vector<TitleSetLine> titleSets;
+  ScanValues values;
+};
+
+std::function<void(const std::string&)> collectLines(PlaylistLines& into, XplAttributeTables& tables) {
+  return [&into, &tables](const std::string& line) {
+    into.lines.push_back(line);
+    analyseLine(line, into.values, tables);
+    const std::string u = upper(line);
+    if (contains(u, "<TITLESET ") || contains(u, "<TITLESET>")) {
+      std::string timeBase = "60fps";
+      XplAttribute(line, "timeBase", timeBase);
+      into.titleSets.push_back({into.lines.size() - 1, timeBase});
+    }
+  };
+}
+
+// A video file or a picture taken for a playlist would be listed as its
+// bytes: the root element must come early.
+bool playlistHead(std::string_view bytes) {
+  return contains(upper(bytes.substr(0, std::min(bytes.size(), kPlaylistHeadSize))), "<PLAYLIST");
+}
+
+// The time base of the TitleSet that holds the line.
+std::string timeBaseAt(const std::vector<TitleSetLine>& titleSets, std::size_t line) {
+  std::string timeBase = "60fps";
+  for (const TitleSetLine& set : titleSets)
+    if (set.line <= line) timeBase = set.timeBase;
+  return timeBase;
+}
+
+// The line that closes the title opened at `first`: the first "</TITLE"
+// after it, or the last line.
+std::size_t titleEnd(const std::vector<std::string>& lines, std::size_t first) {
+  for (std::size_t i = first + 1; i < lines.size(); ++i)
+    if (contains(upper(lines[i]), "</TITLE")) return i;
+  return lines.size() - 1;
+}
+
+class NoLog : public LogSink {
+ public:
+  void log(std::string_view) override {}
+};
+
 void readPlaylist(const XplRequest& request, ScanState& scan, XplAttributeTables& tables, RunReport& report,
                   XplResult& result) {
   struct CloseInput {
@@ -371,26 +424,13 @@ void readPlaylist(const XplRequest& request, ScanState& scan, XplAttributeTables
   report.log("Open " + request.xplFileName);
   report.log("Filesize: " + std::to_string(input.size()) + " bytes");
   std::vector<std::string>& lines = result.listing;
-  std::vector<TitleSetLine> titleSets;
-  ScanValues values;
-  TagScan tags([&](const std::string& line) {
-    lines.push_back(line);
-    analyseLine(line, values, tables);
-    const std::string u = upper(line);
-    if (contains(u, "<TITLESET ") || contains(u, "<TITLESET>")) {
-      std::string timeBase = "60fps";
-      XplAttribute(line, "timeBase", timeBase);
-      titleSets.push_back({lines.size() - 1, timeBase});
-    }
-  }, input.size());
+  PlaylistLines scanned{lines, {}, {}};
+  TagScan tags(collectLines(scanned, tables), input.size());
   for (bool first = true;; first = false) {
     const std::size_t got = input.read(scan.PackBuffer.get(), kPackBufferSize);
     if (first) {
-      // A video file or a picture dropped as a playlist would be listed as
-      // its bytes: the root element must come early.
-      const std::string head = upper(std::string_view(reinterpret_cast<const char*>(scan.PackBuffer.get()),
-                                                      std::min(got, kPlaylistHeadSize)));
-      if (!contains(head, "<PLAYLIST")) throw NotAPlaylistError(request.xplFileName + " is not an HD DVD playlist.");
+      if (!playlistHead(std::string_view(reinterpret_cast<const char*>(scan.PackBuffer.get()), got)))
+        throw NotAPlaylistError(request.xplFileName + " is not an HD DVD playlist.");
       result.opened = true;
     }
     if (got == 0) break;
@@ -401,23 +441,16 @@ void readPlaylist(const XplRequest& request, ScanState& scan, XplAttributeTables
   if (tags.listedTags() < tags.tags()) report.log(listingCut(tags));
 
   XplTitle& title = result.title;
-  title.playlistName = values.playlistName;
+  title.playlistName = scanned.values.playlistName;
   std::optional<std::size_t> found = lineNaming(lines, request.baseName);
   if (!found && request.firstBaseName != request.baseName) found = lineNaming(lines, request.firstBaseName);
   if (found) {
     title.found = true;
     std::size_t first = *found - 1;
     while (first > 0 && !contains(upper(lines[first]), "<TITLE ")) --first;
-    std::size_t last = lines.size() - 1;
-    for (std::size_t i = first + 1; i < lines.size(); ++i)
-      if (contains(upper(lines[i]), "</TITLE")) {
-        last = i;
-        break;
-      }
+    const std::size_t last = titleEnd(lines, first);
     const std::size_t opening = first > 0 ? first : *found;
-    title.timeBase = "60fps";
-    for (const TitleSetLine& set : titleSets)
-      if (set.line <= opening) title.timeBase = set.timeBase;
+    title.timeBase = timeBaseAt(scanned.titleSets, opening);
     if (!knownTimeBase(title.timeBase))
       report.log("The title's time base \"" + printableUtf8(title.timeBase) + "\" is not known: its times are read as 60fps.");
     lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(last) + 1, lines.end());
@@ -436,6 +469,33 @@ XplResult readXpl(const XplRequest& request, ScanState& scan, XplAttributeTables
     return Outcome::done();
   });
   return result;
+}
+
+std::vector<XplTitle> xplTitles(std::string_view document, const std::string& name) {
+  if (!playlistHead(document)) throw NotAPlaylistError(name + " is not an HD DVD playlist.");
+  std::vector<std::string> lines;
+  PlaylistLines scanned{lines, {}, {}};
+  XplAttributeTables tables;
+  TagScan tags(collectLines(scanned, tables), static_cast<std::int64_t>(document.size()));
+  tags.feed(reinterpret_cast<const std::uint8_t*>(document.data()), document.size());
+  std::vector<XplTitle> titles;
+  NoLog quiet;
+  // As Read XPL looks for a title: from line 1 on, each from its opening
+  // tag to the first closing one.
+  for (std::size_t first = 1; first < lines.size(); ++first) {
+    if (!contains(upper(lines[first]), "<TITLE ")) continue;
+    const std::size_t last = titleEnd(lines, first);
+    XplTitle title;
+    title.found = true;
+    title.playlistName = scanned.values.playlistName;
+    title.timeBase = timeBaseAt(scanned.titleSets, first);
+    const std::vector<std::string> own(lines.begin() + static_cast<std::ptrdiff_t>(first),
+                                       lines.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+    TitleReader(quiet, tables, title).read(own);
+    titles.push_back(std::move(title));
+    first = last;
+  }
+  return titles;
 }
 
 }  // namespace tarnwick

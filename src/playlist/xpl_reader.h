@@ -81,6 +81,10 @@ struct XplTitle {
   bool found = false;  // a line of the playlist names the EVO
   std::string playlistName;
   std::string name;
+  int number = 0;  // the Title's own titleNumber; 0 when it has none
+  // The src of each PrimaryAudioVideoClip, in playlist order, as written
+  // ("file:///dvddisc/HVDVD_TS/FEATURE_1.MAP").
+  std::vector<std::string> clips;
   std::string duration;
   std::string timeBase;  // of the enclosing TitleSet, "60fps" when not given
   std::vector<XplTrack> tracks;
@@ -113,6 +117,12 @@ struct XplResult {
 // The command behind "Read XPL". File errors and ConversionError end it as
 // a failure; the input is closed however it ends.
 XplResult readXpl(const XplRequest& request, ScanState& scan, XplAttributeTables& tables, RunReport& report);
+
+// Every Title of a playlist document, in the playlist's order, each read as
+// Read XPL reads the title that plays an EVO (tracks, languages, chapters,
+// time base), with its number and clips; nothing is logged. `name` names the
+// playlist in the errors Read XPL raises: NotAPlaylistError, ConversionError.
+std::vector<XplTitle> xplTitles(std::string_view document, const std::string& name);
 
 // The stream a track of the title labels: video track 1, audio and subtitle
 // tracks by their stream number; none for other video tracks.

@@ -1,7 +1,8 @@
 // tarnwick-mkdisc: writes a small HD DVD feature, split into FEATURE_1.EVO
 // and FEATURE_2.EVO, with VC-1 video, Dolby Digital Plus, DTS and LPCM
-// audio and two subpicture streams, and the disc's playlist that names them,
-// for demos, tests and benchmarks.
+// audio and two subpicture streams; a short extra and a trailer of their
+// own; and the disc's playlist that names their titles and streams, for
+// demos, tests and benchmarks.
 
 #include <array>
 #include <cmath>
@@ -30,12 +31,17 @@ constexpr double kToneSeconds = 8;    // encoded once, looped as long as needed
 // Video payload rate chosen so that video is about 85 % of the file bytes
 // next to 192 kB/s LPCM, 96 kB/s DTS and 24 kB/s DD+.
 constexpr std::uint64_t kVideoBytesPerSecond = 2240000;
+// The extra and the trailer, in groups of pictures (about 0.5 s each): both
+// shorter than the feature, the trailer the longer of the two.
+constexpr std::uint64_t kExtraGroups = 2;
+constexpr std::uint64_t kTrailerGroups = 3;
 
 void usage(std::ostream& out) {
   out << "usage: tarnwick-mkdisc DISC_DIR [--size BYTES] [--second-size BYTES] [--seconds N] [--audio-ids DDP,DTS,LPCM] [--es DIR]\n"
          "  Writes DISC_DIR/HVDVD_TS/FEATURE_1.EVO and FEATURE_2.EVO: one feature split in two\n"
          "  files, time stamps running on across the split; and DISC_DIR/ADV_OBJ/VPLST000.XPL,\n"
-         "  the playlist that names their streams and chapters.\n"
+         "  the playlist that names their streams and chapters; and EXTRA.EVO and TRAILER.EVO, an\n"
+         "  extra (1 s) and a trailer (1.5 s) of their own, the playlist's titles 2 and 3.\n"
          "  --seconds N   length of each file (default 2; FEATURE_2 only when --size is given)\n"
          "  --size BYTES  make FEATURE_1.EVO about BYTES long (K, M, G suffixes: powers of 1024)\n"
          "  --second-size BYTES  make FEATURE_2.EVO about BYTES long instead of --seconds\n"
@@ -114,6 +120,29 @@ std::string seconds(std::uint64_t ticks) {
   std::snprintf(buf, sizeof buf, "%.3f s", static_cast<double>(ticks) / 90000.0);
   return buf;
 }
+
+// A short title of its own, one EVO: VC-1 video and the DD+ stream, and with
+// `subtitles` the 2-bit subpicture stream.
+FileTotals muxShortTitle(const fs::path& outDir, const std::string& file, std::uint64_t groups, const AudioFrames& ddp,
+                         std::uint8_t ddpId, bool subtitles) {
+  std::vector<StreamSetup> streams;
+  streams.push_back({"VC-1 video (0xFD/0x55)", "", StreamKind::Video, 0,
+                     makeVideoSource(Vc1Format{}, kT0, kVideoBytesPerSecond)});
+  streams.push_back({"Dolby Digital Plus (0x" + hex(ddpId) + ")", "", StreamKind::Audio, ddpId,
+                     makeLoopedAudioSource(ddp, kT0)});
+  if (subtitles)
+    streams.push_back({"Subpicture 2-bit (0x20)", "", StreamKind::Subpicture, 0x20,
+                       makeSubpictureSource(false, kT0 + 45000, 45000, 33750)});
+  MuxPlan plan;
+  plan.outDir = outDir.string();
+  plan.t0 = kT0;
+  plan.firstFileGroups = groups;
+  plan.audioStreams = 1;
+  plan.singleFile = file;
+  return muxFeature(std::move(plan), std::move(streams)).front();
+}
+
+double groupSeconds(std::uint64_t groups) { return static_cast<double>(groups * kGopTicks) / 90000.0; }
 
 }  // namespace
 
@@ -201,11 +230,13 @@ int main(int argc, char** argv) {
     plan.secondFileBytes = secondSize;
     plan.esDir = esDir;
     plan.audioStreams = 3;
-    const std::vector<FileTotals> files = muxFeature(std::move(plan), std::move(streams));
+    std::vector<FileTotals> files = muxFeature(std::move(plan), std::move(streams));
+    files.push_back(muxShortTitle(outDir, "EXTRA.EVO", kExtraGroups, ddp, ddpId, true));
+    files.push_back(muxShortTitle(outDir, "TRAILER.EVO", kTrailerGroups, ddp, ddpId, false));
 
     const fs::path playlistDir = fs::path(disc) / "ADV_OBJ";
     fs::create_directories(playlistDir);
-    const std::string playlist = samplePlaylist(perFile, audioIds);
+    const std::string playlist = samplePlaylist(perFile, audioIds, groupSeconds(kExtraGroups), groupSeconds(kTrailerGroups));
     {
       std::ofstream xpl(playlistDir / "VPLST000.XPL", std::ios::binary);
       xpl << playlist;

@@ -72,6 +72,7 @@ class Muxer {
       streams_.push_back(std::move(s));
     }
     buffer_.resize(kWriteBuffer);
+    if (!plan_.singleFile.empty()) end_ = plan_.t0 + plan_.firstFileGroups * kGopTicks;
     openFile(0);
   }
 
@@ -308,7 +309,7 @@ class Muxer {
   void startVobu(const Unit& gopStart, std::uint64_t time) {
     flushVobu();
     const std::uint64_t group = gopStart.index / kGopFrames;
-    if (file_ == 0) {
+    if (file_ == 0 && plan_.singleFile.empty()) {
       const bool split = plan_.firstFileBytes > 0 ? totals_[0].bytes >= plan_.firstFileBytes
                                                   : group >= plan_.firstFileGroups;
       if (split && group > 0) {
@@ -368,7 +369,8 @@ class Muxer {
   void openFile(int index) {
     file_ = index;
     FileTotals f;
-    f.path = plan_.outDir + "/FEATURE_" + std::to_string(index + 1) + ".EVO";
+    f.path = plan_.outDir + "/" +
+             (plan_.singleFile.empty() ? "FEATURE_" + std::to_string(index + 1) + ".EVO" : plan_.singleFile);
     for (auto& s : streams_) f.streams.push_back({s->setup.name, 0, 0, 0});
     totals_.push_back(f);
     out_ = std::fopen(f.path.c_str(), "wb");

@@ -1,7 +1,8 @@
 #pragma once
 // Interleaves the sample feature's streams into 2048-byte packs and writes
 // them as FEATURE_1.EVO and FEATURE_2.EVO, split at a navigation pack so
-// that time stamps run on from one file into the next.
+// that time stamps run on from one file into the next; or a short title's
+// streams as one file.
 
 #include <cstdint>
 #include <memory>
@@ -31,6 +32,9 @@ struct MuxPlan {
   std::uint64_t secondFileBytes = 0;   // or about this size (0: use groups)
   std::string esDir;                   // when set, each elementary stream is written there too
   int audioStreams = 0;
+  // When set, one file of this name (an extra, a trailer), firstFileGroups
+  // long, instead of the feature's two.
+  std::string singleFile;
 };
 
 struct StreamTotals {

@@ -17,14 +17,15 @@ std::string timeCode(double seconds) {
 
 }  // namespace
 
-std::string samplePlaylist(double secondsPerFile, const std::array<std::uint8_t, 3>& audioIds) {
+std::string samplePlaylist(double secondsPerFile, const std::array<std::uint8_t, 3>& audioIds, double extraSeconds,
+                           double trailerSeconds) {
   const auto stream = [](std::uint8_t id, unsigned mask) { return std::to_string((id & mask) + 1); };
   const std::string ddp = stream(audioIds[0], 0x0F), dts = stream(audioIds[1], 0x07),
                     lpcm = stream(audioIds[2], 0x0F);
   const std::string total = timeCode(2 * secondsPerFile);
   std::string x;
   x += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  x += "<!-- Sample disc playlist: one feature in two parts, and an extra. -->\n";
+  x += "<!-- Sample disc playlist: one feature in two parts, an extra and a trailer. -->\n";
   x += "<Playlist xmlns=\"urn:tarnwick:sample:playlist\" majorVersion=\"1\" minorVersion=\"0\"\n";
   x += "          description=\"Sample disc\" displayName=\"Tarnwick Sample Disc\">\n";
   x += "  <Configuration>\n    <StreamingBuffer size=\"0\"/>\n    <Aperture value=\"1920x1080\"/>\n";
@@ -40,7 +41,7 @@ std::string samplePlaylist(double secondsPerFile, const std::array<std::uint8_t,
   x += "  <TitleSet timeBase=\"60fps\" defaultLanguage=\"en\">\n";
   x += "    <!-- The feature, in two parts -->\n";
   x += "    <Title id=\"Feature\" titleNumber=\"1\" type=\"Original\" displayName=\"The Sample Feature\"\n";
-  x += "           titleDuration=\"" + total + "\" onEnd=\"Extras\">\n";
+  x += "           titleDuration=\"" + total + "\" onEnd=\"Extra\">\n";
   x += "      <PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/FEATURE_1.MAP\" titleTimeBegin=\"00:00:00:00\"\n";
   x += "                             titleTimeEnd=\"" + timeCode(secondsPerFile) + "\" dataSource=\"Disc\">\n";
   // As discs write them: no mediaAttr for the first table entry, the
@@ -73,14 +74,37 @@ std::string samplePlaylist(double secondsPerFile, const std::array<std::uint8_t,
   x += "        <SubtitleTrack track=\"2\" langcode=\"jp:00\" selectable=\"true\"/>\n";
   x += "      </TrackNavigationList>\n";
   x += "    </Title>\n";
-  x += "    <Title id=\"Extras\" titleNumber=\"2\" type=\"Original\" displayName=\"Trailer\" titleDuration=\"00:01:30:00\">\n";
-  x += "      <PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/TRAILER.MAP\" titleTimeBegin=\"00:00:00:00\"\n";
-  x += "                             titleTimeEnd=\"00:01:30:00\" dataSource=\"Disc\">\n";
+  // The extra and the trailer play an EVO each, shorter than the feature.
+  const std::string extra = timeCode(extraSeconds), trailer = timeCode(trailerSeconds);
+  x += "    <Title id=\"Extra\" titleNumber=\"2\" type=\"Original\" displayName=\"Making Of\" titleDuration=\"" + extra +
+       "\" onEnd=\"Trailer\">\n";
+  x += "      <PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/EXTRA.MAP\" titleTimeBegin=\"00:00:00:00\"\n";
+  x += "                             titleTimeEnd=\"" + extra + "\" dataSource=\"Disc\">\n";
   x += "        <Video track=\"1\" mediaAttr=\"1\"/>\n";
-  x += "        <Audio track=\"1\" streamNumber=\"1\" mediaAttr=\"1\" description=\"English\"/>\n";
+  x += "        <Audio track=\"1\" streamNumber=\"" + ddp + "\" mediaAttr=\"1\" description=\"English\"/>\n";
+  x += "        <Subtitle track=\"1\" streamNumber=\"1\" mediaAttr=\"1\" description=\"Deutsch\"/>\n";
+  x += "      </PrimaryAudioVideoClip>\n";
+  x += "      <ChapterList>\n        <Chapter titleTimeBegin=\"00:00:00:00\" displayName=\"Making Of\"/>\n";
+  x += "      </ChapterList>\n";
+  x += "      <TrackNavigationList>\n";
+  x += "        <VideoTrack track=\"1\" angleNumber=\"1\" selectable=\"true\"/>\n";
+  x += "        <AudioTrack track=\"1\" langcode=\"en:00\" selectable=\"true\"/>\n";
+  x += "        <SubtitleTrack track=\"1\" langcode=\"de:00\" selectable=\"true\"/>\n";
+  x += "      </TrackNavigationList>\n";
+  x += "    </Title>\n";
+  x += "    <Title id=\"Trailer\" titleNumber=\"3\" type=\"Original\" displayName=\"Trailer\" titleDuration=\"" + trailer +
+       "\">\n";
+  x += "      <PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/TRAILER.MAP\" titleTimeBegin=\"00:00:00:00\"\n";
+  x += "                             titleTimeEnd=\"" + trailer + "\" dataSource=\"Disc\">\n";
+  x += "        <Video track=\"1\" mediaAttr=\"1\"/>\n";
+  x += "        <Audio track=\"1\" streamNumber=\"" + ddp + "\" mediaAttr=\"1\" description=\"English\"/>\n";
   x += "      </PrimaryAudioVideoClip>\n";
   x += "      <ChapterList>\n        <Chapter titleTimeBegin=\"00:00:00:00\" displayName=\"Trailer\"/>\n";
   x += "      </ChapterList>\n";
+  x += "      <TrackNavigationList>\n";
+  x += "        <VideoTrack track=\"1\" angleNumber=\"1\" selectable=\"true\"/>\n";
+  x += "        <AudioTrack track=\"1\" langcode=\"en:00\" selectable=\"true\"/>\n";
+  x += "      </TrackNavigationList>\n";
   x += "    </Title>\n";
   x += "  </TitleSet>\n";
   x += "</Playlist>\n";

@@ -1,7 +1,7 @@
 #pragma once
-// The disc's playlist, ADV_OBJ/VPLST000.XPL: a title for the feature whose
-// tracks carry the sample streams' numbers, chapters and languages, and a
-// second title that plays another EVO.
+// The disc's playlist, ADV_OBJ/VPLST000.XPL: three titles. The feature, in
+// two files, whose tracks carry the sample streams' numbers, chapters and
+// languages; an extra and a trailer, each a short EVO of its own.
 
 #include <array>
 #include <cstdint>
@@ -11,7 +11,10 @@ namespace tarnwick::mkdisc {
 
 // `secondsPerFile`: the length of each of the feature's two files;
 // `audioIds`: the DD+, DTS and LPCM substream ids (their low bits give the
-// stream numbers).
-std::string samplePlaylist(double secondsPerFile, const std::array<std::uint8_t, 3>& audioIds);
+// stream numbers); `extraSeconds`, `trailerSeconds`: the lengths of
+// EXTRA.EVO and TRAILER.EVO, which carry the DD+ stream (and the extra the
+// 2-bit subpicture stream).
+std::string samplePlaylist(double secondsPerFile, const std::array<std::uint8_t, 3>& audioIds, double extraSeconds,
+                           double trailerSeconds);
 
 }  // namespace tarnwick::mkdisc

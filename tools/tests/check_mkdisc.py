@@ -245,6 +245,27 @@ def main():
         check_box(whole, 1, (720, 900, 480, 64), lambda x, y: eight_bit_colour(480, 64, x, y, 0),
                   "8-bit subpicture 0x21")
 
+        # ---- the extra and the trailer: short titles of their own ----
+        for name, seconds, kinds in (("EXTRA", 1.0, {"vc1", "eac3", "dvd_subtitle"}), ("TRAILER", 1.5, {"vc1", "eac3"})):
+            path = os.path.join(disc, "HVDVD_TS", name + ".EVO")
+            data = open(path, "rb").read() if os.path.exists(path) else b""
+            try:
+                walked = list(evo_walk.walk(data))
+            except ValueError as e:
+                walked = []
+                check(False, "%s walks pack by pack: %s" % (name, e))
+            check(len(data) > 0 and len(walked) * 2048 == len(data) and data[14:18] == b"\x00\x00\x01\xbb",
+                  "%s.EVO is %d whole packs, a system header first" % (name, len(walked)))
+            probed = ffprobe_json("-show_streams", "-show_format", path) if data else {"streams": [], "format": {}}
+            codecs = {st.get("codec_name") for st in probed["streams"]} - {"dvd_nav_packet"}
+            check(codecs == kinds, "%s.EVO holds %s: %s" % (name, sorted(kinds), sorted(c or "?" for c in codecs)))
+            nav = [pk for pk in walked if pk["packets"] and pk["packets"][0]["id"] == 0xBF]
+            check(len(nav) == round(seconds * 90000 / 45045),
+                  "%s.EVO holds %d groups of pictures (%.1f s)" % (name, len(nav), seconds))
+        xpl = open(os.path.join(disc, "ADV_OBJ", "VPLST000.XPL"), encoding="utf-8").read()
+        check(all(('src="file:///dvddisc/HVDVD_TS/%s.MAP"' % n) in xpl for n in ("FEATURE_1", "FEATURE_2", "EXTRA", "TRAILER"))
+              and xpl.count("<Title ") == 3, "the playlist has three titles that play the four EVO files")
+
         # ---- --size and a missing ffmpeg ----
         big = os.path.join(tmp, "BIG")
         r = run([mkdisc, big, "--size", "12M", "--seconds", "1"])

@@ -14,6 +14,7 @@
 #include "app/stream_table.h"
 #include "playlist/languages.h"
 #include "app/cli/session.h"
+#include "app/cli/titles_command.h"
 
 #ifdef _WIN32
 #include "engine/win32.h"
@@ -141,6 +142,15 @@ int run(int argc, char** argv) {
   mkv->add_flag("--keep-streams", o.keepStreams,
                 "Keep the demuxed streams (in DIR/NAME.mkv-streams) instead of removing them");
 
+  CLI::App* titles = app.add_subcommand(
+      "titles", "List the titles of a disc: number, name, duration, the files each plays, its audio and "
+                "subtitle tracks with their languages, its chapters, and which is the main feature (the "
+                "longest title whose files are all on the disc)");
+  titles->add_option("DISC", o.input, "The disc: a folder that holds HVDVD_TS and ADV_OBJ (or a DVD's VIDEO_TS)")
+      ->required()
+      ->type_name("");
+  titles->add_flag("--json", o.json, "Print an array of the titles for scripts instead");
+
 #ifdef TARNWICK_HAVE_PNG
   CLI::App* subs = app.add_subcommand("subs", "Write one PNG per caption of a subtitle file (PGS, or SP records), "
                                               "named by its start time");
@@ -159,6 +169,7 @@ int run(int argc, char** argv) {
   try {
     if (read->parsed()) return runRead(o);
     if (xpl->parsed()) return runXpl(o);
+    if (titles->parsed()) return runTitles(o);
     if (rebuild->parsed()) return runRebuild(o);
     if (mkv->parsed()) return runEach(o, runMkv);
 #ifdef TARNWICK_HAVE_PNG
