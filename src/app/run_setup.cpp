@@ -6,7 +6,12 @@
 namespace tarnwick {
 
 RunSetUp setUpRun(const RunChoices& choices, FileSelection& files) {
-  const Continuation second = continuationOf(files, choices.evoPath, choices.goOn);
+  Continuation second = continuationOf(files, choices.evoPath, choices.goOn && choices.secondPath.empty());
+  if (!choices.secondPath.empty()) {
+    second.hasSecond = true;
+    second.secondPath = choices.secondPath;
+    second.baseName += "_" + CutExt(namePart(choices.secondPath));
+  }
   files.OutputBaseName = second.baseName;
   RunSetUp setUp;
   setUp.input = {choices.evoPath, second.secondPath, choices.xplPath};

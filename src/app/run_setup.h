@@ -18,6 +18,9 @@ struct RunChoices {
   std::string evoPath;
   std::string xplPath;  // the playlist that names the streams, or empty
   bool goOn = true;     // on into the second file of a split feature
+  // The second file when the disc's playlist names it; empty: the one
+  // named after the first ("FEATURE_2.EVO" after "FEATURE_1.EVO").
+  std::string secondPath;
   std::string workdir;  // the output folder typed; empty: beside the EVO
   ScanOptions options;
   std::string videoExt = "mpv";

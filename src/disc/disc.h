@@ -45,6 +45,9 @@ class Disc {
   virtual std::string readSmall(const std::string& path, std::size_t limit) const = 0;
   // A file of the disc as the commands read it.
   virtual InputFile open(const std::string& path) const = 0;
+  // Where a file of the disc is on this computer's file system, when it is
+  // one of its own files (a disc folder); none inside an image.
+  virtual std::optional<std::string> localPath(const std::string&) const { return std::nullopt; }
 };
 
 // The disc at `path`: a folder, or a file or block device whose content is a

@@ -66,6 +66,12 @@ class FolderDisc : public Disc {
     return bytes;
   }
 
+  std::optional<std::string> localPath(const std::string& path) const override {
+    const std::optional<fs::path> where = resolve(path);
+    if (!where) return std::nullopt;
+    return where->string();
+  }
+
   InputFile open(const std::string& path) const override {
     const std::optional<fs::path> where = resolve(path);
     return InputFile(where ? where->string() : (fs::path(location_) / path).string());

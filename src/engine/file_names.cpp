@@ -1,5 +1,6 @@
 #include "engine/file_names.h"
 
+#include <cctype>
 #include <string_view>
 
 #include "engine/file_io.h"
@@ -70,6 +71,30 @@ std::string safeNamePart(const std::string& part) {
                          c == '"' || c == '<' || c == '>' || c == '|';
     out += refused ? '_' : static_cast<char>(c);
   }
+  return out;
+}
+
+std::string safeFileName(const std::string& name) {
+  std::string out = safeNamePart(name);
+  const auto blankOrDot = [](char c) { return c == ' ' || c == '.'; };
+  while (!out.empty() && blankOrDot(out.back())) out.pop_back();
+  std::size_t start = 0;
+  while (start < out.size() && blankOrDot(out[start])) ++start;
+  out.erase(0, start);
+  if (out.size() > 200) {
+    std::size_t cut = 200;
+    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+    out.resize(cut);
+    while (!out.empty() && blankOrDot(out.back())) out.pop_back();
+  }
+  if (out.empty()) return "Untitled";
+  std::string stem = out.substr(0, out.find('.'));
+  for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  static const char* const kDevices[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4",
+                                         "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3",
+                                         "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+  for (const char* device : kDevices)
+    if (stem == device) return "_" + out;
   return out;
 }
 

@@ -36,5 +36,10 @@ std::string secondCandidate(const std::string& path);
 // A caption or extension made safe as part of a file name: separators, "..",
 // control characters and characters file systems refuse become "_".
 std::string safeNamePart(const std::string& part);
+// A whole file name made of a title: safeNamePart(), without the leading and
+// trailing dots and blanks that some file systems drop or refuse, a
+// device name of Windows (CON, NUL, COM1 …) kept from being one, and cut
+// to 200 bytes on a character boundary. "Untitled" when nothing is left.
+std::string safeFileName(const std::string& name);
 
 }  // namespace tarnwick

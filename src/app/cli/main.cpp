@@ -38,12 +38,17 @@ void addWindowOptions(CLI::App& command, Options& o, bool several = false) {
   if (several)
     command
         .add_option("EVO_FILE", o.inputs,
-                    "The EVO or VOB file; several are done in turn, each one's outputs in a folder named after "
-                    "it under -o")
+                    "The EVO or VOB file, or a disc folder (its main feature, or --title); several are done in "
+                    "turn, each one's outputs in a folder named after it under -o")
         ->required()
         ->type_name("");
   else
-    command.add_option("EVO_FILE", o.input, "The EVO or VOB file")->required()->type_name("");
+    command.add_option("EVO_FILE", o.input, "The EVO or VOB file, or a disc folder (its main feature, or --title)")
+        ->required()
+        ->type_name("");
+  command.add_option("--title", o.title, "With a disc: the title to take, by its number in \"tarnwick-cli titles\"")
+      ->type_name("N")
+      ->check(CLI::PositiveNumber);
   command.add_option("-o,--output", o.output, "Output folder (default: the input file's folder)")->type_name("DIR");
   command
       .add_option("--streams", o.streamNames,
@@ -74,12 +79,11 @@ void addWindowOptions(CLI::App& command, Options& o, bool several = false) {
 
 // Demux and Rebuild can name their streams after the disc's playlist.
 void addPlaylistOptions(CLI::App& command, Options& o) {
-  CLI::Option* xpl = command.add_option("--xpl", o.xpl,
+  command.add_option("--xpl", o.xpl,
                                         "Read this playlist after the read, so that its track names label the "
-                                        "boxes and name the outputs")->type_name("XPL_FILE");
-  command.add_option("--chapters", o.chapters, "With --xpl: write the title's chapters to FILE")
-      ->type_name("FILE")
-      ->needs(xpl);
+                                        "boxes and name the outputs (with a disc: in place of its own)")->type_name("XPL_FILE");
+  command.add_option("--chapters", o.chapters, "With --xpl or a disc: write the title's chapters to FILE")
+      ->type_name("FILE");
   const CLI::Validator language(
       [](std::string& code) { return languageCode(code).empty() ? "unknown language code \"" + code + "\"" : ""; },
       "");
@@ -89,11 +93,11 @@ void addPlaylistOptions(CLI::App& command, Options& o) {
         ->allow_extra_args(false)
         ->type_name("LANGS")
         ->check(language)
-        ->needs(xpl)
         ->excludes("--streams");
   };
   addLanguages("--langs", o.langs,
-               "With --xpl: keep video and the audio and subtitle tracks in these languages, comma separated "
+               "With --xpl or a disc: keep video and the audio and subtitle tracks in these languages, comma "
+               "separated "
                "(en or eng, ja or jpn; as the playlist gives them)");
   addLanguages("--audio-langs", o.audioLangs, "As --langs, for the audio tracks");
   addLanguages("--sub-langs", o.subLangs, "As --langs, for the subtitle tracks");

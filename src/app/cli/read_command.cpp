@@ -11,14 +11,15 @@ namespace tarnwick::cli {
 
 int runRead(const Options& o) {
   Session session(o);
-  session.chooseEvo(o.input);
+  session.chooseInput();
   if (!session.readEvo()) return stopped(session);
   session.selectStreams();
   if (o.json) {
+    const RunInput& input = session.setUp().input;
     ReportFile file;
-    file.path = o.input;
-    file.size = InputFile(o.input).size();
-    if (!o.noContinue && !session.scan().CancelRequested()) file.secondPath = getsecond(o.input);
+    file.path = input.path;
+    file.size = InputFile(input.path).size();
+    if (!session.scan().CancelRequested()) file.secondPath = input.secondPath;
     std::fputs(jsonReport(file, session.scan(), session.streams()).c_str(), stdout);
   }
   return kExitDone;

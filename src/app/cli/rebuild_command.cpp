@@ -12,10 +12,14 @@ namespace tarnwick::cli {
 
 // The window offers Rebuild only for an ".EVO" input.
 int runRebuild(const Options& o) {
-  std::string ext = extensionOf(o.input);
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::toupper(c); });
-  if (ext != ".EVO") throw UsageError("rebuild: the input must be an .EVO file: " + o.input);
   Session session(o);
+  if (!isDiscInput(o.input)) {
+    std::string ext = extensionOf(o.input);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::toupper(c); });
+    if (ext != ".EVO") throw UsageError("rebuild: the input must be an .EVO file: " + o.input);
+  } else if (titleRun(o.input, o.title).title.dvd) {
+    throw UsageError("rebuild: the title is a DVD's; only EVO files are rebuilt");
+  }
   if (const std::optional<int> status = chooseStreams(session, o, "rebuild")) return *status;
   const RunSetUp& setUp = session.setUp();
   const Outcome outcome = rebuildEvo(session.scan(), setUp.input, selectionOf(session.streams(), nullptr),

@@ -12,17 +12,22 @@
 
 namespace tarnwick::cli {
 
-Session::Session(const Options& options) : options_(options), report_(processStreams()) {
+Session::Session(const Options& options)
+    : options_(options), report_(processStreams()), input_(options.input), xplPath_(options.xpl) {
   report_.setPrintLog(!options.json);
   report_.setProgressPrefix(options.progressPrefix);
 }
 
 RunChoices Session::runChoices() const {
   RunChoices choices;
-  choices.evoPath = options_.input;
-  choices.xplPath = options_.xpl;
+  choices.evoPath = input_;
+  choices.xplPath = xplPath_;
   choices.goOn = !options_.noContinue;
   choices.workdir = options_.output;
+  if (titleRun_) {
+    choices.secondPath = titleRun_->secondPath;
+    if (choices.workdir.empty()) choices.workdir = titleRun_->besideDisc;
+  }
   choices.options.countFrames = !options_.noCountFrames;
   choices.options.details = !options_.noDetails;
   choices.options.fastCheck = !options_.noFastCheck;
@@ -41,8 +46,30 @@ bool Session::readEvo() {
   return outcome.isDone();
 }
 
+void Session::chooseInput() {
+  if (isDiscInput(options_.input)) {
+    if (options_.noContinue) throw UsageError("--no-continue: a disc's title plays all its files");
+    titleRun_ = tarnwick::titleRun(options_.input, options_.title);
+    input_ = titleRun_->evoPath;
+    if (xplPath_.empty()) xplPath_ = titleRun_->playlistPath;
+    const Title& title = titleRun_->title;
+    std::string files;
+    for (const TitleClip& clip : title.clips) files += (files.empty() ? "" : ", ") + clip.path;
+    report_.log("Title " + std::to_string(title.number) + ": " + title.name + " (" + files + ")");
+  } else if (options_.title != 0) {
+    throw UsageError("--title: \"" + options_.input + "\" is a file, not a disc");
+  }
+  chooseEvo(input_);
+}
+
+void Session::labelByTitle() {
+  streams_.reset();
+  title_ = titleRun_->title.playlist;
+  streams_.fillFromPlaylist(title_);
+}
+
 bool Session::readPlaylist(XplResult* resultOut) {
-  const XplRequest request = playlistRequest(files_, options_.xpl);
+  const XplRequest request = playlistRequest(files_, xplPath_);
   streams_.reset();
   title_ = XplTitle();
   XplResult result = readXpl(request, scan_, tables_, report_);
@@ -132,10 +159,20 @@ int writeChapters(const Session& session, const Options& o, const std::vector<st
 }
 
 std::optional<int> chooseStreams(Session& session, const Options& o, const char* verb) {
-  session.chooseEvo(o.input);
+  session.chooseInput();
+  if (session.playlistPath().empty()) {
+    // Checked before the read, so that nothing runs for a command it cannot finish.
+    if (!o.chapters.empty()) throw UsageError("--chapters: the chapters come from a playlist: give --xpl or a disc");
+    if (!o.langs.empty() || !o.audioLangs.empty() || !o.subLangs.empty())
+      throw UsageError("--langs: the languages come from a playlist: give --xpl or a disc");
+  }
   if (!session.readEvo()) return stopped(session);
-  if (!o.xpl.empty()) {
-    session.choosePlaylist(o.xpl);
+  // A disc's own playlist names the tracks of the title chosen; --xpl, as
+  // for an EVO file, those of the title that plays the first file.
+  if (session.discInput() && o.xpl.empty() && session.titleRun()->title.playlist.found) {
+    session.labelByTitle();
+  } else if (!session.playlistPath().empty()) {
+    session.choosePlaylist(session.playlistPath());
     session.readPlaylist();
   }
   session.selectStreams();
@@ -143,7 +180,7 @@ std::optional<int> chooseStreams(Session& session, const Options& o, const char*
   if (session.streams().anyChosen()) return std::nullopt;
   session.report().endProgress();
   std::fprintf(stderr, "Nothing to %s: %s\n", verb,
-               o.xpl.empty() ? "the read found no stream." : "the playlist lists no track of this EVO.");
+               session.playlistPath().empty() ? "the read found no stream." : "the playlist lists no track of this EVO.");
   return kExitFailed;
 }
 
@@ -152,7 +189,8 @@ int afterCommand(Session& session, const Outcome& outcome, const Options& o) {
   if (!outcome.isDone()) return stopped(session);
   if (o.chapters.empty()) return kExitDone;
   std::fflush(stdout);
-  return writeChapters(session, o, {o.input, o.xpl, getsecond(o.input)});
+  const RunInput& input = session.setUp().input;
+  return writeChapters(session, o, {input.path, input.playlistPath, input.secondPath, getsecond(input.path)});
 }
 
 }  // namespace tarnwick::cli

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/cli/console_report.h"
+#include "app/disc_input.h"
 #include "app/file_selection.h"
 #include "app/run_setup.h"
 #include "app/stream_table.h"
@@ -50,6 +51,7 @@ struct Options {
   std::string pngDir;    // subs --png DIR
   std::string mkvmerge;  // mkv --mkvmerge PATH
   bool keepStreams = false;
+  int title = 0;  // --title; 0: the disc's main feature
 };
 
 // Raised for a command line that only the read can show to be wrong.
@@ -70,6 +72,17 @@ class Session {
   // The run as the latest Read EVO set it up: its files, options and
   // output names.
   const RunSetUp& setUp() const { return setUp_; }
+
+  // The input as given: an EVO or VOB file is chosen as a drop chooses it;
+  // a disc gives the title's files and playlist (and the folder beside it
+  // for the outputs). False for a disc input whose title names no playlist.
+  void chooseInput();
+  bool discInput() const { return titleRun_.has_value(); }
+  const std::optional<TitleRun>& titleRun() const { return titleRun_; }
+  // The playlist the run reads: --xpl, else the disc's.
+  const std::string& playlistPath() const { return xplPath_; }
+  // A disc's title labels the streams: the playlist's tracks of that title.
+  void labelByTitle();
 
   // The EVO chosen as a drop chooses it; the playlist as Read XPL's box
   // takes it (a playlist in a disc's ADV_OBJ folder points the input's
@@ -99,6 +112,8 @@ class Session {
   ScanState scan_;
   XplAttributeTables tables_;
   FileSelection files_;
+  std::string input_, xplPath_;
+  std::optional<TitleRun> titleRun_;
   StreamTable streams_;
   RunSetUp setUp_;
   XplTitle title_;

@@ -1,0 +1,78 @@
+#include "app/disc_input.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "engine/file_names.h"
+
+namespace tarnwick {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string titleList(const std::vector<Title>& titles) {
+  std::string list;
+  for (const Title& t : titles) list += (list.empty() ? "" : ", ") + std::to_string(t.number);
+  return list.empty() ? "none" : list;
+}
+
+}  // namespace
+
+bool isDiscInput(const std::string& path) {
+  std::error_code error;
+  return fs::is_directory(path, error);
+}
+
+TitleRun titleRun(const std::string& path, int number) {
+  const std::unique_ptr<Disc> disc = openDisc(path);
+  const std::vector<Title> titles = discTitles(*disc);
+  const Title* chosen = nullptr;
+  for (const Title& t : titles)
+    if (number == 0 ? t.main : t.number == number) {
+      chosen = &t;
+      break;
+    }
+  const std::string where = "\"" + path + "\"";
+  if (chosen == nullptr && number != 0)
+    throw DiscError("The disc " + where + " has no title " + std::to_string(number) +
+                    " (its titles: " + titleList(titles) + ").");
+  if (chosen == nullptr)
+    throw DiscError("The disc " + where + " has no title whose files are all on it (its titles: " +
+                    titleList(titles) + ").");
+  for (const TitleClip& clip : chosen->clips)
+    if (!clip.exists)
+      throw DiscError("Title " + std::to_string(chosen->number) + " of the disc " + where + " plays " + clip.path +
+                      ", which is not on the disc.");
+  if (chosen->clips.empty())
+    throw DiscError("Title " + std::to_string(chosen->number) + " of the disc " + where + " plays no file.");
+  if (chosen->clips.size() > 2)
+    throw DiscError("Title " + std::to_string(chosen->number) + " of the disc " + where + " plays " +
+                    std::to_string(chosen->clips.size()) + " files; this version joins at most two.");
+
+  TitleRun run;
+  run.title = *chosen;
+  const auto local = [&](const std::string& clipPath) {
+    const std::optional<std::string> at = disc->localPath(clipPath);
+    if (!at) throw DiscError("The files of the disc " + where + " cannot be read here.");
+    return *at;
+  };
+  run.evoPath = local(chosen->clips.front().path);
+  if (chosen->clips.size() == 2) run.secondPath = local(chosen->clips.back().path);
+  if (chosen->playlist.found) run.playlistPath = disc->localPath(kDiscPlaylist).value_or("");
+  fs::path location(path);
+  while (!location.empty() && location.filename().empty()) location = location.parent_path();
+  run.besideDisc = location.parent_path().string();
+  if (run.besideDisc.empty()) run.besideDisc = ".";
+
+  std::string name = chosen->name.empty() ? "Title " + std::to_string(chosen->number) : chosen->name;
+  for (const Title& t : titles)
+    if (&t != chosen && t.name == chosen->name) {
+      name += " (" + std::to_string(chosen->number) + ")";
+      break;
+    }
+  run.mkvBaseName = safeFileName(name);
+  return run;
+}
+
+}  // namespace tarnwick

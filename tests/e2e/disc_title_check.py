@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""Commands that take a disc folder: the main feature by default, a title by
+number, its tracks labelled and its chapters from that title (mkvmerge -J and
+mkvextract read the MKV back), languages chosen, outputs beside the disc, and
+the mistakes a user makes given one clear message each."""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+
+def main():
+    mkdisc, cli = sys.argv[1], sys.argv[2]
+    failures = []
+
+    def check(ok, what):
+        print(("ok   " if ok else "FAIL ") + what)
+        if not ok:
+            failures.append(what)
+
+    def run(args):
+        return subprocess.run(args, capture_output=True, text=True)
+
+    def tracks(mkv):
+        info = json.loads(run(["mkvmerge", "-J", mkv]).stdout)
+        names = [(t["type"], t["properties"].get("language"), t["properties"].get("track_name")) for t in info["tracks"]]
+        return info["container"]["properties"].get("title"), names
+
+    with tempfile.TemporaryDirectory() as tmp:
+        disc = os.path.join(tmp, "Sample Disc")
+        subprocess.run([mkdisc, disc], check=True, stdout=subprocess.DEVNULL)
+
+        # No title named: the main feature, named after it, beside the disc.
+        r = run([cli, "mkv", disc])
+        mkv = os.path.join(tmp, "The Sample Feature.mkv")
+        check(r.returncode == 0 and os.path.exists(mkv), "mkv DISC writes The Sample Feature.mkv beside the disc: " + r.stderr)
+        title, names = tracks(mkv)
+        check(title == "The Sample Feature", "the MKV's title is the title's name: %r" % title)
+        check(names == [("video", "und", "VC-1"), ("audio", "eng", "English"),
+                        ("audio", "eng", "English Director's Commentary"), ("audio", "fre", "Français"),
+                        ("subtitles", "eng", "English"), ("subtitles", "jpn", "日本語")],
+              "the feature's tracks, named and with languages: %r" % names)
+        chapters = run(["mkvextract", mkv, "chapters", "-s", "-"]).stdout
+        check("CHAPTER03NAME=Épilogue" in chapters and "CHAPTER04" not in chapters,
+              "the feature's three chapters: %r" % chapters)
+        check(r.stdout.startswith("Title 1: The Sample Feature (HVDVD_TS/FEATURE_1.EVO, HVDVD_TS/FEATURE_2.EVO)\n"),
+              "the log names the title and its files: %r" % r.stdout[:120])
+
+        # Title 2 by number, its German subtitles only: labelled by title 2,
+        # not by the title of the feature.
+        out = os.path.join(tmp, "out")
+        os.mkdir(out)
+        r = run([cli, "mkv", "-o", out, "--title", "2", "--sub-langs", "deu", "--chapters",
+                 os.path.join(out, "extra.txt"), disc])
+        title, names = tracks(os.path.join(out, "Making Of.mkv"))
+        check(r.returncode == 0 and title == "Making Of" and
+              names == [("video", "und", "VC-1"), ("audio", "eng", "English"), ("subtitles", "ger", "Deutsch")],
+              "--title 2 --sub-langs deu: %r %r %s" % (title, names, r.stderr))
+        with open(os.path.join(out, "extra.txt"), encoding="utf-8") as f:
+            check(f.read() == "CHAPTER01=00:00:00.000\nCHAPTER01NAME=Making Of\n", "title 2's chapters file")
+
+        # Demux and rebuild take the disc the same way; rebuild's output sits beside it.
+        r = run([cli, "rebuild", "--title", "3", disc])
+        rebuilt = os.path.join(tmp, "TRAILER.rebuilt.EVO")
+        check(r.returncode == 0 and os.path.getsize(rebuilt) > 0, "rebuild --title 3 writes TRAILER.rebuilt.EVO: " + r.stderr)
+        r = run([cli, "demux", "-o", out, "--title", "3", "--streams", "audio00", disc])
+        check(r.returncode == 0 and os.listdir(out).count("TRAILER.DD+.2ch.stream.00.English.mpa") == 1,
+              "demux --title 3 --streams audio00: %r %s" % (sorted(os.listdir(out)), r.stderr))
+
+        # Mistakes: one message each, nothing written.
+        before = sorted(os.listdir(tmp))
+        for args, status, text in [
+            (["demux", "--title", "9", disc], 1, 'The disc "%s" has no title 9 (its titles: 1, 2, 3).' % disc),
+            (["demux", "--no-continue", disc], 2, "--no-continue: a disc's title plays all its files"),
+            (["read", "--title", "2", os.path.join(disc, "HVDVD_TS", "EXTRA.EVO")], 2, "is a file, not a disc"),
+            (["mkv", "--audio-langs", "de", "--title", "2", disc], 1, "No audio track in de: the title's audio tracks are in eng."),
+        ]:
+            r = run([cli] + args)
+            check(r.returncode == status and text in r.stderr, "%s: exit %d, %r" % (" ".join(args[:3]), r.returncode, r.stderr))
+        os.remove(os.path.join(disc, "HVDVD_TS", "FEATURE_2.EVO"))
+        r = run([cli, "demux", "--title", "1", disc])
+        check(r.returncode == 1 and "plays HVDVD_TS/FEATURE_2.EVO, which is not on the disc." in r.stderr,
+              "a title whose file is missing: %r" % r.stderr)
+        check(sorted(os.listdir(tmp)) == before, "the failures wrote nothing: %r" % sorted(os.listdir(tmp)))
+
+    print("%d failed" % len(failures))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
