@@ -20,7 +20,7 @@ const char* emptyCaption(StreamClass streamClass) {
 std::string foundCaption(const ScanState& scan, StreamSlot s) {
   char number[8];
   std::snprintf(number, sizeof number, s.streamClass == StreamClass::Video ? "%d" : "%02d", s.slot);
-  return kindName(s.streamClass, scan.slotId(s)) + "." + number;
+  return kindName(s.streamClass, scan.slot(s).id) + "." + number;
 }
 
 std::string outputFolder(const std::string& workdir, const std::string& evoFolder) {
@@ -54,7 +54,7 @@ void TfMain::Resetcbs() {
 void TfMain::Fillcbs() {
   for (ControlId box : outputBoxes()) {
     const StreamSlot s = boxSlot(box);
-    const bool present = scan_.slotId(s) >= 0;
+    const bool present = scan_.slot(s).id >= 0;
     window_.setEnabled(box, present);
     if (present) window_.setCaption(box, foundCaption(scan_, s));
     setBox(box, present);

@@ -47,7 +47,7 @@ bool Session::readEvo() {
   for (int k = 0; k < kOutputCount; ++k) {
     const StreamSlot s = outputSlot(k);
     StreamBox& box = boxes_[static_cast<std::size_t>(k)];
-    box.enabled = box.ticked = scan_.slotId(s) >= 0;
+    box.enabled = box.ticked = scan_.slot(s).id >= 0;
     if (box.enabled) box.caption = foundCaption(scan_, s);
   }
   return outcome.isDone();
