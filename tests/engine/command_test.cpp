@@ -70,6 +70,24 @@ TEST_F(CommandTest, ReadThenDemuxBothFilesWithoutAWindow) {
   EXPECT_EQ(report.progresses.front().position, 4 * 0x100000);
 }
 
+// The Matroska command reads the streams' first time stamps and details
+// after its demux: the demux's scans free the slots but leave what Read EVO
+// reported, and a feature's first time stamp is its first file's.
+TEST_F(CommandTest, ReadEvoReportOutlivesTheDemuxScans) {
+  const RunInput input{first, second};
+  ASSERT_TRUE(readEvo(state, input, {}, report).isDone());
+  const StreamRecord read = state.AudioSlots[0].record;
+  EXPECT_EQ(read.firstPts, 100u);
+  ASSERT_FALSE(read.details.empty());
+  const Outcome outcome = demuxStreams(state, input, {}, both(), report);
+  ASSERT_TRUE(outcome.isDone()) << outcome.message;
+  for (const std::size_t k : {0, 1}) {
+    EXPECT_TRUE(state.AudioSlots[k].record.hasFirstPts) << k;
+    EXPECT_EQ(state.AudioSlots[k].record.firstPts, 100u) << k;
+  }
+  EXPECT_EQ(state.AudioSlots[0].record.details, read.details);
+}
+
 TEST_F(CommandTest, CancelAtAProgressPointEndsTheRunAsCancelled) {
   report.onLetInputThrough = [this] { report.cancel = true; };
   const Outcome outcome = demuxStreams(state, {first, second}, {}, both(), report);
