@@ -58,10 +58,10 @@ enum class ScanStop : std::uint8_t { None, Cancelled, FastCheckLimit };
 // Only video slots 0-1, audio 0-15 and subpicture 0-15 have a box: only they
 // ever get an output. A report is kept for video slots 0-1 and for every
 // audio and subpicture slot. The fields of one class stay unset in the others.
-// Fields are camelCase, but for two names the logs and the commands are read
-// by: `Reported` (VideoReported, AudioReported, SubpictureReported: the array
-// the slot sits in names the class) and `VideoFrameCounts`, whole, as only
-// video has it.
+// Fields are camelCase but two, which keep the names the rest of the system
+// knows them by: `Reported` is VideoReported, AudioReported or
+// SubpictureReported, the array the slot sits in naming the class;
+// `VideoFrameCounts` stays whole, as only video has it.
 struct SlotState {
   // The slot table entry: the id that owns the slot (the first one seen
   // there in this scan), -1 while free.
@@ -83,7 +83,9 @@ struct SlotState {
   // converter, whose tally closeOutputs() keeps when it finishes.
   std::unique_ptr<PgsConverter> pgsConverter;
   std::optional<PgsTally> pgsTally;
-  // What the latest analysis scan reported of the stream.
+  // What the latest analysis scan reported of the stream (Read EVO keeps
+  // the first time stamp of the feature's first file). Left alone by
+  // resetSlots(): the Demux's scans do not touch it.
   StreamRecord record;
   // Audio, over the files of the latest Read EVO or Demux: the LPCM format
   // that the first packet of the slot's stream gave, and the first packet
