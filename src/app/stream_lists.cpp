@@ -20,7 +20,7 @@ const char* emptyCaption(StreamClass streamClass) {
 std::string foundCaption(const ScanState& scan, StreamSlot s) {
   char number[8];
   std::snprintf(number, sizeof number, s.streamClass == StreamClass::Video ? "%d" : "%02d", s.slot);
-  return kindName(s.streamClass, scan.slotId(s)) + "." + number;
+  return kindName(s.streamClass, scan.slot(s).id) + "." + number;
 }
 
 std::string outputFolder(const std::string& workdir, const std::string& evoFolder) {

@@ -18,7 +18,7 @@ void StreamTable::reset() {
 void StreamTable::fillFromScan(const ScanState& scan) {
   reset();
   for (StreamEntry& entry : entries_) {
-    entry.id = scan.slotId(entry.slot);
+    entry.id = scan.slot(entry.slot).id;
     entry.found = entry.chosen = entry.id >= 0;
     if (entry.found) entry.caption = foundCaption(scan, entry.slot);
   }

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "engine/file_io.h"
@@ -34,13 +35,13 @@ void startPgs(ScanState& state, RunReport& report) {
   const std::uint32_t timeBase = subtitleTimeBase(state);
   PgsOptions pgs;
   pgs.video = subpicturePlane(state.videoSize());
-  state.pgsTallies = {};
+  for (SlotState& slot : state.SubpictureSlots) slot.pgsTally.reset();
   pgs.timeBase = timeBase;
   for (int k = 0; k < kSubpictureOutputs; ++k) {
-    std::optional<OutputFile>& out = state.subpictureOutputs[static_cast<std::size_t>(k)];
-    if (!out) continue;
-    OutputFile* file = &*out;
-    state.pgsConverters[static_cast<std::size_t>(k)] = std::make_unique<PgsConverter>(
+    SlotState& slot = state.SubpictureSlots[static_cast<std::size_t>(k)];
+    if (!slot.output) continue;
+    OutputFile* file = &*slot.output;
+    slot.pgsConverter = std::make_unique<PgsConverter>(
         [file](const std::uint8_t* p, std::size_t n) { file->write(p, n); }, report, pgs);
   }
 }
@@ -58,7 +59,7 @@ std::string units(std::uint64_t n) { return std::to_string(n) + (n == 1 ? " unit
 void refuseEmptyPgs(const ScanState& state, const StreamSelection& selection, RunReport& report) {
   std::string message;
   for (int k = 0; k < kSubpictureOutputs; ++k) {
-    const std::optional<PgsTally>& tally = state.pgsTallies[static_cast<std::size_t>(k)];
+    const std::optional<PgsTally>& tally = state.SubpictureSlots[static_cast<std::size_t>(k)].pgsTally;
     if (!tally || tally->captions > 0) continue;
     const StreamSlot slot{StreamClass::Subpicture, k};
     const std::string& name = selection.outputNames[static_cast<std::size_t>(outputIndex(slot))];
@@ -75,7 +76,7 @@ void refuseEmptyPgs(const ScanState& state, const StreamSelection& selection, Ru
 }
 
 Outcome readEvoRun(ScanState& state, const RunInput& input, const ScanOptions& options, RunReport& report) {
-  state.VideoFrameCounts = {};
+  state.resetVideoFrameCounts();
   state.resetLpcmFormats();
   state.EarliestPts = 0xFFFFFFFF;
   report.log("Opening file [b]" + namePart(input.path) + "[/b]");
@@ -89,7 +90,7 @@ Outcome readEvoRun(ScanState& state, const RunInput& input, const ScanOptions& o
   const auto scan = [&] {
     demux(state, options, report, ScanMode::Analysis);
     const auto taken = [](const auto& slots) {
-      return std::any_of(slots.begin(), slots.end(), [](std::int32_t id) { return id >= 0; });
+      return std::any_of(slots.begin(), slots.end(), [](const SlotState& slot) { return slot.id >= 0; });
     };
     anyStream = anyStream || taken(state.VideoSlots) || taken(state.AudioSlots) || taken(state.SubpictureSlots) ||
                 !state.leftOut.empty();
@@ -97,35 +98,31 @@ Outcome readEvoRun(ScanState& state, const RunInput& input, const ScanOptions& o
   scan();
   // Demux's outputs start in the first file: a stream's first time stamp,
   // and so its delay, is the one found there, not in the second file.
-  const auto videoFirst = state.videoRecords;
-  const auto audioFirst = state.audioRecords;
-  const auto subpictureFirst = state.subpictureRecords;
+  std::vector<std::pair<StreamRecord*, std::uint32_t>> firstPts;
+  for (std::span<SlotState> table : state.slotTables())
+    for (SlotState& slot : table)
+      if (slot.record.hasFirstPts) firstPts.emplace_back(&slot.record, slot.record.firstPts);
   continueOnSecond(state, input, "Reading", report, scan);
-  const auto keepFirstPts = [](auto& records, const auto& first) {
-    for (std::size_t k = 0; k < records.size(); ++k)
-      if (first[k].hasFirstPts) {
-        records[k].hasFirstPts = true;
-        records[k].firstPts = first[k].firstPts;
-      }
-  };
-  keepFirstPts(state.videoRecords, videoFirst);
-  keepFirstPts(state.audioRecords, audioFirst);
-  keepFirstPts(state.subpictureRecords, subpictureFirst);
+  for (const auto& [record, pts] : firstPts) {
+    record->hasFirstPts = true;
+    record->firstPts = pts;
+  }
   state.InputStream.reset();
 
   // Otherwise a file that is no program stream at all ends with "Done." alone.
   if (!anyStream && !report.cancelRequested()) report.log("No stream was found.");
   logDone(report);
   for (int n = 0; n < 2; ++n)
-    if (state.VideoFrameCounts[n] > 0)
-      report.log(frameCountLine(state.VideoFrameCounts[n], n, FrameCountStyle::ReadEvo));
-  if (static_cast<std::int64_t>(state.VideoFrameCounts[0]) + state.VideoFrameCounts[1] > 0) report.log("");
+    if (state.VideoSlots[n].VideoFrameCounts > 0)
+      report.log(frameCountLine(state.VideoSlots[n].VideoFrameCounts, n, FrameCountStyle::ReadEvo));
+  if (static_cast<std::int64_t>(state.VideoSlots[0].VideoFrameCounts) + state.VideoSlots[1].VideoFrameCounts > 0)
+    report.log("");
   return report.cancelRequested() ? Outcome::cancelled() : Outcome::done();
 }
 
 Outcome demuxRun(ScanState& state, const RunInput& input, const ScanOptions& options,
                  const StreamSelection& selection, RunReport& report) {
-  state.VideoFrameCounts = {};
+  state.resetVideoFrameCounts();
   state.resetLpcmFormats();
   InputScope inputScope(state);
   openRunInput(state, input.path, report);
@@ -139,7 +136,7 @@ Outcome demuxRun(ScanState& state, const RunInput& input, const ScanOptions& opt
       for (const std::string& earlier : created)
         if (earlier == name || sameFile(name, earlier))
           throw cannotCreate(name, "Another stream of this run is written to it");
-      state.output(outputSlot(k)).emplace(name);
+      state.slot(outputSlot(k)).output.emplace(name);
       created.push_back(name);
       report.log("Creating " + name);
     }
@@ -153,7 +150,8 @@ Outcome demuxRun(ScanState& state, const RunInput& input, const ScanOptions& opt
 
   logDone(report);
   for (int n = 0; n < 2; ++n)
-    if (state.VideoFrameCounts[n] > 0) report.log(frameCountLine(state.VideoFrameCounts[n], n, FrameCountStyle::Demux));
+    if (state.VideoSlots[n].VideoFrameCounts > 0)
+      report.log(frameCountLine(state.VideoSlots[n].VideoFrameCounts, n, FrameCountStyle::Demux));
   return state.scanStop == ScanStop::Cancelled ? Outcome::cancelled() : Outcome::done();
 }
 
@@ -162,10 +160,12 @@ Outcome demuxRun(ScanState& state, const RunInput& input, const ScanOptions& opt
 std::uint32_t subtitleTimeBase(const ScanState& state) {
   std::uint32_t timeBase = state.EarliestPts;
   if (timeBase == 0xFFFFFFFF) {
-    for (const auto* records : {&state.videoRecords[0], &state.videoRecords[1]})
-      if (records->hasFirstPts && records->firstPts < timeBase) timeBase = records->firstPts;
-    for (const StreamRecord& record : state.audioRecords)
+    for (int n = 0; n < kVideoOutputs; ++n) {
+      const StreamRecord& record = state.VideoSlots[static_cast<std::size_t>(n)].record;
       if (record.hasFirstPts && record.firstPts < timeBase) timeBase = record.firstPts;
+    }
+    for (const SlotState& slot : state.AudioSlots)
+      if (slot.record.hasFirstPts && slot.record.firstPts < timeBase) timeBase = slot.record.firstPts;
     if (timeBase == 0xFFFFFFFF) timeBase = 0;
   }
   return timeBase;

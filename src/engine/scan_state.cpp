@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <utility>
 
 namespace tarnwick {
 
@@ -15,28 +16,22 @@ void ScanState::fillAc3RateTable() {
 }
 
 void ScanState::resetSlots() {
-  VideoSlots.fill(-1);
-  AudioSlots.fill(-1);
-  SubpictureSlots.fill(-1);
-  AudioReported = {};
-  VideoReported = {};
-  SubpictureReported = {};
+  for (std::span<SlotState> table : slotTables())
+    for (SlotState& slot : table) {
+      slot.id = -1;
+      slot.Reported = false;
+      slot.timeClamped = false;
+    }
   leftOut.clear();
-  SubpictureTimeClamped = {};
-  LeftOutStreamIds = {};
-  LeftOutSubstreamIds = {};
+  leftOutStreamIds = {};
+  leftOutSubstreamIds = {};
 }
 
-std::optional<OutputFile>& ScanState::output(StreamSlot s) {
-  const auto k = static_cast<std::size_t>(s.slot);
-  switch (s.streamClass) {
-    case StreamClass::Video: return videoOutputs.at(k);
-    case StreamClass::Audio: return audioOutputs.at(k);
-    default: return subpictureOutputs.at(k);
-  }
+SlotState& ScanState::slot(StreamSlot s) {
+  return const_cast<SlotState&>(std::as_const(*this).slot(s));
 }
 
-std::int32_t ScanState::slotId(StreamSlot s) const {
+const SlotState& ScanState::slot(StreamSlot s) const {
   const auto k = static_cast<std::size_t>(s.slot);
   switch (s.streamClass) {
     case StreamClass::Video: return VideoSlots.at(k);
@@ -45,30 +40,28 @@ std::int32_t ScanState::slotId(StreamSlot s) const {
   }
 }
 
-const StreamRecord& ScanState::record(StreamSlot s) const {
-  const auto k = static_cast<std::size_t>(s.slot);
-  switch (s.streamClass) {
-    case StreamClass::Video: return videoRecords.at(k);
-    case StreamClass::Audio: return audioRecords.at(k);
-    default: return subpictureRecords.at(k);
-  }
+std::array<std::span<SlotState>, 3> ScanState::slotTables() {
+  return {std::span<SlotState>(VideoSlots), std::span<SlotState>(AudioSlots), std::span<SlotState>(SubpictureSlots)};
 }
 
-std::optional<LpcmFormat> ScanState::lpcmFormat(int slot) const {
-  return lpcmFormats.at(static_cast<std::size_t>(slot));
-}
-
-const std::optional<LpcmFormatChange>& ScanState::lpcmFormatChange(int slot) const {
-  return lpcmFormatChanges.at(static_cast<std::size_t>(slot));
+std::array<std::span<const SlotState>, 3> ScanState::slotTables() const {
+  return {std::span<const SlotState>(VideoSlots), std::span<const SlotState>(AudioSlots),
+          std::span<const SlotState>(SubpictureSlots)};
 }
 
 void ScanState::resetLpcmFormats() {
-  lpcmFormats = {};
-  lpcmFormatChanges = {};
+  for (SlotState& slot : AudioSlots) {
+    slot.lpcmFormat.reset();
+    slot.lpcmFormatChange.reset();
+  }
+}
+
+void ScanState::resetVideoFrameCounts() {
+  for (SlotState& slot : VideoSlots) slot.VideoFrameCounts = 0;
 }
 
 void ScanState::closeOutputsQuietly() {
-  for (auto& converter : pgsConverters) converter.reset();
+  for (SlotState& slot : SubpictureSlots) slot.pgsConverter.reset();
   try {
     closeOutputs();
   } catch (const FileError&) {
@@ -76,8 +69,8 @@ void ScanState::closeOutputsQuietly() {
 }
 
 VideoSize ScanState::videoSize() const {
-  for (const StreamRecord& record : videoRecords)
-    for (const std::string& line : record.details) {
+  for (int n = 0; n < kVideoOutputs; ++n)
+    for (const std::string& line : VideoSlots[static_cast<std::size_t>(n)].record.details) {
       // "   Size = 1920x1080" (VC-1), "   size = 720x576" (MPEG-2)
       const std::size_t at = line.find("ize = ");
       int width = 0, height = 0;
@@ -90,19 +83,20 @@ VideoSize ScanState::videoSize() const {
 
 void ScanState::closeOutputs() {
   std::exception_ptr first;
-  for (std::size_t k = 0; k < pgsConverters.size(); ++k) {
-    std::unique_ptr<PgsConverter>& converter = pgsConverters[k];
+  for (SlotState& slot : SubpictureSlots) {
+    std::unique_ptr<PgsConverter>& converter = slot.pgsConverter;
     if (!converter) continue;
     try {
       converter->finish();
-      pgsTallies[k] = PgsTally{converter->captionsWritten(), converter->unitsSkipped(), converter->blankUnits()};
+      slot.pgsTally = PgsTally{converter->captionsWritten(), converter->unitsSkipped(), converter->blankUnits()};
     } catch (...) {
       if (!first) first = std::current_exception();
     }
     converter.reset();
   }
-  auto closeAll = [&](auto& outputs) {
-    for (auto& out : outputs) {
+  for (std::span<SlotState> table : slotTables())
+    for (SlotState& slot : table) {
+      std::optional<OutputFile>& out = slot.output;
       if (!out) continue;
       try {
         out->close();
@@ -111,10 +105,6 @@ void ScanState::closeOutputs() {
       }
       out.reset();
     }
-  };
-  closeAll(videoOutputs);
-  closeAll(audioOutputs);
-  closeAll(subpictureOutputs);
   if (first) std::rethrow_exception(first);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,47 @@ struct LeftOutStream {
 // second file, no count lines.
 enum class ScanStop : std::uint8_t { None, Cancelled, FastCheckLimit };
 
+// One stream slot and everything the scans keep of the stream that owns it,
+// one per slot in VideoSlots, AudioSlots and SubpictureSlots.
+// Only video slots 0-1, audio 0-15 and subpicture 0-15 have a box: only they
+// ever get an output. A report is kept for video slots 0-1 and for every
+// audio and subpicture slot. The fields of one class stay unset in the others.
+// Fields are camelCase but two, which keep the names the rest of the system
+// knows them by: `Reported` is VideoReported, AudioReported or
+// SubpictureReported, the array the slot sits in naming the class;
+// `VideoFrameCounts` stays whole, as only video has it.
+struct SlotState {
+  // The slot table entry: the id that owns the slot (the first one seen
+  // there in this scan), -1 while free.
+  std::int32_t id = -1;
+  // Video: the pictures counted in this stream over the run's files, and the
+  // last four bytes the frame counter saw, carried from one payload run to
+  // the next within a scan so a split marker counts once.
+  std::int32_t VideoFrameCounts = 0;
+  std::uint32_t frameCountWindow = 0;
+  // The stream's details were reported in this scan.
+  bool Reported = false;
+  // Subpicture: a time stamp before EarliestPts was written as 0 and logged
+  // in this scan.
+  bool timeClamped = false;
+  // An open output is what selects a stream for the writer and the frame
+  // counter.
+  std::optional<OutputFile> output;
+  // Subpicture, with PGS chosen: the output is written through this
+  // converter, whose tally closeOutputs() keeps when it finishes.
+  std::unique_ptr<PgsConverter> pgsConverter;
+  std::optional<PgsTally> pgsTally;
+  // What the latest analysis scan reported of the stream (Read EVO keeps
+  // the first time stamp of the feature's first file). Left alone by
+  // resetSlots(): the Demux's scans do not touch it.
+  StreamRecord record;
+  // Audio, over the files of the latest Read EVO or Demux: the LPCM format
+  // that the first packet of the slot's stream gave, and the first packet
+  // that gave another one.
+  std::optional<LpcmFormat> lpcmFormat;
+  std::optional<LpcmFormatChange> lpcmFormatChange;
+};
+
 struct ScanState {
   ScanState();
 
@@ -59,31 +101,18 @@ struct ScanState {
   AlignedBytes PackBuffer;
 
   std::optional<InputFile> InputStream;
-  std::array<std::optional<OutputFile>, kAudioOutputs> audioOutputs;
-  std::array<std::optional<OutputFile>, kSubpictureOutputs> subpictureOutputs;
-  std::array<std::optional<OutputFile>, kVideoOutputs> videoOutputs;
-  // With PGS chosen, a subpicture output is written through its converter.
-  std::array<std::unique_ptr<PgsConverter>, kSubpictureOutputs> pgsConverters;
-  // Each converter's tally, kept by closeOutputs() when it finishes.
-  std::array<std::optional<PgsTally>, kSubpictureOutputs> pgsTallies;
 
-  std::array<std::int32_t, 16> VideoSlots{};
-  std::array<std::int32_t, 16> AudioSlots{};
-  std::array<std::int32_t, 32> SubpictureSlots{};
-  std::array<bool, 16> AudioReported{};
-  std::array<bool, 2> VideoReported{};
-  std::array<bool, 16> SubpictureReported{};
+  // The slot tables, indexed by slot.
+  std::array<SlotState, 16> VideoSlots;
+  std::array<SlotState, 16> AudioSlots;
+  std::array<SlotState, 32> SubpictureSlots;
 
   // The streams left out by the latest scan, in the order they were met,
   // and the same by id: PES stream ids (with the VC-1 stream_id_extension
   // values, which never meet them) and private-stream-1 substream ids.
   std::vector<LeftOutStream> leftOut;
-  std::array<bool, 256> LeftOutStreamIds{};
-  std::array<bool, 256> LeftOutSubstreamIds{};
-
-  // A subpicture time stamp before EarliestPts was written as 0 and logged,
-  // by subpicture slot, in this scan.
-  std::array<bool, 32> SubpictureTimeClamped{};
+  std::array<bool, 256> leftOutStreamIds{};
+  std::array<bool, 256> leftOutSubstreamIds{};
 
   // How the latest loop ended. The user's request to stop is not kept here:
   // the loops ask their run report for it.
@@ -92,38 +121,22 @@ struct ScanState {
   // run goes on into no second file.
   bool CancelRequested() const { return scanStop != ScanStop::None; }
   bool ExtractionRunning = false;
-  std::array<std::int32_t, 2> VideoFrameCounts{};
   std::uint32_t EarliestPts = 0;
   std::array<std::uint32_t, 23> Ac3RateTable{};
 
-  // Last four bytes seen by the frame counter per video slot, carried from one
-  // payload run to the next within a scan so a split marker counts once.
-  std::array<std::uint32_t, 2> FrameCountWindow{};
+  // The slot of a stream by its place.
+  SlotState& slot(StreamSlot s);
+  const SlotState& slot(StreamSlot s) const;
+  // The three slot tables, video, audio, subpicture.
+  std::array<std::span<SlotState>, 3> slotTables();
+  std::array<std::span<const SlotState>, 3> slotTables() const;
 
-  // LPCM, by audio slot, over the files of the latest Read EVO or Demux: the
-  // format that the first packet of the slot's stream gave, and the first
-  // packet that gave another one.
-  std::array<std::optional<LpcmFormat>, kAudioOutputs> lpcmFormats;
-  std::array<std::optional<LpcmFormatChange>, kAudioOutputs> lpcmFormatChanges;
-
-  // Per-stream report of the latest analysis scan.
-  std::array<StreamRecord, 2> videoRecords;
-  std::array<StreamRecord, 16> audioRecords;
-  std::array<StreamRecord, 32> subpictureRecords;
-
-  // The output of a stream, its slot table entry and its report. An open
-  // output is what selects a stream for the writer and the frame counter.
-  std::optional<OutputFile>& output(StreamSlot s);
-  std::int32_t slotId(StreamSlot s) const;
-  const StreamRecord& record(StreamSlot s) const;
-
-  // The LPCM format of audio slot `slot`, when an LPCM stream owns it.
-  std::optional<LpcmFormat> lpcmFormat(int slot) const;
-  // Where that stream first changes its format, if it does.
-  const std::optional<LpcmFormatChange>& lpcmFormatChange(int slot) const;
   void resetLpcmFormats();
+  void resetVideoFrameCounts();
 
   void fillAc3RateTable();
+  // Frees every slot for a new scan and forgets what the latest one left out
+  // and reported; the records, the LPCM formats and the frame counts stay.
   void resetSlots();
   // The video size that Read EVO's details reported for the first video
   // stream; 1920x1080 when they told none.

@@ -177,7 +177,7 @@ bool Scanner::owns(StreamClass c, std::int32_t& owner, std::uint32_t id, int slo
 }
 
 void Scanner::leaveOut(StreamClass c, std::uint32_t id, int slot, std::int32_t owner, bool substream) {
-  bool& marked = (substream ? s_.LeftOutSubstreamIds : s_.LeftOutStreamIds)[id & 0xFF];
+  bool& marked = (substream ? s_.leftOutSubstreamIds : s_.leftOutStreamIds)[id & 0xFF];
   if (marked) return;
   marked = true;
   s_.leftOut.push_back({c, static_cast<std::int32_t>(id), slot, owner});
@@ -253,9 +253,10 @@ void Scanner::substreamId(std::uint8_t b) {
   r_.PacketIdIsSubstream = true;
   r_.SubpictureSlot = subpictureSlotOf(b);
   r_.SubpictureStreamId = b;
-  const bool owner = owns(StreamClass::Subpicture, s_.SubpictureSlots[r_.SubpictureSlot], b, r_.SubpictureSlot, true);
-  if (s_.SubpictureSlots[r_.SubpictureSlot] == -1) {
-    s_.SubpictureSlots[r_.SubpictureSlot] = b;
+  std::int32_t& slotId = s_.SubpictureSlots[r_.SubpictureSlot].id;
+  const bool owner = owns(StreamClass::Subpicture, slotId, b, r_.SubpictureSlot, true);
+  if (slotId == -1) {
+    slotId = b;
     if (analysis_) {
       found(kindOf(IdField::Substream, b)->foundPrefix, r_.SubpictureSlot);
       r_.FirstSubpicturePts = r_.CurrentPts;
@@ -285,14 +286,15 @@ void Scanner::audioDispatch() {
   r_.audioKind = *row->audioKind;
   r_.AudioSubstreamId = id;
   r_.AudioSlot = slotIn(*row, id);
-  if (!owns(StreamClass::Audio, s_.AudioSlots[r_.AudioSlot], id, r_.AudioSlot, true)) {
+  std::int32_t& slotId = s_.AudioSlots[r_.AudioSlot].id;
+  if (!owns(StreamClass::Audio, slotId, id, r_.AudioSlot, true)) {
     r_.payloadKind = PayloadKind::Discard;
     r_.InPayload = true;
     r_.CurrentPts = 0;
     return;
   }
-  if (s_.AudioSlots[r_.AudioSlot] < 0) {
-    s_.AudioSlots[r_.AudioSlot] = static_cast<std::int32_t>(id);
+  if (slotId < 0) {
+    slotId = static_cast<std::int32_t>(id);
     found(row->foundPrefix, r_.AudioSlot);
     r_.FirstAudioPts = r_.CurrentPts;
   }
@@ -315,12 +317,12 @@ void Scanner::audioDispatch() {
 // number and dynamic range around it change from packet to packet.
 void Scanner::lpcmFormatByte(std::uint8_t b, std::int64_t pos) {
   constexpr std::uint8_t kFormatBits = 0xF7;  // all but the reserved bit
-  const auto k = static_cast<std::size_t>(r_.AudioSlot);
-  std::optional<LpcmFormat>& first = s_.lpcmFormats[k];
+  SlotState& slot = s_.AudioSlots[static_cast<std::size_t>(r_.AudioSlot)];
+  std::optional<LpcmFormat>& first = slot.lpcmFormat;
   if (!first) {
     first = lpcmFormatOf(b);
-  } else if ((b & kFormatBits) != (first->code & kFormatBits) && !s_.lpcmFormatChanges[k]) {
-    s_.lpcmFormatChanges[k] = LpcmFormatChange{s_.InputStream->path(), r_.ChunkStart + pos, *first, lpcmFormatOf(b)};
+  } else if ((b & kFormatBits) != (first->code & kFormatBits) && !slot.lpcmFormatChange) {
+    slot.lpcmFormatChange = LpcmFormatChange{s_.InputStream->path(), r_.ChunkStart + pos, *first, lpcmFormatOf(b)};
   }
 }
 
@@ -379,13 +381,14 @@ void Scanner::step(std::int64_t& pos) {
       r_.VideoStreamId = id;
       r_.VideoSlot = id & 1;
       const bool h264 = isH264Id(id);
-      if (s_.VideoSlots[r_.VideoSlot] == -1) {
-        s_.VideoSlots[r_.VideoSlot] = id;
+      std::int32_t& slotId = s_.VideoSlots[r_.VideoSlot].id;
+      if (slotId == -1) {
+        slotId = id;
         found(kindOf(IdField::StreamId, id)->foundPrefix, r_.VideoSlot);
         if (!h264) r_.VideoPts = r_.CurrentPts;
       }
       r_.videoCodec = h264 ? VideoCodec::H264 : VideoCodec::Mpeg2;
-      r_.payloadKind = owns(StreamClass::Video, s_.VideoSlots[r_.VideoSlot], id, r_.VideoSlot, false)
+      r_.payloadKind = owns(StreamClass::Video, slotId, id, r_.VideoSlot, false)
                            ? PayloadKind::Video
                            : PayloadKind::Discard;
     } else if (code == kExtendedStreamId) {
@@ -518,12 +521,13 @@ void Scanner::step(std::int64_t& pos) {
       if (isVc1Extension(x)) {
         r_.VideoStreamId = x;
         r_.VideoSlot = slotIn(kindRow(StreamKind::Vc1Video), x);
-        if (s_.VideoSlots[r_.VideoSlot] == -1) {
-          s_.VideoSlots[r_.VideoSlot] = x;
+        std::int32_t& slotId = s_.VideoSlots[r_.VideoSlot].id;
+        if (slotId == -1) {
+          slotId = x;
           found(kindRow(StreamKind::Vc1Video).foundPrefix, r_.VideoSlot);
           r_.VideoPts = r_.CurrentPts;
         }
-        r_.payloadKind = owns(StreamClass::Video, s_.VideoSlots[r_.VideoSlot], x, r_.VideoSlot, false)
+        r_.payloadKind = owns(StreamClass::Video, slotId, x, r_.VideoSlot, false)
                              ? PayloadKind::Video
                              : PayloadKind::Discard;
       } else {
@@ -623,9 +627,9 @@ void Scanner::firstDetails(std::int64_t pos, std::int32_t n) {
   };
   switch (r_.payloadKind) {
     case PayloadKind::Audio:
-      if (r_.AudioSlot >= 0 && r_.AudioSlot < 16 && !s_.AudioReported[r_.AudioSlot]) {
-        s_.AudioReported[r_.AudioSlot] = true;
-        StreamRecord& record = s_.audioRecords[r_.AudioSlot];
+      if (r_.AudioSlot >= 0 && r_.AudioSlot < 16 && !s_.AudioSlots[r_.AudioSlot].Reported) {
+        s_.AudioSlots[r_.AudioSlot].Reported = true;
+        StreamRecord& record = s_.AudioSlots[r_.AudioSlot].record;
         auto sink = report(record, r_.FirstAudioPts, r_.AudioSubstreamId);
         if (r_.FirstAudioPts < s_.EarliestPts) s_.EarliestPts = r_.FirstAudioPts;
         if (r_.audioKind == AudioKind::DolbyDigitalPlus) {
@@ -639,9 +643,9 @@ void Scanner::firstDetails(std::int64_t pos, std::int32_t n) {
       }
       break;
     case PayloadKind::Video:
-      if (r_.VideoSlot >= 0 && r_.VideoSlot < 2 && !s_.VideoReported[r_.VideoSlot]) {
-        s_.VideoReported[r_.VideoSlot] = true;
-        auto sink = report(s_.videoRecords[r_.VideoSlot], r_.VideoPts, r_.VideoStreamId);
+      if (r_.VideoSlot >= 0 && r_.VideoSlot < 2 && !s_.VideoSlots[r_.VideoSlot].Reported) {
+        s_.VideoSlots[r_.VideoSlot].Reported = true;
+        auto sink = report(s_.VideoSlots[r_.VideoSlot].record, r_.VideoPts, r_.VideoStreamId);
         if (r_.VideoPts < s_.EarliestPts) s_.EarliestPts = r_.VideoPts;
         switch (r_.videoCodec) {
           case VideoCodec::Vc1: ReportVc1Header(buf_, position, n, r_.VideoPts, sink); break;
@@ -651,9 +655,9 @@ void Scanner::firstDetails(std::int64_t pos, std::int32_t n) {
       }
       break;
     case PayloadKind::Subpicture:
-      if (r_.SubpictureSlot >= 0 && r_.SubpictureSlot < 16 && !s_.SubpictureReported[r_.SubpictureSlot]) {
-        s_.SubpictureReported[r_.SubpictureSlot] = true;
-        auto sink = report(s_.subpictureRecords[r_.SubpictureSlot], r_.FirstSubpicturePts, r_.SubpictureStreamId);
+      if (r_.SubpictureSlot >= 0 && r_.SubpictureSlot < 16 && !s_.SubpictureSlots[r_.SubpictureSlot].Reported) {
+        s_.SubpictureSlots[r_.SubpictureSlot].Reported = true;
+        auto sink = report(s_.SubpictureSlots[r_.SubpictureSlot].record, r_.FirstSubpicturePts, r_.SubpictureStreamId);
         ReportSubpictureFormat(buf_, static_cast<std::size_t>(r_.ChunkLength), position, sink);
       }
       break;
@@ -665,9 +669,9 @@ void Scanner::firstDetails(std::int64_t pos, std::int32_t n) {
 void Scanner::payload(std::int64_t pos, std::int32_t n) {
   const auto position = static_cast<std::int32_t>(pos);
   if (r_.payloadKind == PayloadKind::Video && r_.VideoSlot >= 0 && r_.VideoSlot < 2 &&
-      (analysis_ || s_.videoOutputs[static_cast<std::size_t>(r_.VideoSlot)]) && options_.countFrames) {
-    CountPictureStarts(buf_, position, n, r_.videoCodec, s_.VideoFrameCounts[r_.VideoSlot],
-                       s_.FrameCountWindow[r_.VideoSlot], w_);
+      (analysis_ || s_.VideoSlots[static_cast<std::size_t>(r_.VideoSlot)].output) && options_.countFrames) {
+    SlotState& video = s_.VideoSlots[static_cast<std::size_t>(r_.VideoSlot)];
+    CountPictureStarts(buf_, position, n, r_.videoCodec, video.VideoFrameCounts, video.frameCountWindow, w_);
   }
   if (analysis_) {
     // Record the first time stamp of every stream, with or without details,
@@ -675,13 +679,13 @@ void Scanner::payload(std::int64_t pos, std::int32_t n) {
     StreamRecord* record = nullptr;
     std::uint32_t pts = 0;
     if (r_.payloadKind == PayloadKind::Audio && r_.AudioSlot >= 0 && r_.AudioSlot < 16) {
-      record = &s_.audioRecords[r_.AudioSlot];
+      record = &s_.AudioSlots[r_.AudioSlot].record;
       pts = r_.FirstAudioPts;
     } else if (r_.payloadKind == PayloadKind::Video && r_.VideoSlot >= 0 && r_.VideoSlot < 2) {
-      record = &s_.videoRecords[r_.VideoSlot];
+      record = &s_.VideoSlots[r_.VideoSlot].record;
       pts = r_.VideoPts;
     } else if (r_.payloadKind == PayloadKind::Subpicture && r_.SubpictureSlot >= 0) {
-      record = &s_.subpictureRecords[r_.SubpictureSlot];
+      record = &s_.SubpictureSlots[r_.SubpictureSlot].record;
       pts = r_.FirstSubpicturePts;
     }
     if (record != nullptr && !record->hasFirstPts) {
@@ -731,12 +735,10 @@ void Scanner::run() {
   runStart_ = std::chrono::steady_clock::now();
   s_.fillAc3RateTable();
   s_.resetSlots();
-  s_.FrameCountWindow = {};
-  if (analysis_) {
-    for (auto& record : s_.videoRecords) record = {};
-    for (auto& record : s_.audioRecords) record = {};
-    for (auto& record : s_.subpictureRecords) record = {};
-  }
+  for (SlotState& video : s_.VideoSlots) video.frameCountWindow = 0;
+  if (analysis_)
+    for (std::span<SlotState> table : s_.slotTables())
+      for (SlotState& slot : table) slot.record = {};
 
   InputFile& in = *s_.InputStream;
   while (in.position() < in.size() && s_.scanStop == ScanStop::None) {
@@ -753,7 +755,7 @@ void Scanner::run() {
   }
   // The counts of part of a file would mislead: a scan stopped by Cancel or
   // by the fast-check limit leaves none.
-  if (s_.scanStop != ScanStop::None) s_.VideoFrameCounts = {};
+  if (s_.scanStop != ScanStop::None) s_.resetVideoFrameCounts();
 }
 
 }  // namespace

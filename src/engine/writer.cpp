@@ -19,12 +19,12 @@ void writePayload(ScanState& state, const PayloadContext& ctx, std::int32_t posi
   const auto n = static_cast<std::size_t>(count);
   switch (ctx.kind) {
     case PayloadKind::Video:
-      if (ctx.videoSlot >= 0 && ctx.videoSlot < kVideoOutputs && state.videoOutputs[ctx.videoSlot])
-        state.videoOutputs[ctx.videoSlot]->write(data, n);
+      if (ctx.videoSlot >= 0 && ctx.videoSlot < kVideoOutputs && state.VideoSlots[ctx.videoSlot].output)
+        state.VideoSlots[ctx.videoSlot].output->write(data, n);
       break;
     case PayloadKind::Audio:
-      if (ctx.audioSlot >= 0 && ctx.audioSlot < kAudioOutputs && state.audioOutputs[ctx.audioSlot])
-        state.audioOutputs[ctx.audioSlot]->write(data, n);
+      if (ctx.audioSlot >= 0 && ctx.audioSlot < kAudioOutputs && state.AudioSlots[ctx.audioSlot].output)
+        state.AudioSlots[ctx.audioSlot].output->write(data, n);
       break;
     case PayloadKind::Subpicture: {
       std::uint32_t& pts = *ctx.currentPts;
@@ -36,20 +36,21 @@ void writePayload(ScanState& state, const PayloadContext& ctx, std::int32_t posi
       const bool early = pts != 0 && pts < state.EarliestPts && state.EarliestPts != 0xFFFFFFFF;
       const std::uint32_t original = pts;
       if (pts != 0) pts = early ? 0 : pts - state.EarliestPts;
-      if (k < 0 || k >= kSubpictureOutputs || !state.subpictureOutputs[k]) break;
-      if (PgsConverter* pgs = state.pgsConverters[static_cast<std::size_t>(k)].get()) {
+      if (k < 0 || k >= kSubpictureOutputs || !state.SubpictureSlots[k].output) break;
+      SlotState& slot = state.SubpictureSlots[static_cast<std::size_t>(k)];
+      if (PgsConverter* pgs = slot.pgsConverter.get()) {
         // The converter keeps its own time line and record boundaries.
         pgs->feed(data, n, *ctx.recordPending, original);
         *ctx.recordPending = false;
         pts = 0;
         break;
       }
-      if (early && !state.SubpictureTimeClamped[static_cast<std::size_t>(k)] && ctx.log != nullptr) {
-        state.SubpictureTimeClamped[static_cast<std::size_t>(k)] = true;
+      if (early && !slot.timeClamped && ctx.log != nullptr) {
+        slot.timeClamped = true;
         ctx.log->log("Subpicture stream " + std::to_string(k) + ": time stamp " + formatHex(original, 8) + " lies before " +
                      formatHex(state.EarliestPts, 8) + ", the start of the outputs; written as 0.");
       }
-      OutputFile& out = *state.subpictureOutputs[k];
+      OutputFile& out = *slot.output;
       // A packet with its own time stamp starts a record even when the rebased
       // time is 0 (a subpicture at the very start), so records never merge.
       if (*ctx.recordPending) {

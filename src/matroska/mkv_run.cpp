@@ -68,7 +68,7 @@ std::optional<int> majorVersion(std::string_view line) {
 std::uint32_t referencePts(const ScanState& state, const StreamSelection& selection) {
   for (int n = 0; n < kVideoOutputs; ++n) {
     const StreamSlot slot{StreamClass::Video, n};
-    if (selection.isChosen(slot) && state.record(slot).hasFirstPts) return state.record(slot).firstPts;
+    if (selection.isChosen(slot) && state.slot(slot).record.hasFirstPts) return state.slot(slot).record.firstPts;
   }
   return subtitleTimeBase(state);
 }
@@ -211,7 +211,7 @@ class MkvmergeOutput {
 void logBytesOutsideFrames(const ScanState& state, const std::vector<MkvInputFile>& files, RunReport& report) {
   for (const MkvInputFile& file : files) {
     if (file.slot.streamClass != StreamClass::Audio) continue;
-    const std::optional<AudioKind> kind = audioKindOf(static_cast<std::uint32_t>(state.slotId(file.slot)));
+    const std::optional<AudioKind> kind = audioKindOf(static_cast<std::uint32_t>(state.slot(file.slot).id));
     if (!kind) continue;
     const std::optional<FrameEnds> ends = audioFrameEnds(file.path, *kind);
     if (!ends) continue;
@@ -255,11 +255,11 @@ Outcome makeMkvRun(ScanState& state, const MkvRequest& request, RunReport& repor
   // LPCM goes in as WAV: one format for the whole stream, or no file.
   for (MkvInputFile& file : files) {
     if (file.slot.streamClass != StreamClass::Audio) continue;
-    const auto id = static_cast<std::uint32_t>(state.slotId(file.slot));
+    const auto id = static_cast<std::uint32_t>(state.slot(file.slot).id);
     if (audioKindOf(id) != AudioKind::Lpcm) continue;
-    if (const auto& change = state.lpcmFormatChange(file.slot.slot))
+    if (const auto& change = state.slot(file.slot).lpcmFormatChange)
       throw MkvError(lpcmFormatChangeMessage(file.slot.slot, *change));
-    const std::optional<LpcmFormat> format = state.lpcmFormat(file.slot.slot);
+    const std::optional<LpcmFormat> format = state.slot(file.slot).lpcmFormat;
     if (!format) throw MkvError("LPCM audio stream " + std::to_string(file.slot.slot) + " has no header to read its format from.");
     const std::string wav = CutExt(file.path) + ".wav";
     const Outcome converted = convertLpcmToWav(file.path, *format, wav, report);
@@ -368,10 +368,10 @@ std::vector<std::string> mkvmergeArguments(const ScanState& state, const MkvRequ
     const MkvTrackLabel label = mkvTrackLabel(slot, state, request.title);
     args.insert(args.end(), {"--track-name", "0:" + label.name, "--language", "0:" + label.language,
                              "--default-track-flag", std::string("0:") + (isDefault ? "yes" : "no")});
-    const StreamRecord& record = state.record(slot);
+    const StreamRecord& record = state.slot(slot).record;
     if (slot.streamClass == StreamClass::Video) {
       const std::string rate = frameRate(record);
-      if (!rate.empty() && !isMpegVideoId(static_cast<std::uint32_t>(state.slotId(slot))))
+      if (!rate.empty() && !isMpegVideoId(static_cast<std::uint32_t>(state.slot(slot).id)))
         args.insert(args.end(), {"--default-duration", "0:" + rate + "p"});
     } else if (slot.streamClass == StreamClass::Audio) {
       if (record.hasFirstPts) args.insert(args.end(), {"--sync", "0:" + std::to_string(delayMs(record.firstPts, reference))});

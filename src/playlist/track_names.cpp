@@ -20,7 +20,7 @@ std::string nameText(std::string_view raw) {
 }  // namespace
 
 std::string streamKindName(StreamSlot slot, const ScanState& scan) {
-  const StreamKindRow* row = slotKind(slot.streamClass, scan.slotId(slot));
+  const StreamKindRow* row = slotKind(slot.streamClass, scan.slot(slot).id);
   switch (slot.streamClass) {
     case StreamClass::Video: return row != nullptr ? row->trackWord : "Video";
     case StreamClass::Subpicture:
@@ -28,7 +28,7 @@ std::string streamKindName(StreamSlot slot, const ScanState& scan) {
     case StreamClass::Audio: break;
   }
   std::string name = row != nullptr ? row->trackWord : "Audio";
-  const AudioChannels channels = scan.record(slot).channels;
+  const AudioChannels channels = scan.slot(slot).record.channels;
   if (channels.fullBand > 0) name += " " + std::to_string(channels.fullBand) + (channels.lfe ? ".1" : ".0");
   return name;
 }

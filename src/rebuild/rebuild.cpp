@@ -133,9 +133,9 @@ class PackRebuilder {
   std::uint8_t& next(StreamClass c);
   PackResult systemHeader(std::uint8_t* p) const;
 
-  IdSpace streams() { return {r_.StreamIdMap, r_.streamFate, r_.streamHeld, s_.LeftOutStreamIds, false}; }
+  IdSpace streams() { return {r_.StreamIdMap, r_.streamFate, r_.streamHeld, s_.leftOutStreamIds, false}; }
   IdSpace substreams() {
-    return {r_.SubstreamIdMap, r_.substreamFate, r_.substreamHeld, s_.LeftOutSubstreamIds, true};
+    return {r_.SubstreamIdMap, r_.substreamFate, r_.substreamHeld, s_.leftOutSubstreamIds, true};
   }
 
   RebuildState& r_;
@@ -147,7 +147,7 @@ class PackRebuilder {
 int PackRebuilder::slotOf(StreamClass c, std::uint8_t id) const {
   const int count = c == StreamClass::Video ? kVideoOutputs : c == StreamClass::Audio ? kAudioOutputs : kSubpictureOutputs;
   for (int k = 0; k < count; ++k)
-    if (s_.slotId({c, k}) == id) return k;
+    if (s_.slot({c, k}).id == id) return k;
   return -1;
 }
 
@@ -180,12 +180,12 @@ bool PackRebuilder::leavesRoom(std::uint8_t candidate, std::uint8_t id, const Id
   for (int k = 0; k < 8; ++k) freeLow += r_.slotHeld({StreamClass::Audio, k}) ? 0 : 1;
   int toCome = 0;
   for (int k = 0; k < kAudioOutputs; ++k) {
-    const std::int32_t owner = s_.slotId({StreamClass::Audio, k});
+    const std::int32_t owner = s_.slot({StreamClass::Audio, k}).id;
     if (owner < 0 || owner > 0xFF || owner == id || !ticked(StreamClass::Audio, k)) continue;
     const auto other = static_cast<std::uint8_t>(owner);
     const std::optional<AudioKind> kind = audioKindOf(other);
     if (!kind || *kind == AudioKind::DolbyDigitalPlus) continue;
-    if (s_.LeftOutSubstreamIds[other] || r_.substreamFate[other] != RebuildState::Fate::Undecided) continue;
+    if (s_.leftOutSubstreamIds[other] || r_.substreamFate[other] != RebuildState::Fate::Undecided) continue;
     ++toCome;
   }
   return freeLow - 1 >= toCome;
@@ -399,7 +399,7 @@ void Rebuild(ScanState& state, RebuildState& rebuild, const StreamSelection& sel
   const auto start = std::chrono::steady_clock::now();
 
   InputFile& in = *state.InputStream;
-  OutputFile& out = *state.videoOutputs[0];
+  OutputFile& out = *state.VideoSlots[0].output;
   const std::string name = utf8FromPath(pathFromUtf8(in.path()).filename());
   std::uint8_t* const buf = state.PackBuffer.get();
   PackRebuilder packs(rebuild, state, selection);
@@ -489,7 +489,7 @@ Outcome rebuildEvo(ScanState& state, const RunInput& input, const StreamSelectio
     InputScope inputScope(state);
     openRunInput(state, input.path, report);
     refuseInputAsOutput(outputPath, input);
-    state.videoOutputs[0].emplace(outputPath);
+    state.VideoSlots[0].output.emplace(outputPath);
     report.log("Creating " + outputPath);
     writeOverInputs(state, input, "Rebuilding", report, [&] { Rebuild(state, rebuild, selection, report); });
     logDone(report);

@@ -73,7 +73,7 @@ PackResult rebuildPack(std::uint8_t* pack, std::size_t length, RebuildState& reb
                        const StreamSelection& selection);
 
 // Copies state.InputStream from its position to its end (or to a cancel
-// request, seen at the 4 MiB progress points) into state.videoOutputs[0].
+// request, seen at the 4 MiB progress points) into state.VideoSlots[0].output.
 // The selection is the one the command began with, for its whole run.
 void Rebuild(ScanState& state, RebuildState& rebuild, const StreamSelection& selection, RunReport& report);
 

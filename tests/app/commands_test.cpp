@@ -160,7 +160,7 @@ TEST_F(CommandsTest, DemuxWritesBothFilesIntoOneSetOfOutputs) {
   EXPECT_TRUE(window.enabled(ControlId::bRebuild));
   EXPECT_TRUE(window.enabled(ControlId::bCheck));
   EXPECT_TRUE(window.enabled(audioBox(0)));  // the boxes come back after the run
-  EXPECT_FALSE(main.scan().audioOutputs[0].has_value());
+  EXPECT_FALSE(main.scan().AudioSlots[0].output.has_value());
 }
 
 // The Options page's PGS box: the subpicture stream goes through the decoder
@@ -231,7 +231,7 @@ TEST_F(CommandsTest, DemuxNeverWritesOverItsInput) {
   EXPECT_EQ(readFile(evo1()), first.file);
   // The output created before the refused one stays, closed.
   EXPECT_TRUE(fs::exists(out("FEATURE_1_FEATURE_2.VC-1.stream.0.mpv")));
-  EXPECT_FALSE(main.scan().videoOutputs[0].has_value());
+  EXPECT_FALSE(main.scan().VideoSlots[0].output.has_value());
 }
 
 TEST_F(CommandsTest, DemuxNeverWritesOverTheSecondFileOfTheFeature) {
@@ -314,7 +314,7 @@ TEST_F(CommandsTest, TwoStreamsNeverShareAnOutput) {
   } catch (const FileError& error) {
     EXPECT_THAT(error.what(), HasSubstr("Cannot create file \"" + out("FEATURE_1_FEATURE_2.X.stream.00.Y.stream.01.Z.mpa")));
   }
-  EXPECT_FALSE(main.scan().audioOutputs[0].has_value());
+  EXPECT_FALSE(main.scan().AudioSlots[0].output.has_value());
 }
 
 TEST_F(CommandsTest, SecondFileGoneBeforeDemux) {
@@ -341,7 +341,7 @@ TEST_F(CommandsTest, SecondFileGoneDuringDemux) {
   // The first file's part is on disk, and nothing is left open.
   EXPECT_EQ(readFile(out("FEATURE_1_FEATURE_2.VC-1.stream.0.mpv")), first.video);
   EXPECT_FALSE(main.scan().InputStream.has_value());
-  EXPECT_FALSE(main.scan().videoOutputs[0].has_value());
+  EXPECT_FALSE(main.scan().VideoSlots[0].output.has_value());
 }
 
 TEST_F(CommandsTest, OnlyTickedStreamsAndTheirCounts) {
@@ -414,7 +414,7 @@ TEST_F(LongDemuxTest, InputThatShrinksDuringTheRun) {
   } catch (const FileError& error) {
     EXPECT_THAT(error.what(), HasSubstr("Cannot read file \"" + evo1() + "\". It ended after 5242880 bytes"));
   }
-  EXPECT_FALSE(main.scan().videoOutputs[0].has_value());
+  EXPECT_FALSE(main.scan().VideoSlots[0].output.has_value());
   EXPECT_FALSE(main.scan().InputStream.has_value());
   EXPECT_FALSE(window.enabled(ControlId::bCancel));
   EXPECT_FALSE(main.busy());

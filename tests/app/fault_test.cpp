@@ -82,8 +82,8 @@ TEST_F(FaultTest, DiskFullDuringDemux) {
   }
   // Every output closed, what was written kept, and nothing left running.
   EXPECT_EQ(openDescriptors(), descriptors);
-  EXPECT_FALSE(main.scan().videoOutputs[0].has_value());
-  EXPECT_FALSE(main.scan().audioOutputs[0].has_value());
+  EXPECT_FALSE(main.scan().VideoSlots[0].output.has_value());
+  EXPECT_FALSE(main.scan().AudioSlots[0].output.has_value());
   EXPECT_GT(fs::file_size(disk() + "/FEATURE_1.VC-1.stream.0.mpv") + fs::file_size(disk() + "/FEATURE_1.DD+.stream.00.mpa"),
             0u);
   EXPECT_FALSE(window.enabled(ControlId::bCancel));
@@ -110,7 +110,7 @@ TEST_F(FaultTest, DiskFullDuringRebuild) {
   }
   EXPECT_EQ(openDescriptors(), descriptors);
   EXPECT_GT(fs::file_size(disk() + "/FEATURE_1.rebuilt.EVO"), 0u);
-  EXPECT_FALSE(main.scan().videoOutputs[0].has_value());
+  EXPECT_FALSE(main.scan().VideoSlots[0].output.has_value());
   EXPECT_FALSE(window.enabled(ControlId::bCancel));
   EXPECT_FALSE(main.busy());
 }

@@ -154,14 +154,14 @@ TEST_F(StreamListsTest, ResetShowsEmptyDisabledLists) {
 
 TEST_F(StreamListsTest, FillTicksAndNamesEveryStreamFound) {
   window.setText(ControlId::eEVOfile, "/d/movie.evo");
-  main.scan().VideoSlots[0] = 0x55;
-  main.scan().VideoSlots[1] = 0xE1;
-  main.scan().AudioSlots[2] = 0x82;
-  main.scan().AudioSlots[3] = 0xC3;
-  main.scan().AudioSlots[11] = 0x8B;
-  main.scan().SubpictureSlots[1] = 0x61;
-  main.scan().SubpictureSlots[15] = 0x2F;
-  main.scan().SubpictureSlots[16] = 0x30;  // no box
+  main.scan().VideoSlots[0].id = 0x55;
+  main.scan().VideoSlots[1].id = 0xE1;
+  main.scan().AudioSlots[2].id = 0x82;
+  main.scan().AudioSlots[3].id = 0xC3;
+  main.scan().AudioSlots[11].id = 0x8B;
+  main.scan().SubpictureSlots[1].id = 0x61;
+  main.scan().SubpictureSlots[15].id = 0x2F;
+  main.scan().SubpictureSlots[16].id = 0x30;  // no box
   main.Fillcbs();
   EXPECT_EQ(window.caption(videoBox(0)), "VC-1.stream.0");
   EXPECT_EQ(window.caption(videoBox(1)), "MPEG-2.stream.1");
@@ -180,7 +180,7 @@ TEST_F(StreamListsTest, FillTicksAndNamesEveryStreamFound) {
 
 TEST_F(StreamListsTest, ButtonRuleFollowsTheTicks) {
   window.setText(ControlId::eEVOfile, "/d/one.EVO");
-  main.scan().AudioSlots[2] = 0x82;
+  main.scan().AudioSlots[2].id = 0x82;
   main.Fillcbs();
   main.toggleBox(audioBox(2), false);
   EXPECT_FALSE(window.enabled(ControlId::bDemux));

@@ -23,9 +23,9 @@ TEST(StreamTable, EntryNamesAreExactlyTheCommandLineSpellings) {
 
 TEST(StreamTable, ReadsFillItAndOnlyFoundStreamsCanBeChosen) {
   ScanState scan;
-  scan.VideoSlots[0] = 0x55;
-  scan.AudioSlots[2] = 0xC2;
-  scan.SubpictureSlots[1] = 0x21;
+  scan.VideoSlots[0].id = 0x55;
+  scan.AudioSlots[2].id = 0xC2;
+  scan.SubpictureSlots[1].id = 0x21;
   StreamTable table;
   table.fillFromScan(scan);
   const StreamSlot video{StreamClass::Video, 0}, audio{StreamClass::Audio, 2}, sub{StreamClass::Subpicture, 1};

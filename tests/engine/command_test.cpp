@@ -51,8 +51,8 @@ class CommandTest : public ::testing::Test {
 TEST_F(CommandTest, ReadThenDemuxBothFilesWithoutAWindow) {
   const RunInput input{first, second};
   ASSERT_TRUE(readEvo(state, input, {}, report).isDone());
-  EXPECT_EQ(state.AudioSlots[0], 0x80);
-  EXPECT_EQ(state.AudioSlots[1], 0x89);
+  EXPECT_EQ(state.AudioSlots[0].id, 0x80);
+  EXPECT_EQ(state.AudioSlots[1].id, 0x89);
   EXPECT_THAT(report.states, ::testing::ElementsAre("Reading FEATURE_1.EVO", "Reading FEATURE_2.EVO", "Ready"));
 
   report.clearLog();
@@ -70,13 +70,31 @@ TEST_F(CommandTest, ReadThenDemuxBothFilesWithoutAWindow) {
   EXPECT_EQ(report.progresses.front().position, 4 * 0x100000);
 }
 
+// The Matroska command reads the streams' first time stamps and details
+// after its demux: the demux's scans free the slots but leave what Read EVO
+// reported, and a feature's first time stamp is its first file's.
+TEST_F(CommandTest, ReadEvoReportOutlivesTheDemuxScans) {
+  const RunInput input{first, second};
+  ASSERT_TRUE(readEvo(state, input, {}, report).isDone());
+  const StreamRecord read = state.AudioSlots[0].record;
+  EXPECT_EQ(read.firstPts, 100u);
+  ASSERT_FALSE(read.details.empty());
+  const Outcome outcome = demuxStreams(state, input, {}, both(), report);
+  ASSERT_TRUE(outcome.isDone()) << outcome.message;
+  for (const std::size_t k : {0, 1}) {
+    EXPECT_TRUE(state.AudioSlots[k].record.hasFirstPts) << k;
+    EXPECT_EQ(state.AudioSlots[k].record.firstPts, 100u) << k;
+  }
+  EXPECT_EQ(state.AudioSlots[0].record.details, read.details);
+}
+
 TEST_F(CommandTest, CancelAtAProgressPointEndsTheRunAsCancelled) {
   report.onLetInputThrough = [this] { report.cancel = true; };
   const Outcome outcome = demuxStreams(state, {first, second}, {}, both(), report);
   EXPECT_TRUE(outcome.isCancelled());
   EXPECT_EQ(report.progresses.size(), 1u);
   EXPECT_THAT(report.logText(), Not(Contains("Continue on FEATURE_2.EVO")));
-  EXPECT_FALSE(state.audioOutputs[0].has_value());
+  EXPECT_FALSE(state.AudioSlots[0].output.has_value());
 }
 
 // The fast check ending the first file's scan is no cancel to the user (the
@@ -91,7 +109,7 @@ TEST_F(CommandTest, FastCheckStopReadsNoSecondFileAndCountsNothing) {
   const Outcome outcome = readEvo(state, {first, second}, fast, report);
   EXPECT_TRUE(outcome.isDone()) << outcome.message;
   EXPECT_EQ(state.scanStop, ScanStop::FastCheckLimit);
-  EXPECT_EQ(state.VideoFrameCounts[0], 0);
+  EXPECT_EQ(state.VideoSlots[0].VideoFrameCounts, 0);
   EXPECT_THAT(report.logText(), Not(Contains("Continue on FEATURE_2.EVO")));
   EXPECT_THAT(report.logText(), Not(Contains(HasSubstr("count in video stream"))));
   EXPECT_EQ(report.logText().back(), "");
@@ -114,8 +132,8 @@ TEST_F(CommandTest, AWriteFailureIsAFailedOutcomeWithItsText) {
   EXPECT_THAT(outcome.message, HasSubstr("Stream write error"));
   EXPECT_THAT(report.logText(), Not(Contains("Done.")));
   // Every output is closed, and the input with them.
-  EXPECT_FALSE(state.audioOutputs[0].has_value());
-  EXPECT_FALSE(state.audioOutputs[1].has_value());
+  EXPECT_FALSE(state.AudioSlots[0].output.has_value());
+  EXPECT_FALSE(state.AudioSlots[1].output.has_value());
   EXPECT_FALSE(state.InputStream.has_value());
   EXPECT_THROW(outcome.rethrowFailure(), FileError);
 }

@@ -93,9 +93,9 @@ class LpcmPeerTest : public ScanFixture {
     const std::string stream = openAudio(slot);
     scanFile(source, ScanMode::Extraction);
     state.closeOutputs();
-    EXPECT_TRUE(state.lpcmFormat(slot).has_value());
-    EXPECT_FALSE(state.lpcmFormatChange(slot).has_value());
-    const LpcmFormat format = state.lpcmFormat(slot).value_or(LpcmFormat{});
+    EXPECT_TRUE(state.AudioSlots[slot].lpcmFormat.has_value());
+    EXPECT_FALSE(state.AudioSlots[slot].lpcmFormatChange.has_value());
+    const LpcmFormat format = state.AudioSlots[slot].lpcmFormat.value_or(LpcmFormat{});
     const Outcome outcome = convertLpcmToWav(stream, format, wav, window);
     EXPECT_TRUE(outcome.isDone()) << outcome.message;
     return format;

@@ -81,10 +81,10 @@ TEST_F(LpcmScanTest, FirstHeaderGivesTheFormatAndTheFirstOtherHeaderIsTheChange)
   b.packHeader().lpcm(0xA2, pattern(400), 99000, k48k16Stereo, 3);
   scan(b.bytes(), ScanMode::Extraction);
 
-  ASSERT_TRUE(state.lpcmFormat(2).has_value());
-  EXPECT_EQ(lpcmFormatText(*state.lpcmFormat(2)), "48 kHz 16-bit 2 channels");
-  ASSERT_TRUE(state.lpcmFormatChange(2).has_value());
-  const LpcmFormatChange& change = *state.lpcmFormatChange(2);
+  ASSERT_TRUE(state.AudioSlots[2].lpcmFormat.has_value());
+  EXPECT_EQ(lpcmFormatText(*state.AudioSlots[2].lpcmFormat), "48 kHz 16-bit 2 channels");
+  ASSERT_TRUE(state.AudioSlots[2].lpcmFormatChange.has_value());
+  const LpcmFormatChange& change = *state.AudioSlots[2].lpcmFormatChange;
   EXPECT_EQ(change.position, static_cast<std::int64_t>(changed + kFormatByteOffset));
   EXPECT_EQ(change.file, dir / "input.evo");
   EXPECT_EQ(change.after, lpcmFormatOf(k96k24Six));
@@ -103,11 +103,11 @@ TEST_F(LpcmScanTest, EachStreamKeepsItsOwnFormatAndALeftOutStreamNone) {
   b.packHeader().lpcm(0xA1, pattern(300), 93000, 0x95);
   scan(b.bytes());
 
-  ASSERT_TRUE(state.lpcmFormat(0) && state.lpcmFormat(1));
-  EXPECT_EQ(lpcmFormatText(*state.lpcmFormat(0)), "48 kHz 20-bit 2 channels");
-  EXPECT_EQ(lpcmFormatText(*state.lpcmFormat(1)), "96 kHz 24-bit 6 channels");
-  EXPECT_FALSE(state.lpcmFormat(3));
-  for (int k = 0; k < kAudioOutputs; ++k) EXPECT_FALSE(state.lpcmFormatChange(k)) << k;
+  ASSERT_TRUE(state.AudioSlots[0].lpcmFormat && state.AudioSlots[1].lpcmFormat);
+  EXPECT_EQ(lpcmFormatText(*state.AudioSlots[0].lpcmFormat), "48 kHz 20-bit 2 channels");
+  EXPECT_EQ(lpcmFormatText(*state.AudioSlots[1].lpcmFormat), "96 kHz 24-bit 6 channels");
+  EXPECT_FALSE(state.AudioSlots[3].lpcmFormat);
+  for (int k = 0; k < kAudioOutputs; ++k) EXPECT_FALSE(state.AudioSlots[k].lpcmFormatChange) << k;
 }
 
 // A packet whose PES_packet_length ends inside the LPCM header gives no
@@ -120,9 +120,9 @@ TEST_F(LpcmScanTest, HeaderCutShortGivesNoFormat) {
   b.packHeader().privateStream1(0xA5, {0x01, 0x00, 0x01, 0x00, 0x95, 0x80}, pattern(50), shortPacket);
   b.packHeader().lpcm(0xA5, pattern(300), 93000, k48k16Stereo);
   scan(b.bytes());
-  ASSERT_TRUE(state.lpcmFormat(5));
-  EXPECT_EQ(*state.lpcmFormat(5), lpcmFormatOf(k48k16Stereo));
-  EXPECT_FALSE(state.lpcmFormatChange(5));
+  ASSERT_TRUE(state.AudioSlots[5].lpcmFormat);
+  EXPECT_EQ(*state.AudioSlots[5].lpcmFormat, lpcmFormatOf(k48k16Stereo));
+  EXPECT_FALSE(state.AudioSlots[5].lpcmFormatChange);
 }
 
 // Read EVO over a split feature: the second file's other format is a change
@@ -138,13 +138,13 @@ TEST_F(LpcmScanTest, ChangeIntoTheSecondFileOfAFeatureAndAFreshRunForgetsIt) {
   plain.writeTo(dir / "OTHER.EVO");
 
   ASSERT_TRUE(readEvo(state, input, options, window).isDone());
-  ASSERT_TRUE(state.lpcmFormatChange(0));
-  EXPECT_EQ(state.lpcmFormatChange(0)->file, input.secondPath);
-  EXPECT_EQ(state.lpcmFormatChange(0)->position, static_cast<std::int64_t>(14 + kFormatByteOffset));
+  ASSERT_TRUE(state.AudioSlots[0].lpcmFormatChange);
+  EXPECT_EQ(state.AudioSlots[0].lpcmFormatChange->file, input.secondPath);
+  EXPECT_EQ(state.AudioSlots[0].lpcmFormatChange->position, static_cast<std::int64_t>(14 + kFormatByteOffset));
 
   ASSERT_TRUE(readEvo(state, RunInput{dir / "OTHER.EVO", "", ""}, options, window).isDone());
-  EXPECT_TRUE(state.lpcmFormat(0));
-  EXPECT_FALSE(state.lpcmFormatChange(0));
+  EXPECT_TRUE(state.AudioSlots[0].lpcmFormat);
+  EXPECT_FALSE(state.AudioSlots[0].lpcmFormatChange);
 }
 
 TEST(LpcmFormat, HeaderByteFields) {

@@ -32,9 +32,9 @@ TEST_F(ScannerTest, PrivateStreamOneWorkedExample) {
                                  "   Stream id = 80"));
   EXPECT_EQ(window.lines()[0].boldStart, 0u);
   EXPECT_EQ(window.lines()[0].boldLength, std::string("Dolby Digital").size());
-  EXPECT_EQ(state.AudioSlots[0], 0x80);
+  EXPECT_EQ(state.AudioSlots[0].id, 0x80);
   EXPECT_EQ(state.EarliestPts, 90000u);
-  EXPECT_EQ(state.audioRecords[0].firstPts, 90000u);
+  EXPECT_EQ(state.AudioSlots[0].record.firstPts, 90000u);
 }
 
 TEST_F(ScannerTest, IdentifiesEveryKindOfStream) {
@@ -62,24 +62,24 @@ TEST_F(ScannerTest, IdentifiesEveryKindOfStream) {
                                  "Dolby TrueHD (MLP) audio stream 5 found!", "Subpicture stream 2 found!",
                                  "Extended subpicture stream 7 found!"));
   // VC-1 0x56 meets slot 1, already held by the MPEG-2 stream 0xE1.
-  EXPECT_EQ(state.VideoSlots[0], 0x55);
-  EXPECT_EQ(state.VideoSlots[1], 0xE1);
-  EXPECT_EQ(state.AudioSlots[1], 0x81);
-  EXPECT_EQ(state.AudioSlots[2], 0x8A);
-  EXPECT_EQ(state.AudioSlots[3], 0xC3);
-  EXPECT_EQ(state.AudioSlots[4], 0xA4);
-  EXPECT_EQ(state.AudioSlots[5], 0xB5);
-  EXPECT_EQ(state.SubpictureSlots[2], 0x22);
-  EXPECT_EQ(state.SubpictureSlots[7], 0x67);
-  EXPECT_EQ(state.AudioSlots[0], -1);
+  EXPECT_EQ(state.VideoSlots[0].id, 0x55);
+  EXPECT_EQ(state.VideoSlots[1].id, 0xE1);
+  EXPECT_EQ(state.AudioSlots[1].id, 0x81);
+  EXPECT_EQ(state.AudioSlots[2].id, 0x8A);
+  EXPECT_EQ(state.AudioSlots[3].id, 0xC3);
+  EXPECT_EQ(state.AudioSlots[4].id, 0xA4);
+  EXPECT_EQ(state.AudioSlots[5].id, 0xB5);
+  EXPECT_EQ(state.SubpictureSlots[2].id, 0x22);
+  EXPECT_EQ(state.SubpictureSlots[7].id, 0x67);
+  EXPECT_EQ(state.AudioSlots[0].id, -1);
 }
 
 TEST_F(ScannerTest, HighSubpictureIdsUseSlotsWithoutBoxes) {
   PsBuilder b;
   b.subpicture(0x30, pattern(20), 100).subpicture(0x7F, pattern(20), 200);
   scan(b.bytes());
-  EXPECT_EQ(state.SubpictureSlots[16], 0x30);
-  EXPECT_EQ(state.SubpictureSlots[31], 0x7F);
+  EXPECT_EQ(state.SubpictureSlots[16].id, 0x30);
+  EXPECT_EQ(state.SubpictureSlots[31].id, 0x7F);
   EXPECT_THAT(log(), ElementsAre("Subpicture stream 16 found!", "Extended subpicture stream 31 found!"));
 }
 
@@ -87,13 +87,13 @@ TEST_F(ScannerTest, FirstSeenStreamOwnsASharedSlot) {
   PsBuilder b;
   b.ac3(0x81, pattern(30), 500).dts(0x89, pattern(30), 600);
   scan(b.bytes());
-  EXPECT_EQ(state.AudioSlots[1], 0x81);
+  EXPECT_EQ(state.AudioSlots[1].id, 0x81);
   EXPECT_THAT(log(), ElementsAre("Dolby Digital audio stream 1 found!", "   First PTS = 000001F4",
                                  "   Stream id = 81", "Stream 89 shares audio slot 1 with stream 81 and is left out."));
   ASSERT_EQ(state.leftOut.size(), 1u);
   EXPECT_EQ(state.leftOut[0].id, 0x89);
   EXPECT_EQ(state.leftOut[0].ownerId, 0x81);
-  EXPECT_TRUE(state.LeftOutSubstreamIds[0x89]);
+  EXPECT_TRUE(state.leftOutSubstreamIds[0x89]);
 }
 
 TEST_F(ScannerTest, DetailsGiveFirstTimeStampsAndIds) {
@@ -157,7 +157,7 @@ TEST_F(ScannerTest, EmptyHeaderDataPutsSubstreamIdNext) {
   PsBuilder b;
   b.ac3(0x82, pattern(10));  // no PTS: PES_header_data_length 0
   scan(b.bytes());
-  EXPECT_EQ(state.AudioSlots[2], 0x82);
+  EXPECT_EQ(state.AudioSlots[2].id, 0x82);
   EXPECT_THAT(log(), ElementsAre("Dolby Digital audio stream 2 found!", "   First PTS = 00000000",
                                  "   Stream id = 82"));
 }
@@ -165,8 +165,8 @@ TEST_F(ScannerTest, EmptyHeaderDataPutsSubstreamIdNext) {
 TEST_F(ScannerTest, EmptyFileLeavesTablesEmpty) {
   scan({});
   EXPECT_THAT(log(), IsEmpty());
-  EXPECT_EQ(state.VideoSlots[0], -1);
-  EXPECT_EQ(state.AudioSlots[0], -1);
+  EXPECT_EQ(state.VideoSlots[0].id, -1);
+  EXPECT_EQ(state.AudioSlots[0].id, -1);
   EXPECT_EQ(window.cancellableRuns, 1);
   EXPECT_FALSE(window.cancellableNow);
   EXPECT_THAT(window.progressTexts, IsEmpty());
@@ -222,7 +222,7 @@ TEST_F(ScannerTest, FrameMarkerSplitBetweenPacketsCountsOnce) {
   b.vc1({0x0D, 0x22});
   options.details = false;
   scan(b.bytes());
-  EXPECT_EQ(state.VideoFrameCounts[0], 2);
+  EXPECT_EQ(state.VideoSlots[0].VideoFrameCounts, 2);
 }
 
 // Malformed packets: each row is followed by a well-formed Dolby Digital
@@ -239,7 +239,7 @@ TEST_P(MalformedInputTest, ScanningResumesAtTheNextPacket) {
   b.raw(GetParam().bytes).ac3(0x83, pattern(64), 4500);
   state.EarliestPts = 0xFFFFFFFF;
   scan(b.bytes());
-  EXPECT_EQ(state.AudioSlots[3], 0x83);
+  EXPECT_EQ(state.AudioSlots[3].id, 0x83);
   EXPECT_THAT(log(), ::testing::Contains("Dolby Digital audio stream 3 found!"));
   EXPECT_THAT(log(), ::testing::Contains("   First PTS = 00001194"));
 }
@@ -275,8 +275,8 @@ TEST_F(ScannerTest, FileCutInsideAPacket) {
   b.ac3(0x80, pattern(64), 100).pes(0xE0, pattern(2000), {.pts = 200});
   Bytes cut(b.bytes().begin(), b.bytes().end() - 1500);
   scan(cut);
-  EXPECT_EQ(state.AudioSlots[0], 0x80);
-  EXPECT_EQ(state.VideoSlots[0], 0xE0);
+  EXPECT_EQ(state.AudioSlots[0].id, 0x80);
+  EXPECT_EQ(state.VideoSlots[0].id, 0xE0);
 
   Bytes inHeader(b.bytes().begin(), b.bytes().begin() + 7);  // cut inside the first PES header
   window.clearLog();
@@ -440,9 +440,9 @@ TEST_F(ScannerTest, VideoStreamNoBoxHoldsReachesNoOutput) {
   EXPECT_THAT(log(), ElementsAre("It contains 1 video stream and 1 audio stream.", "Dolby Digital audio stream 0 found!",
                                  "   First PTS = 00002328", "   Stream id = 80",
                                  "Stream 57 is a video stream that no box holds and is left out."));
-  EXPECT_EQ(state.VideoSlots[0], -1);
-  EXPECT_EQ(state.VideoSlots[1], -1);
-  EXPECT_EQ(state.VideoFrameCounts[0], 0);
+  EXPECT_EQ(state.VideoSlots[0].id, -1);
+  EXPECT_EQ(state.VideoSlots[1].id, -1);
+  EXPECT_EQ(state.VideoSlots[0].VideoFrameCounts, 0);
 
   window.clearLog();
   const std::string video0 = openVideo(0), video1 = openVideo(1), audio0 = openAudio(0);
@@ -474,21 +474,21 @@ TEST_F(ScannerTest, ProgressEveryFourMebibytesWithCancel) {
   // The numbers travel as numbers: a front end needs no text to parse.
   EXPECT_EQ(window.progresses[1].position, 8 * 0x100000);
   EXPECT_EQ(window.progresses[1].size, 10 * 0x100000);
-  EXPECT_EQ(state.VideoSlots[1], 0xE3);
-  EXPECT_EQ(state.VideoFrameCounts[0], 1);
-  EXPECT_EQ(state.VideoFrameCounts[1], 1);
+  EXPECT_EQ(state.VideoSlots[1].id, 0xE3);
+  EXPECT_EQ(state.VideoSlots[0].VideoFrameCounts, 1);
+  EXPECT_EQ(state.VideoSlots[1].VideoFrameCounts, 1);
 
   // A Cancel click seen at the first progress point: that chunk is finished,
   // the counts are cleared and the flag stays set.
   window.onLetInputThrough = [&] { window.cancel = true; };
   window.clearLog();
-  state.VideoFrameCounts = {};
+  state.resetVideoFrameCounts();
   scan(bytes);
   EXPECT_EQ(state.scanStop, ScanStop::Cancelled);
   EXPECT_TRUE(state.CancelRequested());
   EXPECT_EQ(endPosition, 0x400000);
-  EXPECT_EQ(state.VideoSlots[1], -1);
-  EXPECT_EQ(state.VideoFrameCounts[0], 0);
+  EXPECT_EQ(state.VideoSlots[1].id, -1);
+  EXPECT_EQ(state.VideoSlots[0].VideoFrameCounts, 0);
 }
 
 TEST_F(ScannerTest, FastCheckStopsAfterThreeHundredMillionBytes) {
@@ -498,13 +498,13 @@ TEST_F(ScannerTest, FastCheckStopsAfterThreeHundredMillionBytes) {
   EXPECT_EQ(state.scanStop, ScanStop::FastCheckLimit);
   EXPECT_TRUE(state.CancelRequested());
   EXPECT_EQ(endPosition, 300'154'880);
-  EXPECT_EQ(state.VideoSlots[1], -1);  // the last pack was never reached
-  EXPECT_EQ(state.VideoFrameCounts[0], 0);
+  EXPECT_EQ(state.VideoSlots[1].id, -1);  // the last pack was never reached
+  EXPECT_EQ(state.VideoSlots[0].VideoFrameCounts, 0);
 
   options.fastCheck = false;
   scanFile(path);
   EXPECT_EQ(state.scanStop, ScanStop::None);
-  EXPECT_EQ(state.VideoSlots[1], 0xE3);
+  EXPECT_EQ(state.VideoSlots[1].id, 0xE3);
   EXPECT_GE(window.repaints, 4);  // every 64 MiB
 }
 

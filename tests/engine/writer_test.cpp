@@ -174,15 +174,15 @@ TEST_F(WriterTest, FramesCountedOnlyForSelectedVideo) {
   openVideo(1);
   scan(b.bytes(), ScanMode::Extraction);
   state.closeOutputs();
-  EXPECT_EQ(state.VideoFrameCounts[0], 0);
-  EXPECT_EQ(state.VideoFrameCounts[1], 2);
+  EXPECT_EQ(state.VideoSlots[0].VideoFrameCounts, 0);
+  EXPECT_EQ(state.VideoSlots[1].VideoFrameCounts, 2);
 }
 
 TEST_F(WriterTest, WriteFailureSurfacesWhenTheOutputCloses) {
   // /dev/full refuses every write with "No space left on device".
   PsBuilder b;
   b.ac3(0x80, pattern(3000), 100);
-  state.audioOutputs[0].emplace("/dev/full");
+  state.AudioSlots[0].output.emplace("/dev/full");
   scan(b.bytes(), ScanMode::Extraction);
   try {
     state.closeOutputs();
@@ -190,7 +190,7 @@ TEST_F(WriterTest, WriteFailureSurfacesWhenTheOutputCloses) {
   } catch (const FileError& error) {
     EXPECT_THAT(error.what(), ::testing::StartsWith("Stream write error \"/dev/full\""));
   }
-  EXPECT_FALSE(state.audioOutputs[0].has_value());
+  EXPECT_FALSE(state.AudioSlots[0].output.has_value());
 }
 
 TEST(OutputFileTest, LargeAndSmallWritesKeepTheirOrder) {

@@ -203,8 +203,8 @@ const char* const kTwoTitles =
     "</Playlist>\n";
 
 TEST_F(ReadXplTest, TheTitleThatPlaysTheEvoLabelsTheBoxes) {
-  main.scan().AudioSlots.fill(-1);
-  main.scan().AudioSlots[3] = 0xC3;  // as a Read EVO left them
+  for (SlotState& slot : main.scan().AudioSlots) slot.id = -1;
+  main.scan().AudioSlots[3].id = 0xC3;  // as a Read EVO left them
   readPlaylist(kTwoTitles);
 
   EXPECT_EQ(memo().front(), "    <Title id=\"b\" displayName=\"Feature\" titleDuration=\"01:30:00:00\">");
@@ -237,8 +237,8 @@ TEST_F(ReadXplTest, TheTitleThatPlaysTheEvoLabelsTheBoxes) {
   EXPECT_TRUE(window.enabled(ControlId::bDemux));
   EXPECT_TRUE(window.enabled(ControlId::bRebuild));
   // The scan's slot tables stay as Read EVO left them.
-  EXPECT_EQ(main.scan().AudioSlots[3], 0xC3);
-  EXPECT_EQ(main.scan().AudioSlots[0], -1);
+  EXPECT_EQ(main.scan().AudioSlots[3].id, 0xC3);
+  EXPECT_EQ(main.scan().AudioSlots[0].id, -1);
 
   const XplTitle& title = main.playlistTitle();
   EXPECT_EQ(title.timeBase, "50fps");
@@ -312,9 +312,9 @@ TEST_F(ReadXplTest, ADiscShapedPlaylistNamesTheTracksAndChapters) {
   // As Read EVO would have found the streams: the track without a
   // description is named by its kind and channels.
   ScanState& scan = main.scan();
-  scan.VideoSlots[0] = 0x55;
-  scan.AudioSlots[3] = 0xC3;
-  scan.audioRecords[3].channels = {5, true};
+  scan.VideoSlots[0].id = 0x55;
+  scan.AudioSlots[3].id = 0xC3;
+  scan.AudioSlots[3].record.channels = {5, true};
   const auto label = [&](StreamClass c, int slot, const XplTitle& playlist) {
     const MkvTrackLabel l = mkvTrackLabel({c, slot}, scan, playlist);
     return l.name + "|" + l.language;

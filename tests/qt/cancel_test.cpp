@@ -87,8 +87,8 @@ class CancelTest : public QObject {
     QVERIFY(log.contains("Creating " + out + "/FEATURE_1_FEATURE_2.VC-1.stream.0.mpv"));
     QVERIFY2(!log.contains("Continue on FEATURE_2.EVO"), qPrintable(log.join("\n")));
     const ScanState& scan = w.form->tfMain().scan();
-    for (const auto& output : scan.videoOutputs) QVERIFY(!output.has_value());
-    for (const auto& output : scan.audioOutputs) QVERIFY(!output.has_value());
+    for (const SlotState& slot : scan.VideoSlots) QVERIFY(!slot.output.has_value());
+    for (const SlotState& slot : scan.AudioSlots) QVERIFY(!slot.output.has_value());
     QVERIFY(!scan.InputStream.has_value());
     const QFileInfo video(out + "/FEATURE_1_FEATURE_2.VC-1.stream.0.mpv");
     QVERIFY(video.exists());
@@ -118,7 +118,7 @@ class CancelTest : public QObject {
     const QString rebuilt = out + "/FEATURE_1_FEATURE_2.rebuilt.EVO";
     QVERIFY(QFileInfo(rebuilt).size() > 0);
     QVERIFY(QFileInfo(rebuilt).size() < QFileInfo(feature1()).size());
-    QVERIFY(!w.form->tfMain().scan().videoOutputs[0].has_value());
+    QVERIFY(!w.form->tfMain().scan().VideoSlots[0].output.has_value());
     QVERIFY(!w.button("bCancel")->isEnabled());
 
     // Read back in the same window: the two unticked streams are gone.
@@ -195,7 +195,7 @@ class CancelTest : public QObject {
     QCOMPARE(point, 2);
     QVERIFY(!w.form->isVisible());
     QVERIFY(!w.form->tfMain().busy());
-    for (const auto& output : w.form->tfMain().scan().audioOutputs) QVERIFY(!output.has_value());
+    for (const SlotState& slot : w.form->tfMain().scan().AudioSlots) QVERIFY(!slot.output.has_value());
     QCOMPARE(std::count(store.writes().begin(), store.writes().end(), std::string("WindowState")), 1);
     QVERIFY(store.contains("Install"));
   }

@@ -186,7 +186,7 @@ class RebuildTest : public ::testing::Test {
     EXPECT_TRUE(window.enabled(ControlId::bCheck));
     EXPECT_TRUE(window.enabled(ControlId::bbEVO));
     EXPECT_FALSE(main.scan().InputStream.has_value());
-    EXPECT_FALSE(main.scan().videoOutputs[0].has_value());
+    EXPECT_FALSE(main.scan().VideoSlots[0].output.has_value());
   }
   void expectOutput(const std::string& path, const Bytes& expected) {
     const Bytes got = readFile(path);
@@ -286,8 +286,8 @@ TEST_F(RebuildTest, KindsWithoutARenumberingRuleFollowTheirBoxes) {
   writeFile(input("MOVIE.EVO"), packs({nav(5, 0), ps1(0xA0), ps1(0x80), ps1(0x84), ps1(0xB3), ps1(0xC9), ps1(0x61),
                                        ps1(0x20), ps1(0x32), ps1(0x84), ps1(0x80), ps1(0xA0)}));
   read(input("MOVIE.EVO"));
-  ASSERT_EQ(main.scan().AudioSlots[0], 0xA0);
-  ASSERT_EQ(main.scan().SubpictureSlots[18], 0x32);
+  ASSERT_EQ(main.scan().AudioSlots[0].id, 0xA0);
+  ASSERT_EQ(main.scan().SubpictureSlots[18].id, 0x32);
   main.toggleBox(audioBox(0), false);
   rebuildInto((dir.path() / "out").string());
   expectOutput(out("MOVIE.rebuilt.EVO"),
@@ -324,9 +324,9 @@ TEST_F(RebuildTest, FirstPacketFoundAfterPackStuffingAndPadding) {
                    afterPadding(ps1(0xC0)), stuffed(afterPadding(ps1(0x8A)), 2), stuffed(afterPadding(ps1(0xC0)), 2),
                    afterPadding(ps1(0xA3), 100), afterPadding(video(0xE0))}));
   read(input("MOVIE.EVO"));
-  ASSERT_EQ(main.scan().AudioSlots[0], 0xC0);
-  ASSERT_EQ(main.scan().AudioSlots[2], 0x8A);
-  ASSERT_EQ(main.scan().AudioSlots[3], 0xA3);
+  ASSERT_EQ(main.scan().AudioSlots[0].id, 0xC0);
+  ASSERT_EQ(main.scan().AudioSlots[2].id, 0x8A);
+  ASSERT_EQ(main.scan().AudioSlots[3].id, 0xA3);
   main.toggleBox(audioBox(0), false);
   rebuildInto((dir.path() / "out").string());
 
@@ -345,8 +345,8 @@ TEST_F(RebuildTest, Vc1StreamThatNoBoxHoldsIsDropped) {
   writeFile(input("MOVIE.EVO"),
             packs({nav(1, 2), vc1(0x55), vc1(0x57), ps1(0xC0), vc1(0x56), vc1(0x57), vc1(0x55)}));
   read(input("MOVIE.EVO"));
-  ASSERT_EQ(main.scan().VideoSlots[0], 0x55);
-  ASSERT_EQ(main.scan().VideoSlots[1], 0x56);
+  ASSERT_EQ(main.scan().VideoSlots[0].id, 0x55);
+  ASSERT_EQ(main.scan().VideoSlots[1].id, 0x56);
   rebuildInto((dir.path() / "out").string());
   const std::string output = out("MOVIE.rebuilt.EVO");
   expectOutput(output, packs({nav(1, 2), vc1(0x55), ps1(0xC0), vc1(0x56), vc1(0x55)}));
@@ -388,7 +388,7 @@ TEST_F(RebuildTest, PacketAfterASystemHeaderIsDecidedLikeAnyOther) {
   writeFile(input("MOVIE.VOB.EVO"), packs({afterSystemHeader(ps1(0x82), 2, 1), video(0xE0), ps1(0x80), ps1(0x82),
                                            afterSystemHeader(ps1(0x80), 2, 1), ps1(0x82)}));
   read(input("MOVIE.VOB.EVO"));
-  ASSERT_EQ(main.scan().AudioSlots[2], 0x82);
+  ASSERT_EQ(main.scan().AudioSlots[2].id, 0x82);
   main.toggleBox(videoBox(0), false);
   main.toggleBox(audioBox(0), false);
   rebuildInto((dir.path() / "out").string());
@@ -526,8 +526,8 @@ TEST_F(RebuildTest, NineAndMoreAudioStreamsEachKeepABoxOfTheirOwn) {
   list.push_back(ps1(0x88));
   writeFile(input("MOVIE.EVO"), packs(list));
   read(input("MOVIE.EVO"));
-  ASSERT_EQ(main.scan().AudioSlots[0], 0x88);
-  ASSERT_EQ(main.scan().AudioSlots[9], 0xC9);
+  ASSERT_EQ(main.scan().AudioSlots[0].id, 0x88);
+  ASSERT_EQ(main.scan().AudioSlots[9].id, 0xC9);
   rebuildInto((dir.path() / "out").string());
   const std::string output = out("MOVIE.rebuilt.EVO");
   const Bytes expected = packs({nav(10, 0), ps1(0x88, 0x89), ps1(0xC1, 0xC2), ps1(0xC2, 0xC3), ps1(0xC3, 0xC4),
@@ -626,7 +626,7 @@ const PackRow kPackRows[] = {
        b.packHeader().raw({0x00, 0x00, 0x01, 0xBD, 0x00, 0x08, 0x81, 0x00, 200, 1, 2, 3, 4, 5}).padTo(223);
        return b.raw({0xC0}).finishPack().bytes();
      },
-     [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0] = 0xC0; }, PackResult::Keep},
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0].id = 0xC0; }, PackResult::Keep},
     {"SubstreamHeaderEndsAtThePacketEnd",
      // No byte is left for a substream id; the next byte, past the packet,
      // is an unticked C0.
@@ -635,7 +635,7 @@ const PackRow kPackRows[] = {
        b.packHeader().raw({0x00, 0x00, 0x01, 0xBD, 0x00, 0x08, 0x81, 0x00, 5, 1, 2, 3, 4, 5});
        return b.raw({0xC0}).finishPack().bytes();
      },
-     [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0] = 0xC0; }, PackResult::Keep},
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0].id = 0xC0; }, PackResult::Keep},
     {"SubstreamHeaderEndsAtThePackEnd",
      // After a padding packet; the byte after the pack (the next one in the
      // read buffer) is an unticked C0.
@@ -644,7 +644,7 @@ const PackRow kPackRows[] = {
        b.packHeader().padTo(2048 - 14).raw({0x00, 0x00, 0x01, 0xBD, 0xFF, 0xFF, 0x81, 0x00, 5, 1, 2, 3, 4, 5});
        return b.raw({0xC0}).bytes();
      },
-     [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0] = 0xC0; }, PackResult::Keep},
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0].id = 0xC0; }, PackResult::Keep},
     {"Vc1HeaderLengthPastItsPacket",
      // The packet ends after the extension flags; 55 of an unticked box
      // follows it where stream_id_extension would be.
@@ -653,7 +653,7 @@ const PackRow kPackRows[] = {
        b.packHeader().raw({0x00, 0x00, 0x01, 0xFD, 0x00, 0x04, 0x81, 0x01, 10, 0x01});
        return b.raw({0x01, 0x55}).finishPack().bytes();
      },
-     [](ScanState& s, StreamSelection&, RebuildState&) { s.VideoSlots[0] = 0x55; }, PackResult::Keep},
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.VideoSlots[0].id = 0x55; }, PackResult::Keep},
     {"Vc1HeaderTooShortForItsExtension",
      // The header holds the extension flags and field length only; the
      // payload begins with 55 of an unticked box.
@@ -662,14 +662,14 @@ const PackRow kPackRows[] = {
        b.packHeader().raw({0x00, 0x00, 0x01, 0xFD, 0x00, 0x0A, 0x81, 0x01, 2, 0x01, 0x01});
        return b.raw({0x55, 0x55, 0x55, 0x55, 0x55}).finishPack().bytes();
      },
-     [](ScanState& s, StreamSelection&, RebuildState&) { s.VideoSlots[0] = 0x55; }, PackResult::Keep},
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.VideoSlots[0].id = 0x55; }, PackResult::Keep},
     {"Vc1PacketWithoutPesExtension",
      // Where the extension would be, the payload holds 55 of an unticked box.
      [] {
        PsBuilder b;
        return b.packHeader().pes(0xFD, {0x01, 0x02, 0x55, 0x55}).finishPack().bytes();
      },
-     [](ScanState& s, StreamSelection&, RebuildState&) { s.VideoSlots[0] = 0x55; }, PackResult::Keep},
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.VideoSlots[0].id = 0x55; }, PackResult::Keep},
     {"NumberPastTheRangeWouldMakeFF",
      // After 63 audio streams C0 | 3F would be FF.
      [] {
@@ -714,7 +714,7 @@ const PackRow kPackRows[] = {
        pack.resize(1000);
        return pack;
      },
-     [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0] = 0xC0; }, PackResult::Drop},
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0].id = 0xC0; }, PackResult::Drop},
     {"PacketHeaderCutShortAtTheEnd",
      // The file ends inside the header, before the substream id.
      [] {
@@ -723,7 +723,7 @@ const PackRow kPackRows[] = {
        pack.resize(14 + 8);
        return pack;
      },
-     [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0] = 0xC0; }, PackResult::Keep},
+     [](ScanState& s, StreamSelection&, RebuildState&) { s.AudioSlots[0].id = 0xC0; }, PackResult::Keep},
     {"NoPackStartCode",
      [] {
        PsBuilder b;

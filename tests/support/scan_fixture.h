@@ -32,17 +32,17 @@ class ScanFixture : public ::testing::Test {
   // Opens an output for audio/subpicture/video slot k, which selects it.
   std::string openAudio(int k) {
     const std::string path = dir / ("audio" + std::to_string(k));
-    state.audioOutputs[k].emplace(path);
+    state.AudioSlots[k].output.emplace(path);
     return path;
   }
   std::string openSubpicture(int k) {
     const std::string path = dir / ("sub" + std::to_string(k));
-    state.subpictureOutputs[k].emplace(path);
+    state.SubpictureSlots[k].output.emplace(path);
     return path;
   }
   std::string openVideo(int k) {
     const std::string path = dir / ("video" + std::to_string(k));
-    state.videoOutputs[k].emplace(path);
+    state.VideoSlots[k].output.emplace(path);
     return path;
   }
   std::vector<std::string> log() const { return window.logText(); }

@@ -17,8 +17,8 @@ struct BoxStream {
 };
 
 BoxStream streamOf(const ScanState& scan, StreamSlot s) {
-  const std::int32_t id = scan.slotId(s);
-  return {id, &scan.record(s), kindName(s.streamClass, id)};
+  const SlotState& slot = scan.slot(s);
+  return {slot.id, &slot.record, kindName(s.streamClass, slot.id)};
 }
 
 std::optional<std::uint32_t> firstPts(const StreamRecord& record) {
@@ -29,7 +29,7 @@ std::optional<std::uint32_t> firstPts(const StreamRecord& record) {
 // The time line starts at the first video stream's first time stamp.
 std::optional<std::uint32_t> referencePts(const ScanState& scan) {
   for (int n = 0; n < 2; ++n)
-    if (scan.VideoSlots[n] >= 0) return firstPts(scan.videoRecords[n]);
+    if (scan.VideoSlots[n].id >= 0) return firstPts(scan.VideoSlots[n].record);
   return std::nullopt;
 }
 
@@ -122,8 +122,8 @@ std::string jsonReport(const ReportFile& file, const ScanState& scan,
            ", \"sharesWith\": " + (stream.ownerId >= 0 ? std::to_string(stream.ownerId) : "null") + "}";
   }
   out += scan.leftOut.empty() ? "],\n" : "\n  ],\n";
-  out += "  \"frameCounts\": [" + std::to_string(scan.VideoFrameCounts[0]) + ", " +
-         std::to_string(scan.VideoFrameCounts[1]) + "]\n";
+  out += "  \"frameCounts\": [" + std::to_string(scan.VideoSlots[0].VideoFrameCounts) + ", " +
+         std::to_string(scan.VideoSlots[1].VideoFrameCounts) + "]\n";
   out += "}\n";
   return out;
 }
