@@ -19,6 +19,7 @@
 #include "muxer.h"
 #include "playlist.h"
 #include "sources.h"
+#include "udf_writer.h"
 
 namespace fs = std::filesystem;
 using namespace tarnwick::mkdisc;
@@ -32,7 +33,7 @@ constexpr double kToneSeconds = 8;    // encoded once, looped as long as needed
 constexpr std::uint64_t kVideoBytesPerSecond = 2240000;
 
 void usage(std::ostream& out) {
-  out << "usage: tarnwick-mkdisc DISC_DIR [--size BYTES] [--second-size BYTES] [--seconds N] [--audio-ids DDP,DTS,LPCM] [--es DIR]\n"
+  out << "usage: tarnwick-mkdisc DISC_DIR [--size BYTES] [--second-size BYTES] [--seconds N] [--audio-ids DDP,DTS,LPCM] [--es DIR] [--image IMAGE]\n"
          "  Writes DISC_DIR/HVDVD_TS/FEATURE_1.EVO and FEATURE_2.EVO: one feature split in two\n"
          "  files, time stamps running on across the split; and DISC_DIR/ADV_OBJ/VPLST000.XPL,\n"
          "  the playlist that names their streams and chapters.\n"
@@ -42,6 +43,7 @@ void usage(std::ostream& out) {
          "  --audio-ids C0,89,A2  substream ids of the DD+, DTS and LPCM streams (hex; default C0,89,A2).\n"
          "                The low bits are the audio stream number: C0,89,A2 numbers them 0, 1, 2\n"
          "  --es DIR      also write every elementary stream as muxed, for comparison\n"
+         "  --image IMAGE also write DISC_DIR as a UDF 2.50 disc image\n"
          "Needs ffmpeg on PATH to encode the Dolby Digital Plus and DTS audio.\n";
 }
 
@@ -118,7 +120,7 @@ std::string seconds(std::uint64_t ticks) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string disc, esDir;
+  std::string disc, esDir, image;
   std::uint64_t size = 0, secondSize = 0;
   double perFile = 2;
   // Distinct low bits: the audio slot of a stream comes from them.
@@ -144,6 +146,8 @@ int main(int argc, char** argv) {
         audioIds = parseAudioIds(value());
       } else if (a == "--es") {
         esDir = value();
+      } else if (a == "--image") {
+        image = value();
       } else if (!a.empty() && a[0] == '-') {
         throw std::invalid_argument("unknown option " + a);
       } else if (disc.empty()) {
@@ -225,6 +229,10 @@ int main(int argc, char** argv) {
       }
     }
     if (!esDir.empty()) std::cout << "Elementary streams written to " << esDir << "\n";
+    if (!image.empty()) {
+      const UdfImageTotals t = writeUdfImage(disc, image);
+      std::cout << image << ": UDF 2.50 image, " << t.blocks * 2048 << " bytes, " << t.files << " files\n";
+    }
     return 0;
   } catch (const std::exception& e) {
     std::cerr << "tarnwick-mkdisc: " << e.what() << "\n";
