@@ -561,7 +561,7 @@ class Writer {
       for (std::size_t i = 0; i < here; ++i, ++k, ad += kLongAd) {
         const std::uint64_t from = k * options_.maxExtentBytes;
         const auto length = static_cast<std::uint32_t>(std::min(options_.maxExtentBytes, node.size - from));
-        longAd(ad, length, node.dataBlock + static_cast<std::uint32_t>(from / kBlock), kPhysical);
+        longAd(ad, length, extentBlock(node, from, length), kPhysical);
       }
       std::size_t used = here * kLongAd;
       if (!last) {
@@ -581,6 +581,12 @@ class Writer {
       listTag = kAed;
       room = adsPerExtent_;
     }
+  }
+
+  // The block where the extent of `length` bytes from `from` starts.
+  std::uint32_t extentBlock(const Node& node, std::uint64_t from, std::uint64_t length) const {
+    if (!options_.scatterExtents) return node.dataBlock + static_cast<std::uint32_t>(from / kBlock);
+    return node.dataBlock + static_cast<std::uint32_t>(blocksOf(node.size) - blocksOf(from + length));
   }
 
   void readWhole(const Node& node, std::uint8_t* out) const {
@@ -611,24 +617,29 @@ class Writer {
     if (in < 0) throw std::runtime_error("cannot open " + node.path.string() + ": " + std::strerror(errno));
     constexpr std::size_t kChunk = 1 << 20;
     std::vector<std::uint8_t> buf(kChunk);
-    const std::uint64_t base = (std::uint64_t{kPartitionStart} + node.dataBlock) * kBlock;
-    std::uint64_t at = 0;
     try {
-      while (at < node.size) {
-        const off_t data = ::lseek(in, static_cast<off_t>(at), SEEK_DATA);
-        if (data < 0 && errno == ENXIO) break;  // a hole to the end
-        if (data > static_cast<off_t>(at)) at = static_cast<std::uint64_t>(data) / kBlock * kBlock;
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, node.size - at));
-        std::size_t got = 0;
-        while (got < want) {
-          const ssize_t n = ::pread(in, buf.data() + got, want - got, static_cast<off_t>(at + got));
-          if (n < 0 && errno == EINTR) continue;
-          if (n <= 0) throw std::runtime_error("cannot read " + node.path.string());
-          got += static_cast<std::size_t>(n);
+      for (std::uint64_t from = 0; from < node.size; from += options_.maxExtentBytes) {
+        const std::uint64_t end = std::min(node.size, from + options_.maxExtentBytes);
+        const std::uint64_t base =
+            (std::uint64_t{kPartitionStart} + extentBlock(node, from, end - from)) * kBlock - from;
+        std::uint64_t at = from;
+        while (at < end) {
+          const off_t data = ::lseek(in, static_cast<off_t>(at), SEEK_DATA);
+          if (data < 0 && errno == ENXIO) break;  // a hole to the end
+          if (data > static_cast<off_t>(at)) at = std::min<std::uint64_t>(end, static_cast<std::uint64_t>(data));
+          if (at >= end) break;
+          const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, end - at));
+          std::size_t got = 0;
+          while (got < want) {
+            const ssize_t n = ::pread(in, buf.data() + got, want - got, static_cast<off_t>(at + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) throw std::runtime_error("cannot read " + node.path.string());
+            got += static_cast<std::size_t>(n);
+          }
+          const bool zero = buf[0] == 0 && std::memcmp(buf.data(), buf.data() + 1, got - 1) == 0;
+          if (!zero) pwriteAll(buf.data(), got, base + at);
+          at += got;
         }
-        const bool zero = buf[0] == 0 && std::memcmp(buf.data(), buf.data() + 1, got - 1) == 0;
-        if (!zero) pwriteAll(buf.data(), got, base + at);
-        at += got;
       }
     } catch (...) {
       ::close(in);

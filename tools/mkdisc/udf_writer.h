@@ -24,6 +24,9 @@ struct UdfImageOptions {
   // Descriptors per allocation extent before the next one continues; 0: as
   // many as fit in a block.
   std::size_t adsPerExtent = 0;
+  // Lays each file's extents out last to first, so that a reader must follow
+  // the extent map rather than the order of the blocks.
+  bool scatterExtents = false;
 };
 
 struct UdfImageTotals {
