@@ -12,6 +12,7 @@
 #include <deque>
 #include <exception>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -127,8 +128,10 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept {
 InputFile::~InputFile() { close(); }
 
 InputFile::Span InputFile::span(std::int64_t offset) const {
+  // A loose file is one piece, also past the size it had: a copy from there
+  // finds the file's end itself and says that it shrank.
+  if (extents_.empty() && !inMemory_) return {offset, std::numeric_limits<std::int64_t>::max() - offset};
   if (inMemory_ || offset >= size_ || offset < 0) return {offset, 0};
-  if (extents_.empty()) return {offset, size_ - offset};
   // The extent that holds `offset`: the last one starting at or before it.
   const auto after = std::upper_bound(extents_.begin(), extents_.end(), offset,
                                       [](std::int64_t at, const FileExtent& e) { return at < e.logical; });

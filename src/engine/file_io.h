@@ -65,8 +65,8 @@ class InputFile {
   // The open file's descriptor, for kernel copies out of it: -1 for bytes in memory.
   int descriptor() const { return fd_; }
   // Where the byte at logical `offset` is in the file of descriptor(), and
-  // how many bytes from there lie in one piece (0 at the end, and for
-  // bytes in memory). A loose file is one piece.
+  // how many bytes from there lie in one piece (0 past the end of a file in
+  // an image, and for bytes in memory). A loose file is one piece.
   struct Span {
     std::int64_t offset = 0;
     std::int64_t length = 0;

@@ -162,6 +162,42 @@ TEST(UdfImage, ReadsAsTheLooseFilesThroughLibudfreadAndOurExtents) {
   EXPECT_THAT(info.out, HasSubstr("numfiles=" + std::to_string(tree.files.size())));
 }
 
+// The sample disc of tarnwick-mkdisc --image: the image lists what the disc
+// folder lists, and every file reads as the loose one, by libudfread and by us.
+TEST(UdfImage, SampleDiscImageHoldsTheDiscFolder) {
+  TempDir dir;
+  const std::string folder = dir / "disc";
+  const std::string image = dir / "disc.iso";
+  const test::ProcessResult made = test::runProcess({TARNWICK_MKDISC, folder, "--image", image});
+  ASSERT_EQ(made.status, 0) << made.err;
+  const std::unique_ptr<Disc> loose = openDisc(folder);
+  const std::unique_ptr<Disc> disc = openDisc(image);
+  ASSERT_FALSE(loose->isImage());
+  ASSERT_TRUE(disc->isImage());
+  int files = 0;
+  const std::function<void(const std::string&)> compare = [&](const std::string& path) {
+    std::vector<std::string> expected, got;
+    for (const DiscEntry& e : loose->list(path)) expected.push_back(e.name + (e.folder ? "/" : " ") + std::to_string(e.size));
+    for (const DiscEntry& e : disc->list(path)) got.push_back(e.name + (e.folder ? "/" : " ") + std::to_string(e.size));
+    EXPECT_EQ(got, expected) << path;
+    for (const DiscEntry& e : loose->list(path)) {
+      const std::string child = path.empty() ? e.name : path + "/" + e.name;
+      if (e.folder) {
+        compare(child);
+        continue;
+      }
+      ++files;
+      const std::string bytes = readFile((std::filesystem::path(folder) / child).string());
+      EXPECT_TRUE(udfreadBytes(image, child) == bytes) << child << ": libudfread reads other bytes";
+      InputFile in = disc->open(child);
+      EXPECT_TRUE(readInPieces(in, {0x40000}) == bytes) << child << ": we read other bytes";
+      EXPECT_EQ(in.path(), image + "/" + child);
+    }
+  };
+  compare("");
+  EXPECT_EQ(files, 3);  // two EVO files and the playlist
+}
+
 // A 5 GiB EVO that is mostly a hole: five extents, their descriptors
 // continued in an allocation extent; the image is as sparse as the file.
 TEST(UdfImage, FileOverFourGibSpansExtentsAndAContinuedChain) {

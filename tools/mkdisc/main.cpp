@@ -44,6 +44,7 @@ void usage(std::ostream& out) {
          "                The low bits are the audio stream number: C0,89,A2 numbers them 0, 1, 2\n"
          "  --es DIR      also write every elementary stream as muxed, for comparison\n"
          "  --image IMAGE also write DISC_DIR as a UDF 2.50 disc image\n"
+         "  --image-only  write DISC_DIR as it is to IMAGE, making no feature files\n"
          "Needs ffmpeg on PATH to encode the Dolby Digital Plus and DTS audio.\n";
 }
 
@@ -121,6 +122,7 @@ std::string seconds(std::uint64_t ticks) {
 
 int main(int argc, char** argv) {
   std::string disc, esDir, image;
+  bool imageOnly = false;
   std::uint64_t size = 0, secondSize = 0;
   double perFile = 2;
   // Distinct low bits: the audio slot of a stream comes from them.
@@ -148,6 +150,8 @@ int main(int argc, char** argv) {
         esDir = value();
       } else if (a == "--image") {
         image = value();
+      } else if (a == "--image-only") {
+        imageOnly = true;
       } else if (!a.empty() && a[0] == '-') {
         throw std::invalid_argument("unknown option " + a);
       } else if (disc.empty()) {
@@ -157,6 +161,7 @@ int main(int argc, char** argv) {
       }
     }
     if (disc.empty()) throw std::invalid_argument("no DISC_DIR given");
+    if (imageOnly && image.empty()) throw std::invalid_argument("--image-only needs --image IMAGE");
   } catch (const std::exception& e) {
     std::cerr << "tarnwick-mkdisc: " << e.what() << "\n";
     usage(std::cerr);
@@ -164,6 +169,11 @@ int main(int argc, char** argv) {
   }
 
   try {
+    if (imageOnly) {
+      const UdfImageTotals t = writeUdfImage(disc, image);
+      std::cout << image << ": UDF 2.50 image, " << t.blocks * 2048 << " bytes, " << t.files << " files\n";
+      return 0;
+    }
     if (!ffmpegAvailable()) {
       std::cerr << "tarnwick-mkdisc: ffmpeg is needed to encode the sample audio and was not found on PATH.\n"
                    "Install it (Debian: apt-get install ffmpeg) and run again.\n";
