@@ -289,7 +289,12 @@ class Writer {
     if (node.folder) {
       for (auto& child : node.children) placeData(*child);
     } else if (!node.inlineData()) {
-      node.dataBlock = static_cast<std::uint32_t>(std::min<std::uint64_t>(nextData_, 0xFFFFFFFFu));
+      // Each file from a 64 KiB boundary of the image, as discs align their
+      // files to error-correction blocks; reads out of the image then start
+      // on a page of it, as they do in a loose file.
+      const std::uint64_t absolute = kPartitionStart + std::uint64_t{nextData_};
+      nextData_ += static_cast<std::uint32_t>((kAllocationUnit - absolute % kAllocationUnit) % kAllocationUnit);
+      node.dataBlock = nextData_;
       const std::uint64_t next = nextData_ + blocksOf(node.size);
       if (next > 0xFFFFFFF0u) throw std::runtime_error("tree too large for one UDF image");
       nextData_ = static_cast<std::uint32_t>(next);
