@@ -19,6 +19,8 @@
 #include "disc/disc.h"
 #include "disc/udf_image.h"
 #include "engine/file_io.h"
+#include "rebuild/rebuild.h"
+#include "support/recording_report.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 #include "udf_writer.h"
@@ -196,6 +198,33 @@ TEST(UdfImage, SampleDiscImageHoldsTheDiscFolder) {
   };
   compare("");
   EXPECT_EQ(files, 3);  // two EVO files and the playlist
+
+  // Rebuild keeping every stream copies its packs in the kernel: out of an
+  // image whose EVO lies in scattered 64 KiB extents, each copy must take its
+  // bytes from the right places, giving what the loose file gives.
+  const std::string scattered = dir / "scattered.iso";
+  UdfImageOptions options;
+  options.maxExtentBytes = 64 * 1024;
+  options.scatterExtents = true;
+  writeUdfImage(folder, scattered, options);
+  const std::unique_ptr<Disc> scatteredDisc = openDisc(scattered);
+  const auto rebuild = [&](InputFile input, const std::string& out) {
+    ScanState state;
+    state.InputStream.emplace(std::move(input));
+    state.videoOutputs[0].emplace(out);
+    RebuildState rebuildState;
+    StreamSelection selection;
+    selection.chosen.fill(true);
+    test::RecordingReport report;
+    Rebuild(state, rebuildState, selection, report);
+    state.videoOutputs[0]->close();
+    return readFile(out);
+  };
+  const std::string fromFolder = rebuild(InputFile(folder + "/HVDVD_TS/FEATURE_1.EVO"), dir / "loose.EVO");
+  const std::string fromImage = rebuild(scatteredDisc->open("HVDVD_TS/FEATURE_1.EVO"), dir / "image.EVO");
+  EXPECT_GT(fromFolder.size(), std::filesystem::file_size(folder + "/HVDVD_TS/FEATURE_1.EVO") / 2);
+  EXPECT_GT(imageExtents(*scatteredDisc, "HVDVD_TS/FEATURE_1.EVO").size(), 50u);
+  EXPECT_TRUE(fromImage == fromFolder) << "the rebuild out of the image differs";
 }
 
 // A 5 GiB EVO that is mostly a hole: five extents, their descriptors
