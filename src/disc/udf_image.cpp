@@ -163,7 +163,8 @@ class UdfImageDisc : public Disc {
                       '\0');
     std::size_t got = 0;
     while (got < bytes.size()) {
-      const ssize_t n = udfread_file_read(f, bytes.data() + got, bytes.size() - got);
+      input_.start();  // the budget is for following descriptors, not for reading bytes
+      const ssize_t n = udfread_file_read(f, bytes.data() + got, std::min<std::size_t>(bytes.size() - got, 1 << 20));
       if (n <= 0) break;
       got += static_cast<std::size_t>(n);
     }
