@@ -356,7 +356,11 @@ TEST(UdfImage, BadImagesSayWhatIsWrong) {
   writeFile(root / "HVDVD_TS" / "FEATURE_1.EVO", randomBytes(300000, 4));
   std::filesystem::create_directories(root / "A" / "B");
   const std::string good = dir / "good.iso";
-  writeUdfImage(root.string(), good);
+  UdfImageOptions options;  // the EVO's descriptors in a chain of allocation extents
+  options.maxExtentBytes = 16 * 1024;
+  options.adsInEntry = 3;
+  options.adsPerExtent = 3;
+  writeUdfImage(root.string(), good, options);
   const std::string goodBytes = readFile(good);
 
   struct Row {
@@ -388,6 +392,17 @@ TEST(UdfImage, BadImagesSayWhatIsWrong) {
          }
        },
        "points past the image's end", true},
+      {"allocation extents in a circle",
+       [](std::string& s) {
+         auto* bytes = reinterpret_cast<std::uint8_t*>(s.data());
+         for (std::size_t b = 0; b + 2048 <= s.size(); b += 2048) {
+           std::uint8_t* e = bytes + b;
+           if ((e[0] | e[1] << 8) != 258) continue;
+           std::memcpy(e + 24 + 2 * 16 + 4, e + 12, 4);  // its continuation names itself
+           retag(e);
+         }
+       },
+       "run in a circle", false},
       {"folder that loops",
        [](std::string& s) {
          std::uint8_t* holderA = nullptr;

@@ -45,6 +45,8 @@ void usage(std::ostream& out) {
          "  --es DIR      also write every elementary stream as muxed, for comparison\n"
          "  --image IMAGE also write DISC_DIR as a UDF 2.50 disc image\n"
          "  --image-only  write DISC_DIR as it is to IMAGE, making no feature files\n"
+         "  --image-small-extents  files in scattered 16 KiB extents, their descriptors in chains of\n"
+         "                allocation extents (3 a list): images that exercise a reader\n"
          "Needs ffmpeg on PATH to encode the Dolby Digital Plus and DTS audio.\n";
 }
 
@@ -123,6 +125,7 @@ std::string seconds(std::uint64_t ticks) {
 int main(int argc, char** argv) {
   std::string disc, esDir, image;
   bool imageOnly = false;
+  UdfImageOptions imageOptions;
   std::uint64_t size = 0, secondSize = 0;
   double perFile = 2;
   // Distinct low bits: the audio slot of a stream comes from them.
@@ -152,6 +155,11 @@ int main(int argc, char** argv) {
         image = value();
       } else if (a == "--image-only") {
         imageOnly = true;
+      } else if (a == "--image-small-extents") {
+        imageOptions.maxExtentBytes = 16 * 1024;
+        imageOptions.adsInEntry = 3;
+        imageOptions.adsPerExtent = 3;
+        imageOptions.scatterExtents = true;
       } else if (!a.empty() && a[0] == '-') {
         throw std::invalid_argument("unknown option " + a);
       } else if (disc.empty()) {
@@ -170,7 +178,7 @@ int main(int argc, char** argv) {
 
   try {
     if (imageOnly) {
-      const UdfImageTotals t = writeUdfImage(disc, image);
+      const UdfImageTotals t = writeUdfImage(disc, image, imageOptions);
       std::cout << image << ": UDF 2.50 image, " << t.blocks * 2048 << " bytes, " << t.files << " files\n";
       return 0;
     }
@@ -240,7 +248,7 @@ int main(int argc, char** argv) {
     }
     if (!esDir.empty()) std::cout << "Elementary streams written to " << esDir << "\n";
     if (!image.empty()) {
-      const UdfImageTotals t = writeUdfImage(disc, image);
+      const UdfImageTotals t = writeUdfImage(disc, image, imageOptions);
       std::cout << image << ": UDF 2.50 image, " << t.blocks * 2048 << " bytes, " << t.files << " files\n";
     }
     return 0;
