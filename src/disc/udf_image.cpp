@@ -208,7 +208,10 @@ class UdfImageDisc : public Disc {
     };
     bool beginning = false;
     bool nsr = false;
-    for (std::int64_t n = 16; n < 32 && block(n) && !nsr; ++n) {
+    // After the ISO 9660 descriptors a bridge disc may have: up to the first
+    // unrecorded one.
+    for (std::int64_t n = 16; n < 256 && block(n) && !nsr; ++n) {
+      if (std::memcmp(b, "\0\0\0\0\0\0", 6) == 0) break;
       if (std::memcmp(b, "\0BEA01", 6) == 0) beginning = true;
       if (beginning && (std::memcmp(b, "\0NSR02", 6) == 0 || std::memcmp(b, "\0NSR03", 6) == 0)) nsr = true;
     }
