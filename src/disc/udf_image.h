@@ -16,9 +16,10 @@ namespace tarnwick {
 // file system, is truncated, or has a directory that loops.
 std::unique_ptr<Disc> openImageDisc(const std::string& path);
 
-// The extents of the file at `path` (a disc path) in the image at
-// `imagePath`, as open() reads them; a DiscError as openImageDisc's, or when
-// an extent lies past the image's end. For the checks and the fuzz target.
+// The extents of the file at `path` (a disc path) in `image`, as its open()
+// reads them (none for a file read whole from its entry, and for a disc that
+// is not an image); a DiscError when an extent lies past the image's end.
+// For the checks and the fuzz target.
 std::vector<FileExtent> imageExtents(const Disc& image, const std::string& path);
 
 }  // namespace tarnwick
