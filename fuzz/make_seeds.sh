@@ -16,7 +16,7 @@ ff -f lavfi -i testsrc=size=320x240:rate=25:duration=1 -c:v mpeg2video -f mpeg2v
 ff -f lavfi -i sine=d=1 -c:a ac3 -f ac3 "$tmp/audio.ac3"
 
 rm -rf corpus
-mkdir -p corpus/{read_evo,xpl,ac3,dts,vc1,mpeg2,h264,subpicture,subtitles}
+mkdir -p corpus/{read_evo,xpl,ac3,dts,vc1,mpeg2,h264,subpicture,subtitles,udf}
 evo=$tmp/disc/HVDVD_TS/FEATURE_1.EVO
 head -c 65536 "$evo" >corpus/read_evo/evo_head
 tail -c 32768 "$evo" >corpus/read_evo/evo_tail
@@ -36,4 +36,15 @@ head -c 4096 "$tmp/es/sub_21.spu" >corpus/subpicture/8bit
 # Whole units of both kinds, the large 8-bit one included.
 head -c 200000 "$tmp/es/sub_20.spu" >corpus/subtitles/2bit_units
 head -c 400000 "$tmp/es/sub_21.spu" >corpus/subtitles/8bit_units
+# Small disc images (under the fuzzer's 1 MiB): a cut EVO in blocks, the
+# playlist, a file inside its entry (also in scattered extents whose
+# descriptors continue in allocation extents); and one folder of many entries.
+mkdir -p "$tmp/img/HVDVD_TS" "$tmp/img/ADV_OBJ" "$tmp/many/A/B"
+head -c 40000 "$evo" >"$tmp/img/HVDVD_TS/FEATURE_1.EVO"
+cp "$tmp/disc/ADV_OBJ/VPLST000.XPL" "$tmp/img/ADV_OBJ/"
+echo small >"$tmp/img/ADV_OBJ/TINY.TXT"
+for i in $(seq 1 80); do echo "$i" >"$tmp/many/A/FILE_$i"; done
+"$build/tools/tarnwick-mkdisc" "$tmp/img" --image corpus/udf/disc.iso --image-only >/dev/null
+"$build/tools/tarnwick-mkdisc" "$tmp/many" --image corpus/udf/many.iso --image-only >/dev/null
+"$build/tools/tarnwick-mkdisc" "$tmp/img" --image corpus/udf/chained.iso --image-only --image-small-extents >/dev/null
 du -sh corpus

@@ -12,6 +12,7 @@
 #include <deque>
 #include <exception>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -93,14 +94,30 @@ InputFile::InputFile(const std::string& path) : path_(path) {
 }
 #endif
 
+InputFile::InputFile(const std::string& imagePath, const std::string& name, std::vector<FileExtent> extents)
+    : InputFile(imagePath) {
+  path_ = name;
+  extents_ = std::move(extents);
+  size_ = extents_.empty() ? 0 : extents_.back().logical + extents_.back().length;
+  inMemory_ = extents_.empty();  // an empty file: nothing to read from the image
+}
+
+InputFile::InputFile(const std::string& name, std::string bytes)
+    : path_(name), bytes_(std::move(bytes)), inMemory_(true), size_(static_cast<std::int64_t>(bytes_.size())) {}
+
 InputFile::InputFile(InputFile&& other) noexcept
-    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), size_(other.size_),
-      position_(other.position_) {}
+    : path_(std::move(other.path_)), extents_(std::move(other.extents_)), extent_(other.extent_),
+      bytes_(std::move(other.bytes_)), inMemory_(other.inMemory_), fd_(std::exchange(other.fd_, -1)),
+      size_(other.size_), position_(other.position_) {}
 
 InputFile& InputFile::operator=(InputFile&& other) noexcept {
   if (this != &other) {
     close();
     path_ = std::move(other.path_);
+    extents_ = std::move(other.extents_);
+    extent_ = other.extent_;
+    bytes_ = std::move(other.bytes_);
+    inMemory_ = other.inMemory_;
     fd_ = std::exchange(other.fd_, -1);
     size_ = other.size_;
     position_ = other.position_;
@@ -110,7 +127,59 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept {
 
 InputFile::~InputFile() { close(); }
 
+InputFile::Span InputFile::span(std::int64_t offset) const {
+  // A loose file is one piece, also past the size it had: a copy from there
+  // finds the file's end itself and says that it shrank.
+  if (extents_.empty() && !inMemory_) return {offset, std::numeric_limits<std::int64_t>::max() - offset};
+  if (inMemory_ || offset >= size_ || offset < 0) return {offset, 0};
+  // The extent that holds `offset`: the last one starting at or before it.
+  const auto after = std::upper_bound(extents_.begin(), extents_.end(), offset,
+                                      [](std::int64_t at, const FileExtent& e) { return at < e.logical; });
+  const FileExtent& e = *std::prev(after);
+  return {e.offset + (offset - e.logical), e.logical + e.length - offset};
+}
+
+std::size_t InputFile::readMapped(std::uint8_t* buffer, std::size_t count) {
+  count = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(count), size_ - position_));
+  if (inMemory_) {
+    std::memcpy(buffer, bytes_.data() + position_, count);
+    position_ += static_cast<std::int64_t>(count);
+    return count;
+  }
+  std::size_t done = 0;
+  while (done < count) {
+    // Reads run forward: the extent of the last read, or one after it.
+    if (extent_ >= extents_.size() || position_ < extents_[extent_].logical ||
+        position_ >= extents_[extent_].logical + extents_[extent_].length) {
+      const auto after = std::upper_bound(extents_.begin(), extents_.end(), position_,
+                                          [](std::int64_t at, const FileExtent& e) { return at < e.logical; });
+      extent_ = static_cast<std::size_t>(after - extents_.begin()) - 1;
+    }
+    const FileExtent& e = extents_[extent_];
+    const std::size_t want =
+        std::min(count - done, static_cast<std::size_t>(e.logical + e.length - position_));
+    const std::int64_t at = e.offset + (position_ - e.logical);
+    observe(buffer + done, want);
+#ifdef _WIN32
+    const ssize_t got = ::_lseeki64(fd_, at, SEEK_SET) < 0
+                            ? -1
+                            : ::_read(fd_, buffer + done, static_cast<unsigned>(std::min<std::size_t>(want, 1u << 30)));
+#else
+    const ssize_t got = ::pread(fd_, buffer + done, want, static_cast<off_t>(at));
+#endif
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw FileError("Cannot read file \"" + path_ + "\". " + reason(errno));
+    }
+    if (got == 0) break;  // the image ends early: readChunk says so
+    done += static_cast<std::size_t>(got);
+    position_ += got;
+  }
+  return done;
+}
+
 std::size_t InputFile::read(std::uint8_t* buffer, std::size_t count) {
+  if (inMemory_ || !extents_.empty()) return readMapped(buffer, count);
   std::size_t done = 0;
   while (done < count) {
     observe(buffer + done, count - done);
@@ -394,6 +463,20 @@ void OutputFile::writeCopyOf(const std::uint8_t* data, std::size_t count, const 
 #else
 void OutputFile::writeCopyOf(const std::uint8_t* data, std::size_t count, const InputFile& source,
                              std::int64_t offset) {
+  // Piece by piece of the source's own file: a file inside an image lies in
+  // extents, each copied from where it is in the image.
+  while (count > 0) {
+    const InputFile::Span span = source.span(offset);
+    if (span.length <= 0) return write(data, count);
+    const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(count), span.length));
+    copyRun(data, n, source, span.offset);
+    data += n;
+    count -= n;
+    offset += static_cast<std::int64_t>(n);
+  }
+}
+
+void OutputFile::copyRun(const std::uint8_t* data, std::size_t count, const InputFile& source, std::int64_t offset) {
   if (count == 0) return;
   Shared& s = *shared_;
   if (s.kernelCopyRefused) return write(data, count);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "engine/aligned_bytes.h"
 
@@ -27,9 +28,24 @@ FileError cannotCreate(const std::string& path, const std::string& reason);
 // input that is shorter than what was read of it before.
 FileError endedEarly(const std::string& path, std::int64_t at, const std::string& rest);
 
+// A run of a file that lies in one piece inside another (a disc image):
+// `length` bytes from `logical` in the file are at `offset` in the image.
+struct FileExtent {
+  std::int64_t logical = 0;
+  std::int64_t offset = 0;
+  std::int64_t length = 0;
+};
+
 class InputFile {
  public:
   explicit InputFile(const std::string& path);
+  // A file inside a disc image: its extents (in order, end to end from
+  // logical 0, summing to its size) are read from the image at `imagePath`;
+  // `name` is what messages show and what path() returns.
+  InputFile(const std::string& imagePath, const std::string& name, std::vector<FileExtent> extents);
+  // A file whose few bytes are already in memory (stored inside its entry on
+  // the disc); there is nothing to copy from in the kernel.
+  InputFile(const std::string& name, std::string bytes);
   InputFile(InputFile&& other) noexcept;
   InputFile& operator=(InputFile&& other) noexcept;
   InputFile(const InputFile&) = delete;
@@ -46,11 +62,25 @@ class InputFile {
   // end short as if it were whole.
   std::size_t readChunk(std::uint8_t* buffer, std::size_t count);
   void close();
-  // The open file's descriptor, for kernel copies out of it.
+  // The open file's descriptor, for kernel copies out of it: -1 for bytes in memory.
   int descriptor() const { return fd_; }
+  // Where the byte at logical `offset` is in the file of descriptor(), and
+  // how many bytes from there lie in one piece (0 past the end of a file in
+  // an image, and for bytes in memory). A loose file is one piece.
+  struct Span {
+    std::int64_t offset = 0;
+    std::int64_t length = 0;
+  };
+  Span span(std::int64_t offset) const;
 
  private:
+  std::size_t readMapped(std::uint8_t* buffer, std::size_t count);
+
   std::string path_;
+  std::vector<FileExtent> extents_;  // empty: the file itself
+  std::size_t extent_ = 0;           // where the last read ended
+  std::string bytes_;
+  bool inMemory_ = false;
   int fd_ = -1;
   std::int64_t size_ = 0;
   std::int64_t position_ = 0;
@@ -81,6 +111,7 @@ class OutputFile {
   // goes on. Where the kernel refuses, the writer reads them back from the
   // file, and later calls write `data` as by write(). The source may be
   // closed before this file is.
+  // A source inside a disc image is copied extent by extent from the image.
   void writeCopyOf(const std::uint8_t* data, std::size_t count, const InputFile& source, std::int64_t offset);
   // Returns once everything written so far is in the file.
   void flush();
@@ -91,6 +122,7 @@ class OutputFile {
   struct Shared;
 
   void handOver();
+  void copyRun(const std::uint8_t* data, std::size_t count, const InputFile& source, std::int64_t at);
   bool startWriter();
   void stopWriter() noexcept;
   void abandon() noexcept;

@@ -20,6 +20,7 @@
 #include "muxer.h"
 #include "playlist.h"
 #include "sources.h"
+#include "udf_writer.h"
 
 namespace fs = std::filesystem;
 using namespace tarnwick::mkdisc;
@@ -37,7 +38,7 @@ constexpr std::uint64_t kExtraGroups = 2;
 constexpr std::uint64_t kTrailerGroups = 3;
 
 void usage(std::ostream& out) {
-  out << "usage: tarnwick-mkdisc DISC_DIR [--size BYTES] [--second-size BYTES] [--seconds N] [--audio-ids DDP,DTS,LPCM] [--es DIR]\n"
+  out << "usage: tarnwick-mkdisc DISC_DIR [--size BYTES] [--second-size BYTES] [--seconds N] [--audio-ids DDP,DTS,LPCM] [--es DIR] [--image IMAGE]\n"
          "  Writes DISC_DIR/HVDVD_TS/FEATURE_1.EVO and FEATURE_2.EVO: one feature split in two\n"
          "  files, time stamps running on across the split; and DISC_DIR/ADV_OBJ/VPLST000.XPL,\n"
          "  the playlist that names their streams and chapters; and EXTRA.EVO and TRAILER.EVO, an\n"
@@ -48,6 +49,10 @@ void usage(std::ostream& out) {
          "  --audio-ids C0,89,A2  substream ids of the DD+, DTS and LPCM streams (hex; default C0,89,A2).\n"
          "                The low bits are the audio stream number: C0,89,A2 numbers them 0, 1, 2\n"
          "  --es DIR      also write every elementary stream as muxed, for comparison\n"
+         "  --image IMAGE also write DISC_DIR as a UDF 2.50 disc image\n"
+         "  --image-only  write DISC_DIR as it is to IMAGE, making no feature files\n"
+         "  --image-small-extents  files in scattered 16 KiB extents, their descriptors in chains of\n"
+         "                allocation extents (3 a list): images that exercise a reader\n"
          "Needs ffmpeg on PATH to encode the Dolby Digital Plus and DTS audio.\n";
 }
 
@@ -147,7 +152,9 @@ double groupSeconds(std::uint64_t groups) { return static_cast<double>(groups * 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string disc, esDir;
+  std::string disc, esDir, image;
+  bool imageOnly = false;
+  UdfImageOptions imageOptions;
   std::uint64_t size = 0, secondSize = 0;
   double perFile = 2;
   // Distinct low bits: the audio slot of a stream comes from them.
@@ -173,6 +180,15 @@ int main(int argc, char** argv) {
         audioIds = parseAudioIds(value());
       } else if (a == "--es") {
         esDir = value();
+      } else if (a == "--image") {
+        image = value();
+      } else if (a == "--image-only") {
+        imageOnly = true;
+      } else if (a == "--image-small-extents") {
+        imageOptions.maxExtentBytes = 16 * 1024;
+        imageOptions.adsInEntry = 3;
+        imageOptions.adsPerExtent = 3;
+        imageOptions.scatterExtents = true;
       } else if (!a.empty() && a[0] == '-') {
         throw std::invalid_argument("unknown option " + a);
       } else if (disc.empty()) {
@@ -182,6 +198,7 @@ int main(int argc, char** argv) {
       }
     }
     if (disc.empty()) throw std::invalid_argument("no DISC_DIR given");
+    if (imageOnly && image.empty()) throw std::invalid_argument("--image-only needs --image IMAGE");
   } catch (const std::exception& e) {
     std::cerr << "tarnwick-mkdisc: " << e.what() << "\n";
     usage(std::cerr);
@@ -189,6 +206,11 @@ int main(int argc, char** argv) {
   }
 
   try {
+    if (imageOnly) {
+      const UdfImageTotals t = writeUdfImage(disc, image, imageOptions);
+      std::cout << image << ": UDF 2.50 image, " << t.blocks * 2048 << " bytes, " << t.files << " files\n";
+      return 0;
+    }
     if (!ffmpegAvailable()) {
       std::cerr << "tarnwick-mkdisc: ffmpeg is needed to encode the sample audio and was not found on PATH.\n"
                    "Install it (Debian: apt-get install ffmpeg) and run again.\n";
@@ -256,6 +278,10 @@ int main(int argc, char** argv) {
       }
     }
     if (!esDir.empty()) std::cout << "Elementary streams written to " << esDir << "\n";
+    if (!image.empty()) {
+      const UdfImageTotals t = writeUdfImage(disc, image, imageOptions);
+      std::cout << image << ": UDF 2.50 image, " << t.blocks * 2048 << " bytes, " << t.files << " files\n";
+    }
     return 0;
   } catch (const std::exception& e) {
     std::cerr << "tarnwick-mkdisc: " << e.what() << "\n";
