@@ -1,5 +1,6 @@
 #include "app/disc_input.h"
 
+#include <cctype>
 #include <filesystem>
 #include <system_error>
 
@@ -19,13 +20,18 @@ std::string titleList(const std::vector<Title>& titles) {
 
 }  // namespace
 
+// A file named as an image that holds no UDF file system is still taken for
+// a disc, so that the user hears what is wrong with the image rather than
+// that a scan found no stream in it.
 bool isDiscInput(const std::string& path) {
-  std::error_code error;
-  return fs::is_directory(path, error);
+  if (isDisc(path)) return true;
+  std::string ext = extensionOf(path);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == ".iso" || ext == ".img" || ext == ".udf";
 }
 
 TitleRun titleRun(const std::string& path, int number) {
-  const std::unique_ptr<Disc> disc = openDisc(path);
+  const std::shared_ptr<const Disc> disc = openDisc(path);
   const std::vector<Title> titles = discTitles(*disc);
   const Title* chosen = nullptr;
   for (const Title& t : titles)
@@ -52,14 +58,22 @@ TitleRun titleRun(const std::string& path, int number) {
 
   TitleRun run;
   run.title = *chosen;
+  // A folder's files are files of this computer; an image's open through
+  // the disc, by IMAGE/HVDVD_TS/NAME.EVO, the name its files are shown by.
+  const std::string inside = disc->location() + "/";
   const auto local = [&](const std::string& clipPath) {
-    const std::optional<std::string> at = disc->localPath(clipPath);
-    if (!at) throw DiscError("The files of the disc " + where + " cannot be read here.");
-    return *at;
+    return disc->isImage() ? inside + clipPath : disc->localPath(clipPath).value_or(inside + clipPath);
   };
   run.evoPath = local(chosen->clips.front().path);
   if (chosen->clips.size() == 2) run.secondPath = local(chosen->clips.back().path);
-  if (chosen->playlist.found) run.playlistPath = disc->localPath(kDiscPlaylist).value_or("");
+  if (disc->isImage()) {
+    run.imagePath = disc->location();
+    run.openInside = [disc, inside](const std::string& shown) {
+      return disc->open(shown.starts_with(inside) ? shown.substr(inside.size()) : shown);
+    };
+  } else if (chosen->playlist.found) {
+    run.playlistPath = disc->localPath(kDiscPlaylist).value_or("");
+  }
   fs::path location(path);
   while (!location.empty() && location.filename().empty()) location = location.parent_path();
   run.besideDisc = location.parent_path().string();

@@ -2,6 +2,7 @@
 // A disc as a command's input: the title chosen (by number, or the main
 // feature), the files it plays, its playlist, and the names of its outputs.
 
+#include <functional>
 #include <string>
 
 #include "disc/titles.h"
@@ -13,13 +14,16 @@ struct TitleRun {
   std::string evoPath;       // the title's first file, where the file layer opens it
   std::string secondPath;    // its second file (a feature in two parts), or empty
   std::string playlistPath;  // the disc's playlist, or empty
+  // An image's files: the image, and how its files open by the paths above.
+  std::string imagePath;
+  std::function<InputFile(const std::string&)> openInside;
   std::string besideDisc;    // where outputs go when no folder is given
   // The MKV's base name: the title's name, made safe as a file name, with
   // its number where another title has the same name.
   std::string mkvBaseName;
 };
 
-// A folder (or, where images can be read, a UDF image) rather than an EVO
+// A folder or a UDF image (or a file named as an image) rather than an EVO
 // or VOB file.
 bool isDiscInput(const std::string& path);
 

@@ -14,7 +14,7 @@ RunSetUp setUpRun(const RunChoices& choices, FileSelection& files) {
   }
   files.OutputBaseName = second.baseName;
   RunSetUp setUp;
-  setUp.input = {choices.evoPath, second.secondPath, choices.xplPath};
+  setUp.input = {choices.evoPath, second.secondPath, choices.xplPath, choices.imagePath, choices.openInside};
   setUp.options = choices.options;
   setUp.naming = {outputFolder(choices.workdir, files.EvoFolder), files.OutputBaseName, choices.videoExt,
                   choices.audioExt, choices.subExt};

@@ -21,6 +21,9 @@ struct RunChoices {
   // The second file when the disc's playlist names it; empty: the one
   // named after the first ("FEATURE_2.EVO" after "FEATURE_1.EVO").
   std::string secondPath;
+  // Files inside a disc image (see RunInput).
+  std::string imagePath;
+  std::function<InputFile(const std::string&)> openInside;
   std::string workdir;  // the output folder typed; empty: beside the EVO
   ScanOptions options;
   std::string videoExt = "mpv";

@@ -50,6 +50,10 @@ class Disc {
   virtual std::optional<std::string> localPath(const std::string&) const { return std::nullopt; }
 };
 
+// A folder, or a file whose content is a UDF file system (its volume
+// recognition sequence names one) rather than an EVO or VOB.
+bool isDisc(const std::string& path);
+
 // The disc at `path`: a folder, or a file or block device whose content is a
 // UDF file system (decided by content, not by the name). A DiscError for
 // anything else.

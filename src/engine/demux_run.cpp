@@ -81,7 +81,7 @@ Outcome readEvoRun(ScanState& state, const RunInput& input, const ScanOptions& o
   state.EarliestPts = 0xFFFFFFFF;
   report.log("Opening file [b]" + namePart(input.path) + "[/b]");
   InputScope inputScope(state);
-  state.InputStream.emplace(input.path);
+  state.InputStream.emplace(openInput(input, input.path));
   report.state("Reading " + namePart(state.InputStream->path()));
   report.log("File size: " + std::to_string(state.InputStream->size() / 1048576) + " Mbytes.");
   // Whether any scan of the run met a stream, kept or left out: each scan
@@ -125,7 +125,7 @@ Outcome demuxRun(ScanState& state, const RunInput& input, const ScanOptions& opt
   state.resetVideoFrameCounts();
   state.resetLpcmFormats();
   InputScope inputScope(state);
-  openRunInput(state, input.path, report);
+  openRunInput(state, input, report);
   try {
     std::vector<std::string> created;
     for (int k = 0; k < kOutputCount; ++k) {

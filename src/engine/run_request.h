@@ -4,8 +4,10 @@
 // are taken once; what the user changes while a command runs does not reach it.
 
 #include <array>
+#include <functional>
 #include <string>
 
+#include "engine/file_io.h"
 #include "engine/stream_ids.h"
 
 namespace tarnwick {
@@ -44,6 +46,14 @@ struct RunInput {
   std::string path;
   std::string secondPath;
   std::string playlistPath;
+  // Files inside a disc image: the image (never written over either), and
+  // how to open a file of it by its path above, which is then the name
+  // shown. Empty: the paths are files of this computer.
+  std::string imagePath;
+  std::function<InputFile(const std::string&)> openInside;
 };
+
+// The input file at `path` (the run's first or second file).
+InputFile openInput(const RunInput& input, const std::string& path);
 
 }  // namespace tarnwick

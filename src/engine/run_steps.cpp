@@ -5,10 +5,15 @@
 
 namespace tarnwick {
 
-void openRunInput(ScanState& state, const std::string& path, RunReport& report) {
+InputFile openInput(const RunInput& input, const std::string& path) {
+  return input.openInside ? input.openInside(path) : InputFile(path);
+}
+
+void openRunInput(ScanState& state, const RunInput& input, RunReport& report) {
+  const std::string& path = input.path;
   report.log("Opening file " + namePart(path));
   report.state("Opening");
-  state.InputStream.emplace(path);
+  state.InputStream.emplace(openInput(input, path));
   report.log("File size: " + std::to_string(state.InputStream->size() / 1048576) + " Mbytes.");
 }
 
@@ -16,7 +21,7 @@ void continueOnSecond(ScanState& state, const RunInput& input, const char* verb,
                       const std::function<void()>& run) {
   if (state.CancelRequested() || input.secondPath.empty()) return;
   state.InputStream.reset();
-  state.InputStream.emplace(input.secondPath);
+  state.InputStream.emplace(openInput(input, input.secondPath));
   report.log("Continue on " + namePart(input.secondPath));
   report.state(std::string(verb) + " " + namePart(input.secondPath));
   run();
@@ -38,7 +43,7 @@ void writeOverInputs(ScanState& state, const RunInput& input, const char* verb, 
 
 void refuseInputAsOutput(const std::string& output, const RunInput& input) {
   // Through links too: the same file is what counts, not the same name.
-  for (const std::string* in : {&input.path, &input.secondPath, &input.playlistPath})
+  for (const std::string* in : {&input.path, &input.secondPath, &input.playlistPath, &input.imagePath})
     if (!in->empty() && sameFile(output, *in)) throw cannotCreate(output, "It is an input file of this command");
 }
 

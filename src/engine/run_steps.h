@@ -13,7 +13,7 @@
 namespace tarnwick {
 
 // Opens the run's input with the "Opening file" and "File size" lines.
-void openRunInput(ScanState& state, const std::string& path, RunReport& report);
+void openRunInput(ScanState& state, const RunInput& input, RunReport& report);
 // Unless the first file's loop stopped early (Cancel, or the fast-check
 // limit, which counts as one) or the run has no second file, opens the second file
 // of the feature, announces it with `verb` ("Reading", …) and runs it.

@@ -125,7 +125,17 @@ std::int64_t fileSize(const std::string& path) {
 // The streams are at most the input's size and the MKV about as large as
 // the streams: twice the input, and a margin for the file system.
 void checkRoom(const MkvRequest& request, RunReport& report) {
-  const std::int64_t input = fileSize(request.input.path) + fileSize(request.input.secondPath);
+  // The title's files, not the whole image they may be in.
+  const auto sizeOf = [&](const std::string& path) -> std::int64_t {
+    if (path.empty()) return 0;
+    if (!request.input.openInside) return fileSize(path);
+    try {
+      return openInput(request.input, path).size();
+    } catch (const FileError&) {
+      return 0;
+    }
+  };
+  const std::int64_t input = sizeOf(request.input.path) + sizeOf(request.input.secondPath);
   const std::int64_t needed = 2 * input + 16 * 1048576;
   std::error_code error;
   const fs::space_info space = fs::space(pathFromUtf8(request.folder.empty() ? "." : request.folder), error);

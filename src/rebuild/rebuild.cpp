@@ -487,7 +487,7 @@ Outcome rebuildEvo(ScanState& state, const RunInput& input, const StreamSelectio
     RebuildState rebuild;
     rebuild.log = &report;
     InputScope inputScope(state);
-    openRunInput(state, input.path, report);
+    openRunInput(state, input, report);
     refuseInputAsOutput(outputPath, input);
     state.VideoSlots[0].output.emplace(outputPath);
     report.log("Creating " + outputPath);

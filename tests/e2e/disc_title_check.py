@@ -70,6 +70,40 @@ def main():
         check(r.returncode == 0 and os.listdir(out).count("TRAILER.DD+.2ch.stream.00.English.mpa") == 1,
               "demux --title 3 --streams audio00: %r %s" % (sorted(os.listdir(out)), r.stderr))
 
+        # The same disc as a UDF image: the same titles, the same bytes out,
+        # read where they lie in the image (nothing mounted or extracted).
+        image = os.path.join(tmp, "Sample.iso")
+        subprocess.run([mkdisc, os.path.join(tmp, "again"), "--image", image], check=True, stdout=subprocess.DEVNULL)
+        shutil.rmtree(os.path.join(tmp, "again"))
+        from_image = os.path.join(tmp, "from image")
+        os.mkdir(from_image)
+        r = run([cli, "mkv", "-o", from_image, "--keep-streams", image])
+        check(r.returncode == 0, "mkv IMAGE: " + r.stderr)
+        check(tracks(os.path.join(from_image, "The Sample Feature.mkv")) == tracks(mkv),
+              "the image's MKV has the folder's title and tracks")
+        folder_streams = os.path.join(tmp, "from folder")
+        os.mkdir(folder_streams)
+        run([cli, "mkv", "-o", folder_streams, "--keep-streams", disc])
+        a = os.path.join(from_image, "The Sample Feature.mkv-streams")
+        b = os.path.join(folder_streams, "The Sample Feature.mkv-streams")
+        # mkvmerge's options file names the folders, which differ.
+        streams = sorted(f for f in os.listdir(a) if f != "mkvmerge-options.json")
+        same = streams == sorted(f for f in os.listdir(b) if f != "mkvmerge-options.json") and all(
+            open(os.path.join(a, f), "rb").read() == open(os.path.join(b, f), "rb").read() for f in streams)
+        check(same and len(streams) == 7, "the image's streams are the folder's, byte for byte: %r" % sorted(os.listdir(a)))
+        r = run([cli, "rebuild", "-o", from_image, "--title", "3", image])
+        with open(os.path.join(from_image, "TRAILER.rebuilt.EVO"), "rb") as f, open(rebuilt, "rb") as g:
+            check(r.returncode == 0 and f.read() == g.read(), "rebuild out of the image equals the folder's")
+        with open(image, "rb") as f:
+            head = f.read(3000000)
+        for name, data, text in [("junk.iso", b"\x00\x00\x01\xba" + bytes(100000), "It holds no UDF file system."),
+                                 ("cut.iso", head, "It is truncated")]:
+            with open(os.path.join(tmp, name), "wb") as f:
+                f.write(data)
+            r = run([cli, "mkv", "-o", out, os.path.join(tmp, name)])
+            check(r.returncode == 1 and ('Cannot open disc image "%s". ' % os.path.join(tmp, name)) in r.stderr and text in r.stderr,
+                  "%s: %r" % (name, r.stderr))
+
         # Mistakes: one message each, nothing written.
         before = sorted(os.listdir(tmp))
         for args, status, text in [

@@ -18,7 +18,7 @@ int runRead(const Options& o) {
     const RunInput& input = session.setUp().input;
     ReportFile file;
     file.path = input.path;
-    file.size = InputFile(input.path).size();
+    file.size = openInput(input, input.path).size();
     if (!session.scan().CancelRequested()) file.secondPath = input.secondPath;
     std::fputs(jsonReport(file, session.scan(), session.streams()).c_str(), stdout);
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 
 #include "engine/demux_run.h"
@@ -26,6 +27,8 @@ RunChoices Session::runChoices() const {
   choices.workdir = options_.output;
   if (titleRun_) {
     choices.secondPath = titleRun_->secondPath;
+    choices.imagePath = titleRun_->imagePath;
+    choices.openInside = titleRun_->openInside;
     if (choices.workdir.empty()) choices.workdir = titleRun_->besideDisc;
   }
   choices.options.countFrames = !options_.noCountFrames;
@@ -49,6 +52,9 @@ bool Session::readEvo() {
 void Session::chooseInput() {
   if (isDiscInput(options_.input)) {
     if (options_.noContinue) throw UsageError("--no-continue: a disc's title plays all its files");
+    std::error_code error;
+    if (options_.output.empty() && std::filesystem::is_block_file(options_.input, error))
+      throw UsageError("-o: a disc read from a device needs a folder for the outputs");
     titleRun_ = tarnwick::titleRun(options_.input, options_.title);
     input_ = titleRun_->evoPath;
     if (xplPath_.empty()) xplPath_ = titleRun_->playlistPath;
