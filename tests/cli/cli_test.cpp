@@ -132,6 +132,7 @@ TEST_F(CliTest, BadUsageExitsTwoAndWritesNothing) {
       {"demux", "-o", out, "--langs", "en", input},                // so do languages
       {"demux", "-o", out, input, dir / "./t.vob"},                  // one input twice
       {"demux", "-o", out, "--xpl", input, input, dir / "u.vob"},    // one playlist, two inputs
+      {"mkv", input, dir / "u.vob"},                                 // two inputs, no folder of their own
       {"mkv", "-o", out, "--xpl", input, "--chapters", dir / "c.txt", input, dir / "u.vob"},  // one file, two titles
       {"demux", "-o", out, "--xpl", input, "--langs", "xx", input},
       {"demux", "-o", out, "--xpl", input, "--langs", "en", "--streams", "video0", input},

@@ -48,6 +48,8 @@ int runEach(const Options& o, int (*command)(const Options&)) {
     return command(one);
   }
   if (!o.chapters.empty()) throw UsageError("--chapters names one file: it cannot take the chapters of several inputs");
+  if (o.output.empty())
+    throw UsageError("-o: several inputs need an output folder, where each gets a folder of its own");
   if (!o.xpl.empty()) throw UsageError("--xpl names one playlist: it cannot name the tracks of several inputs");
   std::set<std::string> seen, folders;
   for (const std::string& input : o.inputs)
@@ -66,17 +68,15 @@ int runEach(const Options& o, int (*command)(const Options&)) {
     Options one = o;
     one.input = input;
     one.progressPrefix = "disc " + std::to_string(n + 1) + " of " + std::to_string(count) + ": ";
-    if (!o.output.empty()) {
-      std::string name = inputName(input);
-      for (int k = 2; !folders.insert(name).second; ++k) name = inputName(input) + " (" + std::to_string(k) + ")";
-      one.output = (fs::path(o.output) / name).string();
-    }
+    std::string name = inputName(input);
+    for (int k = 2; !folders.insert(name).second; ++k) name = inputName(input) + " (" + std::to_string(k) + ")";
+    one.output = (fs::path(o.output) / name).string();
     if (!o.json) std::printf("%s%s\n", n == 0 ? "" : "\n", (one.progressPrefix + input).c_str());
     std::fflush(stdout);
     int status = kExitFailed;
     std::string message;
     std::error_code error;
-    const bool made = !one.output.empty() && fs::create_directories(one.output, error);
+    const bool made = fs::create_directories(one.output, error);
     try {
       if (error) throw cannotCreate(one.output, error.message());
       status = command(one);
