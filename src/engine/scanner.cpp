@@ -86,7 +86,16 @@ struct Registers {
   // The current packet's header carried a nonzero PTS not yet used for a
   // subpicture record.
   bool RecordPending = false;
+  // Of the file's first PES headers, how many there were and how many said
+  // their payload is scrambled.
+  std::int32_t HeadersSeen = 0;
+  std::int32_t ScrambledSeen = 0;
 };
+
+// An encrypted disc scrambles every payload: a few headers among the first
+// that say so are enough, while a stray bit in a damaged file is not.
+constexpr std::int32_t kScrambleWindow = 64;
+constexpr std::int32_t kScrambledToStop = 16;
 
 // Forwards an analyser's lines to the report and keeps them in the stream's
 // record for machine-readable reports.
@@ -435,6 +444,12 @@ void Scanner::step(std::int64_t& pos) {
   if (r_.FixedHeaderPending > 0) {
     if (!consumeHeaderByte()) return;
     --r_.FixedHeaderPending;
+    // '10', then PES_scrambling_control: nonzero means an encrypted payload.
+    if (r_.FixedHeaderPending == 2 && r_.HeadersSeen < kScrambleWindow && (b & 0xC0) == 0x80) {
+      ++r_.HeadersSeen;
+      if ((b & 0x30) != 0 && ++r_.ScrambledSeen == kScrambledToStop)
+        throw EncryptedInputError(s_.InputStream->path() + " is encrypted; Tarnwick reads decrypted discs only.");
+    }
     if (r_.FixedHeaderPending == 1) r_.HeaderFlags = b;
     if (r_.FixedHeaderPending == 0) {
       r_.HeaderDataRemaining = b;

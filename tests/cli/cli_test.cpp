@@ -283,6 +283,34 @@ TEST_F(CliTest, LanguagesChooseThePlaylistsTracks) {
   EXPECT_THAT(filesIn(out), IsEmpty());
 }
 
+// An encrypted disc's packets say their payload is scrambled: the read stops
+// with one line rather than listing noise; a few such headers in a damaged
+// file do not stop it.
+TEST_F(CliTest, ScrambledPacketsStopTheReadWithOneLine) {
+  const auto file = [&](const int count) {
+    int scrambled = count;
+    PsBuilder b;
+    for (int n = 0; n < 40; ++n) b.packHeader().pes(0xE0, Bytes(100, 0x11)).ac3(0x80, Bytes(100, 0x22)).finishPack();
+    Bytes bytes = b.bytes();
+    for (std::size_t at = 0; at + 6 < bytes.size() && scrambled > 0; ++at)
+      if (bytes[at] == 0 && bytes[at + 1] == 0 && bytes[at + 2] == 1 && (bytes[at + 3] == 0xE0 || bytes[at + 3] == 0xBD)) {
+        bytes[at + 6] |= 0x10;  // PES_scrambling_control 01
+        --scrambled;
+      }
+    const std::string path = dir / ("s" + std::to_string(count) + ".evo");
+    writeFile(path, bytes);
+    return path;
+  };
+  const std::string encrypted = file(80);
+  ProcessResult r = cli({"demux", "-o", out, encrypted});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, encrypted + " is encrypted; Tarnwick reads decrypted discs only.\n");
+  EXPECT_THAT(filesIn(out), IsEmpty());
+  r = cli({"read", file(15)});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("MPEG-2 video stream 0 found!"));
+}
+
 // Several inputs: each in turn into a folder named after it (a disc's EVO
 // after its disc); one that fails is reported and the others go on.
 TEST_F(CliTest, SeveralInputsEachInAFolderOfItsOwn) {
