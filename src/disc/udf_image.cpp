@@ -254,7 +254,10 @@ class UdfImageDisc : public Disc {
       if (name == "." || name == ".." || name.empty()) continue;
       names.emplace_back(name, item.d_type == UDF_DT_DIR);
     }
-    for (const auto& [name, folder] : names) {
+    for (const auto& entry : names) {
+      // Plain names, not a structured binding: lambdas below capture them.
+      const std::string& name = entry.first;
+      const bool folder = entry.second;
       const std::string childStored = stored.empty() ? name : stored + "/" + name;
       const std::string childKey = upper(childStored);
       if (index_.count(childKey) != 0) continue;  // the same name twice: the first one holds
