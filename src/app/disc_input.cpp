@@ -52,9 +52,6 @@ TitleRun titleRun(const std::string& path, int number) {
                       ", which is not on the disc.");
   if (chosen->clips.empty())
     throw DiscError("Title " + std::to_string(chosen->number) + " of the disc " + where + " plays no file.");
-  if (chosen->clips.size() > 2)
-    throw DiscError("Title " + std::to_string(chosen->number) + " of the disc " + where + " plays " +
-                    std::to_string(chosen->clips.size()) + " files; this version joins at most two.");
 
   TitleRun run;
   run.title = *chosen;
@@ -65,7 +62,8 @@ TitleRun titleRun(const std::string& path, int number) {
     return disc->isImage() ? inside + clipPath : disc->localPath(clipPath).value_or(inside + clipPath);
   };
   run.evoPath = local(chosen->clips.front().path);
-  if (chosen->clips.size() == 2) run.secondPath = local(chosen->clips.back().path);
+  if (chosen->clips.size() >= 2) run.secondPath = local(chosen->clips[1].path);
+  for (std::size_t n = 2; n < chosen->clips.size(); ++n) run.laterPaths.push_back(local(chosen->clips[n].path));
   if (disc->isImage()) {
     run.imagePath = disc->location();
     run.openInside = [disc, inside](const std::string& shown) {

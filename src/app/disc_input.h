@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "disc/titles.h"
 
@@ -13,6 +14,7 @@ struct TitleRun {
   Title title;
   std::string evoPath;       // the title's first file, where the file layer opens it
   std::string secondPath;    // its second file (a feature in two parts), or empty
+  std::vector<std::string> laterPaths;  // its third file on
   std::string playlistPath;  // the disc's playlist, or empty
   // An image's files: the image, and how its files open by the paths above.
   std::string imagePath;

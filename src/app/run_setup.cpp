@@ -10,11 +10,14 @@ RunSetUp setUpRun(const RunChoices& choices, FileSelection& files) {
   if (!choices.secondPath.empty()) {
     second.hasSecond = true;
     second.secondPath = choices.secondPath;
-    second.baseName += "_" + CutExt(namePart(choices.secondPath));
+    // A title of more files is named by its first and its last.
+    const std::string& last = choices.laterPaths.empty() ? choices.secondPath : choices.laterPaths.back();
+    second.baseName += "_" + CutExt(namePart(last));
   }
   files.OutputBaseName = second.baseName;
   RunSetUp setUp;
-  setUp.input = {choices.evoPath, second.secondPath, choices.xplPath, choices.imagePath, choices.openInside};
+  setUp.input = {choices.evoPath,   second.secondPath,  choices.xplPath,
+                 choices.laterPaths, choices.imagePath, choices.openInside};
   setUp.options = choices.options;
   setUp.naming = {outputFolder(choices.workdir, files.EvoFolder), files.OutputBaseName, choices.videoExt,
                   choices.audioExt, choices.subExt};

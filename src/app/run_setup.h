@@ -5,6 +5,7 @@
 // its scan options and the requests of Read XPL and the MKV.
 
 #include <string>
+#include <vector>
 
 #include "app/file_selection.h"
 #include "app/stream_table.h"
@@ -21,6 +22,7 @@ struct RunChoices {
   // The second file when the disc's playlist names it; empty: the one
   // named after the first ("FEATURE_2.EVO" after "FEATURE_1.EVO").
   std::string secondPath;
+  std::vector<std::string> laterPaths;  // a title's third file on
   // Files inside a disc image (see RunInput).
   std::string imagePath;
   std::function<InputFile(const std::string&)> openInside;

@@ -6,6 +6,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/file_io.h"
 #include "engine/stream_ids.h"
@@ -46,6 +47,8 @@ struct RunInput {
   std::string path;
   std::string secondPath;
   std::string playlistPath;
+  // A title of more than two files: the third one on, in the order they play.
+  std::vector<std::string> laterPaths;
   // Files inside a disc image: the image (never written over either), and
   // how to open a file of it by its path above, which is then the name
   // shown. Empty: the paths are files of this computer.

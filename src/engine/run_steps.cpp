@@ -19,12 +19,17 @@ void openRunInput(ScanState& state, const RunInput& input, RunReport& report) {
 
 void continueOnSecond(ScanState& state, const RunInput& input, const char* verb, RunReport& report,
                       const std::function<void()>& run) {
-  if (state.CancelRequested() || input.secondPath.empty()) return;
-  state.InputStream.reset();
-  state.InputStream.emplace(openInput(input, input.secondPath));
-  report.log("Continue on " + namePart(input.secondPath));
-  report.state(std::string(verb) + " " + namePart(input.secondPath));
-  run();
+  if (input.secondPath.empty()) return;
+  std::vector<std::string> next = {input.secondPath};
+  next.insert(next.end(), input.laterPaths.begin(), input.laterPaths.end());
+  for (const std::string& path : next) {
+    if (state.CancelRequested()) return;
+    state.InputStream.reset();
+    state.InputStream.emplace(openInput(input, path));
+    report.log("Continue on " + namePart(path));
+    report.state(std::string(verb) + " " + namePart(path));
+    run();
+  }
 }
 
 void writeOverInputs(ScanState& state, const RunInput& input, const char* verb, RunReport& report,
@@ -45,6 +50,8 @@ void refuseInputAsOutput(const std::string& output, const RunInput& input) {
   // Through links too: the same file is what counts, not the same name.
   for (const std::string* in : {&input.path, &input.secondPath, &input.playlistPath, &input.imagePath})
     if (!in->empty() && sameFile(output, *in)) throw cannotCreate(output, "It is an input file of this command");
+  for (const std::string& in : input.laterPaths)
+    if (sameFile(output, in)) throw cannotCreate(output, "It is an input file of this command");
 }
 
 void logDone(RunReport& report) {

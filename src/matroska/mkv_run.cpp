@@ -135,7 +135,8 @@ void checkRoom(const MkvRequest& request, RunReport& report) {
       return 0;
     }
   };
-  const std::int64_t input = sizeOf(request.input.path) + sizeOf(request.input.secondPath);
+  std::int64_t input = sizeOf(request.input.path) + sizeOf(request.input.secondPath);
+  for (const std::string& path : request.input.laterPaths) input += sizeOf(path);
   const std::int64_t needed = 2 * input + 16 * 1048576;
   std::error_code error;
   const fs::space_info space = fs::space(pathFromUtf8(request.folder.empty() ? "." : request.folder), error);

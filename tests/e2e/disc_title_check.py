@@ -104,6 +104,34 @@ def main():
             check(r.returncode == 1 and ('Cannot open disc image "%s". ' % os.path.join(tmp, name)) in r.stderr and text in r.stderr,
                   "%s: %r" % (name, r.stderr))
 
+        # A DVD's title set: its parts joined in order, as the whole file
+        # would be read; no rebuild of a DVD title.
+        whole = os.path.join(disc, "HVDVD_TS", "TRAILER.EVO")
+        with open(whole, "rb") as f:
+            data = f.read()
+        dvd = os.path.join(tmp, "DVD")
+        os.makedirs(os.path.join(dvd, "VIDEO_TS"))
+        cut = [0, len(data) // 2048 // 3 * 2048, len(data) // 2048 * 2 // 3 * 2048, len(data)]
+        for part in range(3):
+            with open(os.path.join(dvd, "VIDEO_TS", "VTS_01_%d.VOB" % (part + 1)), "wb") as f:
+                f.write(data[cut[part]:cut[part + 1]])
+        joined, alone = os.path.join(tmp, "joined"), os.path.join(tmp, "alone")
+        os.mkdir(joined)
+        os.mkdir(alone)
+        r = run([cli, "demux", "-o", joined, dvd])
+        run([cli, "demux", "-o", alone, "--no-continue", whole])
+        parts = sorted(os.listdir(joined))
+        check(r.returncode == 0 and "Continue on VTS_01_2.VOB\n" in r.stdout and "Continue on VTS_01_3.VOB\n" in r.stdout
+              and len(parts) == 2 and all(p.startswith("VTS_01_1_VTS_01_3.") for p in parts),
+              "a DVD title's three parts are read in turn: %r %s" % (parts, r.stderr))
+        same = all(open(os.path.join(joined, p), "rb").read() ==
+                   open(os.path.join(alone, p.replace("VTS_01_1_VTS_01_3.", "TRAILER.")), "rb").read() for p in parts)
+        check(same, "and give the bytes the whole file gives")
+        r = run([cli, "rebuild", "-o", joined, dvd])
+        check(r.returncode == 2 and "only EVO files are rebuilt" in r.stderr, "rebuild of a DVD title: %r" % r.stderr)
+        shutil.rmtree(joined)
+        shutil.rmtree(alone)
+
         # Mistakes: one message each, nothing written.
         before = sorted(os.listdir(tmp))
         for args, status, text in [

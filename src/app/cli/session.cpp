@@ -27,6 +27,7 @@ RunChoices Session::runChoices() const {
   choices.workdir = options_.output;
   if (titleRun_) {
     choices.secondPath = titleRun_->secondPath;
+    choices.laterPaths = titleRun_->laterPaths;
     choices.imagePath = titleRun_->imagePath;
     choices.openInside = titleRun_->openInside;
     if (choices.workdir.empty()) choices.workdir = titleRun_->besideDisc;
