@@ -749,7 +749,17 @@ void Scanner::run() {
   s_.ExtractionRunning = !analysis_;
   runStart_ = std::chrono::steady_clock::now();
   s_.fillAc3RateTable();
+  // Demux: a slot with an output keeps the stream Read EVO put in its box, in
+  // every file, so that another stream met first in that slot (the second
+  // file of a feature may order them otherwise) is left out with its line
+  // rather than written into the same file.
+  std::vector<std::pair<SlotState*, std::int32_t>> owners;
+  if (!analysis_)
+    for (std::span<SlotState> table : s_.slotTables())
+      for (SlotState& slot : table)
+        if (slot.output && slot.id >= 0) owners.emplace_back(&slot, slot.id);
   s_.resetSlots();
+  for (const auto& [slot, id] : owners) slot->id = id;
   for (SlotState& video : s_.VideoSlots) video.frameCountWindow = 0;
   if (analysis_)
     for (std::span<SlotState> table : s_.slotTables())

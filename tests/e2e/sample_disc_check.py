@@ -72,6 +72,22 @@ def main():
             check(times == sorted(times) and all(0 < t < 90000 * 60 for t in times),
                   "%s record times rise and are rebased near the start: %s" % (output, times))
 
+        # DTS 8F and LPCM A7 share audio slot 7, met in one order in
+        # FEATURE_1 and the other in FEATURE_2: the slot's output keeps the
+        # stream its box names (Read EVO's, from the last file) in both files.
+        shared, out2 = os.path.join(tmp, "SHARED"), os.path.join(tmp, "out2")
+        os.mkdir(out2)
+        subprocess.run([mkdisc, shared, "--audio-ids", "C5,8F,A7", "--es", es + "2"], check=True,
+                       stdout=subprocess.DEVNULL)
+        r = subprocess.run([cli, "demux", "-o", out2, os.path.join(shared, "HVDVD_TS", "FEATURE_1.EVO")],
+                           capture_output=True, text=True)
+        got = read(out2, base + "LPCM.stream.07.mpa")
+        check(r.returncode == 0 and got == read(es + "2", "audio_a7.s16be"),
+              "a slot shared across the split holds its own stream only (%d bytes, %d DTS frames)" %
+              (len(got), got.count(bytes.fromhex("7ffe8001"))))
+        check("Stream 8F shares audio slot 7 with stream A7 and is left out." in r.stdout.splitlines(),
+              "the other stream is left out with its line")
+
     print("%d passed, %d failed" % (len(passes), len(failures)))
     return 1 if failures else 0
 
