@@ -37,7 +37,7 @@ if(TARNWICK_DPKG_SHLIBDEPS)
 else()
   message(STATUS "dpkg-shlibdeps not found (package dpkg-dev): the .deb gets fixed Debian 12 dependencies")
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 3.0), libqt6core6 (>= 6.4.0), libqt6gui6 (>= 6.4.0), libqt6widgets6 (>= 6.4.0), libjpeg62-turbo (>= 1.3.1), libpng16-16 (>= 1.6.2)")
+      "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 3.0), libqt6core6 (>= 6.4.0), libqt6gui6 (>= 6.4.0), libqt6widgets6 (>= 6.4.0), libjpeg62-turbo (>= 1.3.1), libpng16-16 (>= 1.6.2), libudfread0 (>= 1.1.0)")
 endif()
 
 include(CPack)

@@ -28,7 +28,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [[ "$(field Maintainer)" =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] || fail "Maintainer is '$(field Maintainer)'"
 [ -n "$(field Description)" ] || fail "no Description"
 depends=$(field Depends)
-for p in libqt6core6 libqt6gui6 libqt6widgets6 libjpeg62-turbo libstdc++6 libc6; do
+for p in libqt6core6 libqt6gui6 libqt6widgets6 libjpeg62-turbo libudfread0 libstdc++6 libc6; do
   [[ ", $depends" == *", $p ("* ]] || fail "Depends lacks $p (with its least version): $depends"
 done
 
