@@ -15,6 +15,7 @@
 #include "app/model_window.h"
 #include "app/settings.h"
 #include "app/tf_main.h"
+#include "support/builders.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 
@@ -152,6 +153,34 @@ TEST_F(DiscWindowTest, ImageFeatureReadAndDemuxed) {
   ASSERT_FALSE(fromImage.empty());
   for (const auto& [name, bytes] : fromImage) EXPECT_TRUE(name.starts_with("FEATURE_1_FEATURE_2.")) << name;
   EXPECT_EQ(fromImage, looseRun("FEATURE_1.EVO", "loose"));
+}
+
+// A DVD folder: its title set is the one title; the commands read and demux
+// it, and Rebuild (for EVO sources) stays off, also after Demux gives the
+// buttons back.
+TEST(DiscWindowDvdTest, DvdTitleNeverOffersRebuild) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "DVD" / "VIDEO_TS");
+  PsBuilder b;
+  b.packHeader(90000).systemHeader(1, 1);
+  b.pes(0xE0, {0x00, 0x00, 0x01, 0xB3, 0x2D, 0x01, 0xE0, 0x24, 0xFF, 0xFF, 0xE0, 0x18, 0x00, 0x00, 0x01, 0x00});
+  b.ac3(0x80, pattern(400, 7), 90000);
+  b.finishPack();
+  writeFile((dir.path() / "DVD" / "VIDEO_TS" / "VTS_01_1.VOB").string(), b.bytes());
+  ModelWindow window;
+  TfMain main(window);
+  main.FormActivate();
+  main.WMDropFiles({(dir.path() / "DVD").string()});
+  ASSERT_EQ(window.titles().size(), 1u);
+  EXPECT_EQ(window.text(ControlId::eEVOfile), (dir.path() / "DVD" / "VIDEO_TS" / "VTS_01_1.VOB").string());
+  EXPECT_FALSE(window.enabled(ControlId::bReadXPL));
+  main.bCheckClick();
+  EXPECT_TRUE(window.enabled(ControlId::bDemux));
+  EXPECT_FALSE(window.enabled(ControlId::bRebuild));
+  main.bDemuxClick();
+  EXPECT_TRUE(window.enabled(ControlId::bDemux));
+  EXPECT_FALSE(window.enabled(ControlId::bRebuild));
+  EXPECT_FALSE(written(dir.path()).empty());
 }
 
 }  // namespace
