@@ -132,7 +132,8 @@ TEST_F(DiscWindowTest, FolderTitlesChosenAndTitleTwoDemuxed) {
 // The image: the boxes name the files inside it as the command line logs
 // them; Read EVO + Demux of the feature (both its files) write beside the
 // image the bytes of the loose FEATURE_1 + FEATURE_2 run, and Read XPL
-// labels the boxes by the feature though the playlist is inside the image.
+// labels the boxes by the feature though the playlist is inside the image;
+// its MKV is named after the title.
 TEST_F(DiscWindowTest, ImageFeatureReadAndDemuxed) {
   TfMain main(window);
   main.FormActivate();
@@ -153,6 +154,12 @@ TEST_F(DiscWindowTest, ImageFeatureReadAndDemuxed) {
   ASSERT_FALSE(fromImage.empty());
   for (const auto& [name, bytes] : fromImage) EXPECT_TRUE(name.starts_with("FEATURE_1_FEATURE_2.")) << name;
   EXPECT_EQ(fromImage, looseRun("FEATURE_1.EVO", "loose"));
+
+  // The MKV of a disc is named after its title, as the command line names it.
+  if (!onPath("mkvmerge")) return;
+  main.bMkvClick();
+  EXPECT_TRUE(fs::is_regular_file(discs() / "The Sample Feature.mkv"));
+  EXPECT_FALSE(fs::exists(discs() / "FEATURE_1_FEATURE_2.mkv"));
 }
 
 // A DVD folder: its title set is the one title; the commands read and demux
