@@ -29,9 +29,10 @@ void TfMain::writingRun(const std::function<Outcome(RunReport&)>& command) {
   window_.setEnabled(ControlId::bMkv, false);
   window_.showPage(0);
   command(report_).rethrowFailure();
+  // Rebuild comes back only for an EVO source, as the boxes offer it.
   window_.setEnabled(ControlId::bDemux, true);
-  window_.setEnabled(ControlId::bRebuild, true);
   window_.setEnabled(ControlId::bMkv, true);
+  cbVideoClick();
 }
 
 void TfMain::bDemuxClick() {
@@ -45,6 +46,8 @@ void TfMain::bMkvClick() {
   writingRun([this](RunReport& report) {
     MkvRequest request = mkvRequest(setUpRun(), streams_, playlistTitle_);
     request.mkvmerge = window_.text(ControlId::eMkvmerge);
+    // A disc's MKV is named after its title; an EVO file's keeps Demux's base name.
+    if (titleRun_) request.baseName = titleRun_->mkvBaseName;
     return makeMkv(scan_, request, report);
   });
 }

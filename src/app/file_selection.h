@@ -13,6 +13,9 @@ struct FileSelection {
   std::string XplFileName;
   std::string XplFolder;  // ends in the separator, or empty
   std::string OutputBaseName;
+  // The folder that holds the disc (a disc folder or an image) opened last,
+  // where the browse dialog starts for the next one.
+  std::string DiscFolder;
 };
 
 // The EVO chosen: its name, its folder and the outputs' base name. An EVO in

@@ -37,6 +37,10 @@ class ModelWindow : public Window {
   void setPlaylistTree(const std::vector<TreeNode>& roots) override { tree_ = roots; }
   void setPlaylistMemo(const std::vector<std::string>& lines) override { memo_ = lines; }
   void setMemoVisible(bool visible) override { memoVisible_ = visible; }
+  void setTitles(const std::vector<std::string>& items, int chosen) override {
+    titles_ = items;
+    chosenTitle_ = chosen;
+  }
 
   int page() const { return page_; }
   const std::vector<LogLine>& lines() const { return lines_; }
@@ -49,6 +53,8 @@ class ModelWindow : public Window {
   const std::vector<std::string>& playlistMemo() const { return memo_; }
   bool memoVisible() const { return memoVisible_; }
   const std::vector<std::string>& questions() const { return questions_; }
+  const std::vector<std::string>& titles() const { return titles_; }
+  int chosenTitle() const { return chosenTitle_; }
 
   // Hooks for front ends and tests: what happens when pending input is let
   // through (a Cancel click, say), how a Yes/No question is answered, and
@@ -78,6 +84,8 @@ class ModelWindow : public Window {
   std::vector<TreeNode> tree_ = initialPlaylistTree();
   std::vector<std::string> memo_;
   bool memoVisible_ = true;
+  std::vector<std::string> titles_;
+  int chosenTitle_ = -1;
   int page_ = 0;
   int repaints_ = 0;
 };

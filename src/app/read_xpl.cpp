@@ -6,13 +6,23 @@ namespace tarnwick {
 void TfMain::bReadXPLClick() {
   if (busy_) return;
   BusyScope busy(*this, {});
-  const XplRequest request = playlistRequest(files_, window_.text(ControlId::eXPLfile));
+  // A disc's own playlist labels the boxes by the chosen title, not by
+  // whichever title names its first file. Inside an image there is no file
+  // of the playlist to list: the title is what there is to show.
+  const bool byTitle = discPlaylistShown();
+  const XplRequest request =
+      playlistRequest(files_, byTitle ? titleRun_->playlistPath : window_.text(ControlId::eXPLfile));
   Resetcbs();
   window_.setEnabled(ControlId::bReadXPL, false);
   window_.showPage(4);
   playlistTitle_ = XplTitle();
 
-  XplResult result = readXpl(request, scan_, xplTables_, report_);
+  XplResult result;
+  if (!byTitle || !request.path.empty()) result = readXpl(request, scan_, xplTables_, report_);
+  if (byTitle && result.outcome.isDone()) {
+    result.opened = true;
+    result.title = titleRun_->title.playlist;
+  }
   if (result.outcome.isDone()) {
     if (!result.tree.empty()) window_.setPlaylistTree(result.tree);
     // Each track labels its box, ticked and enabled.

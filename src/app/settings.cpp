@@ -77,6 +77,7 @@ void RegRead(SettingsStore& store, Window& window, FileSelection& files, Placeme
   r.boolean("CountFrames", window, ControlId::cbCountFr);
   r.boolean("Details", window, ControlId::cbDetails);
   r.boolean("Pgs", window, ControlId::cbPgs);
+  r.text("Discdir", files.DiscFolder);
 }
 
 void RegWrite(SettingsStore& store, const Window& window, const FileSelection& files, const Placement& placement,
@@ -115,6 +116,8 @@ void RegWrite(SettingsStore& store, const Window& window, const FileSelection& f
     }
     store.writeBinary("Install", bytes);
   }
+  // Written once a disc has been opened: the keys before stay as they were.
+  if (!files.DiscFolder.empty()) store.writeString("Discdir", files.DiscFolder);
 }
 
 double localDateTimeNow() {

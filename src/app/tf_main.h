@@ -3,9 +3,11 @@
 // that both front ends call; it reaches the window only through Window.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/disc_input.h"
 #include "app/file_selection.h"
 #include "app/run_setup.h"
 #include "app/stream_table.h"
@@ -54,6 +56,8 @@ class TfMain {
   void WMDropFiles(const std::vector<std::string>& paths);
   void bbEVOClick(const std::string& chosenPath);  // the dialog's answer
   void bbXPLClick(const std::string& chosenPath);
+  // The title chooser: the user picks title `index` of the disc's list.
+  void chooseTitle(int index);
   void bCancelClick();
   void bClearClick();
   // The user ticks or unticks a stream box.
@@ -75,6 +79,12 @@ class TfMain {
   void Fillcbs();
   void cbVideoClick();
 
+  // The disc opened by a drop or the browse button, its titles in the
+  // chooser's order; none after an EVO file is chosen.
+  const std::vector<Title>& titles() const { return titles_; }
+  // The title the commands run on, when a disc is open.
+  const std::optional<TitleRun>& titleRun() const { return titleRun_; }
+
   // The output file of a stream box, from the output folder text.
   std::string outputFileName(ControlId box, const std::string& workdir) const;
 
@@ -94,6 +104,12 @@ class TfMain {
   OutputNaming outputNaming(const std::string& workdir) const;
   // The stream boxes drawn from the table.
   void showStreams();
+  // A disc dropped or chosen: its titles listed, the main feature chosen.
+  void openDiscInput(const std::string& path);
+  // An EVO file chosen: the title chooser goes.
+  void forgetDisc();
+  // The disc's own playlist is what the XPL box names.
+  bool discPlaylistShown() const;
 
   Window& window_;
   ScanState scan_;
@@ -101,6 +117,11 @@ class TfMain {
   StreamTable streams_;
   XplAttributeTables xplTables_;
   XplTitle playlistTitle_;
+  std::string discPath_;
+  std::vector<Title> titles_;
+  std::optional<TitleRun> titleRun_;
+  // The XPL box's text when the title was chosen: the disc's own playlist.
+  std::string discXpl_;
   // What the commands report through, to the window; it keeps Cancel.
   WindowReport report_;
   bool busy_ = false;

@@ -122,6 +122,14 @@ class Window : public LogSink {
   // The memo is hidden while a command fills it and shown once at the end.
   virtual void setMemoVisible(bool visible) = 0;
 
+  // The title chooser above the pages: one item per title of the disc that
+  // was opened, `chosen` selected; no items hide it (an EVO file was
+  // chosen). A window without one shows nothing.
+  virtual void setTitles(const std::vector<std::string>& items, int chosen) {
+    (void)items;
+    (void)chosen;
+  }
+
   // Append one line: "[b]" … "[/b]" mark the bold run.
   void log(std::string_view message) final { appendLogLine(parseLogMessage(message)); }
   // Set status panel 0 (state) or 1 (detail and progress).

@@ -1,7 +1,9 @@
 // Choosing files in the window: a drop, the browse dialog (chosen and
 // cancelled), and files named on the command line.
 
+#include <QComboBox>
 #include <QFileDialog>
+#include <QTabWidget>
 #include <QTest>
 
 #include "window_fixture.h"
@@ -90,6 +92,47 @@ class FileChoiceTest : public QObject {
     // Enter presses the focused Read EVO.
     QTest::keyClick(w.form.get(), Qt::Key_Return);
     QVERIFY(w.box("cbVideo0")->isChecked());
+  }
+
+  // A disc folder dropped: the title chooser shows between the file rows
+  // and the pages (which give it room), the feature chosen and its file in
+  // the EVO box; the next title picked from the keyboard takes the EVO box
+  // and Read EVO reads it; an EVO dropped takes the chooser away and the
+  // pages back to their place.
+  void discDroppedTitleChosen() {
+    ShownWindow w;
+    auto* titles = w.find<QComboBox>("cbTitle");
+    auto* pages = w.find<QTabWidget>("PageControl");
+    QVERIFY(titles != nullptr && !titles->isVisible());
+    const QRect pagesAlone = pages->geometry();
+
+    w.drop({disc_});
+    QVERIFY(titles->isVisible());
+    QCOMPARE(titles->count(), 3);
+    QCOMPARE(titles->currentIndex(), 0);
+    QCOMPARE(titles->itemText(0), QString("1  The Sample Feature  0:00:04  (main feature)"));
+    QCOMPARE(w.edit("eEVOfile")->text(), feature1());
+    QVERIFY(titles->geometry().top() > w.button("bReadXPL")->geometry().bottom());
+    QVERIFY(titles->geometry().bottom() < pages->geometry().top());
+    QCOMPARE(pages->geometry().bottom(), pagesAlone.bottom());
+    QCOMPARE(titles->geometry().left(), pagesAlone.left());
+    QCOMPARE(titles->geometry().right(), pagesAlone.right());
+    if (qEnvironmentVariableIsSet("TARNWICK_CHOOSER_PNG"))
+      w.form->grab().save(qEnvironmentVariable("TARNWICK_CHOOSER_PNG"));
+
+    titles->setFocus();
+    QTest::keyClick(titles, Qt::Key_Down);
+    QCOMPARE(titles->currentIndex(), 1);
+    QCOMPARE(w.edit("eEVOfile")->text(), disc_ + "/HVDVD_TS/EXTRA.EVO");
+    QCOMPARE(w.form->focusWidget(), w.button("bCheck"));
+    QTest::mouseClick(w.button("bCheck"), Qt::LeftButton);
+    QVERIFY(w.box("cbVideo0")->isChecked());
+    QVERIFY(w.button("bRebuild")->isEnabled());
+
+    w.drop({feature1()});
+    QVERIFY(!titles->isVisible());
+    QCOMPARE(pages->geometry(), pagesAlone);
+    QCOMPARE(w.edit("eEVOfile")->text(), feature1());
   }
 
   // tarnwick FILE: taken as a drop once the settings are loaded, so the

@@ -38,6 +38,14 @@ void Anchors::add(QWidget* widget, QRect designRect, unsigned anchors, Column co
   widget->setGeometry(anchoredRect(designRect, anchors, designSize_, container_->size(), column));
 }
 
+void Anchors::moveDesign(QWidget* widget, QRect designRect) {
+  for (Entry& e : entries_)
+    if (e.widget == widget) {
+      e.design = designRect;
+      widget->setGeometry(anchoredRect(designRect, e.anchors, designSize_, container_->size(), e.column));
+    }
+}
+
 void Anchors::apply() {
   for (const Entry& e : entries_)
     if (e.widget)

@@ -28,6 +28,9 @@ class Anchors : public QObject {
   Anchors(QWidget* container, QSize designSize);
 
   void add(QWidget* widget, QRect designRect, unsigned anchors, Column column = {});
+  // A widget added before gets another design place (the pages make room
+  // for the title chooser).
+  void moveDesign(QWidget* widget, QRect designRect);
   // Places every widget for the container's current size.
   void apply();
 

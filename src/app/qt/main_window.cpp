@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -44,6 +45,10 @@ constexpr int kPageCount = 6;
 constexpr int kStatusPage = 0;
 constexpr int kXplPage = 4;
 constexpr int kOptionPage = 5;
+// The pages, and the pages below the title chooser while a disc is open.
+constexpr QRect kPagesDesign{8, 69, 346, 219};
+constexpr QRect kTitlesDesign{8, 67, 346, 22};
+constexpr QRect kPagesBelowTitles{8, 93, 346, 195};
 
 enum class Kind { Edit, FileBox, Button, FolderButton, CheckBox, StreamBox, Label, GroupBox };
 // Where a control sits: on the form, on a page of PageControl, or in gbFile.
@@ -223,6 +228,8 @@ class MainWindow::Widgets : public Window {
   QPlainTextEdit* mXPL = nullptr;
   QLabel* imLogo = nullptr;
   StatusBar* statusBar = nullptr;
+  QComboBox* cbTitle = nullptr;
+  Anchors* form = nullptr;
 
   QWidget* at(ControlId id) const { return controls[static_cast<std::size_t>(id)]; }
   QPushButton* button(ControlId id) const { return static_cast<QPushButton*>(at(id)); }
@@ -301,6 +308,21 @@ class MainWindow::Widgets : public Window {
     mXPL->setPlainText(text);
   }
   void setMemoVisible(bool visible) override { mXPL->setVisible(visible); }
+  // Shown above the pages only while a disc is open; the pages give it room.
+  void setTitles(const std::vector<std::string>& items, int chosen) override {
+    const QSignalBlocker quiet(cbTitle);
+    QStringList texts;
+    for (const std::string& item : items) texts << fromUtf8(item);
+    QStringList shown;
+    for (int k = 0; k < cbTitle->count(); ++k) shown << cbTitle->itemText(k);
+    if (shown != texts) {
+      cbTitle->clear();
+      cbTitle->addItems(texts);
+    }
+    cbTitle->setCurrentIndex(chosen);
+    cbTitle->setVisible(!texts.isEmpty());
+    form->moveDesign(PageControl, texts.isEmpty() ? kPagesDesign : kPagesBelowTitles);
+  }
 
  private:
   MainWindow& form_;
@@ -335,10 +357,18 @@ void MainWindow::build() {
   setAcceptDrops(true);
 
   auto* form = new Anchors(this, {kDesignWidth, kDesignHeight});
+  w_->form = form;
 
   w_->PageControl = new QTabWidget(this);
   w_->PageControl->setObjectName("PageControl");
-  form->add(w_->PageControl, {8, 69, 346, 219}, kLT | kRight | kBottom);
+  form->add(w_->PageControl, kPagesDesign, kLT | kRight | kBottom);
+  w_->cbTitle = new QComboBox(this);
+  w_->cbTitle->setObjectName("cbTitle");
+  w_->cbTitle->setToolTip("The titles of the disc: every command works on the one chosen");
+  w_->cbTitle->setAcceptDrops(false);
+  w_->cbTitle->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  form->add(w_->cbTitle, kTitlesDesign, kLT | kRight);
+  w_->cbTitle->hide();
   for (int k = 0; k < kPageCount; ++k) {
     auto* page = new QWidget;
     page->setObjectName(kPages[k].name);
@@ -470,7 +500,7 @@ void MainWindow::build() {
   // Tab order; the two file boxes are not tab stops.
   QWidget* order[] = {w_->at(ControlId::bbEVO),  w_->at(ControlId::bCheck),   w_->at(ControlId::bbXPL),
                       w_->at(ControlId::bReadXPL), w_->at(ControlId::bDemux),   w_->at(ControlId::bRebuild),
-                      w_->at(ControlId::bMkv),    w_->PageControl,            w_->at(ControlId::bCancel)};
+                      w_->at(ControlId::bMkv),    w_->cbTitle, w_->PageControl,   w_->at(ControlId::bCancel)};
   for (std::size_t k = 0; k + 1 < std::size(order); ++k) setTabOrder(order[k], order[k + 1]);
   // What the pages hold comes between the page control and Cancel.
   std::vector<QWidget*> inPages;
@@ -498,6 +528,11 @@ void MainWindow::connectControls() {
   onClick(ControlId::bMkv, [this] { runCommand([this] { main_.bMkvClick(); }); });
   onClick(ControlId::bCancel, [this] { guarded([this] { main_.bCancelClick(); }); });
   onClick(ControlId::bClear, [this] { main_.bClearClick(); });
+  // The user's pick only: the list set by TfMain sends nothing.
+  connect(w_->cbTitle, &QComboBox::activated, this, [this](int index) {
+    guarded([&] { main_.chooseTitle(index); });
+    focusReadEvo();
+  });
   for (ControlId box : outputBoxes()) {
     auto* widget = static_cast<QCheckBox*>(w_->at(box));
     connect(widget, &QCheckBox::clicked, this, [this, box](bool ticked) { onStreamBoxClicked(box, ticked); });
@@ -528,12 +563,21 @@ void MainWindow::onStreamBoxClicked(ControlId box, bool ticked) {
 
 void MainWindow::onEvoBrowse() {
   if (main_.busy()) return;
-  QFileDialog dialog(this, "Choose the EVO file to demux", fromUtf8(main_.files().EvoFolder));
+  // After a disc, the next one is looked for beside it; a title inside an
+  // image has no folder of this computer to start in.
+  const FileSelection& files = main_.files();
+  QString start = fromUtf8(files.EvoFolder);
+  if (!files.DiscFolder.empty() && (!main_.titles().empty() || start.isEmpty() || !QDir(start).exists()))
+    start = fromUtf8(files.DiscFolder);
+  QFileDialog dialog(this, "Choose the EVO file to demux", start);
   dialog.setObjectName("odEVOfile");
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
-  // File systems here tell ".evo" from ".EVO"; the dialog should not.
-  dialog.setNameFilters({"EVOB files (HD DVD) (*.evo *.EVO *.Evo)", "VOB files (DVD) (*.vob *.VOB *.Vob)"});
+  // File systems here tell ".evo" from ".EVO"; the dialog should not. An
+  // image is a file like the EVO, so the same dialog offers it; a disc
+  // folder is dropped (a file dialog picks files, not folders).
+  dialog.setNameFilters({"EVOB files (HD DVD) (*.evo *.EVO *.Evo)", "VOB files (DVD) (*.vob *.VOB *.Vob)",
+                         "Disc images (*.iso *.ISO *.img *.IMG *.udf *.UDF)", "All files (*)"});
   dialog.setOption(QFileDialog::HideNameFilterDetails);
   dialog.setOption(QFileDialog::DontResolveSymlinks);
   dialog.setDefaultSuffix("EVO");
@@ -592,9 +636,11 @@ void MainWindow::runCommand(const std::function<void()>& command) {
   // Nothing the run depends on may change under it.
   QWidget* options = w_->pages[kOptionPage];
   options->setEnabled(false);
+  w_->cbTitle->setEnabled(false);
   setAcceptDrops(false);
   guarded(command);
   options->setEnabled(true);
+  w_->cbTitle->setEnabled(true);
   setAcceptDrops(true);
   w_->statusBar->endProgress();
   if (closeAfterRun_) {

@@ -1,6 +1,7 @@
 // tarnwick-screenshot EVO_FILE OUT.png [PAGE]: the window at its first size
 // after Read EVO and Read XPL on EVO_FILE (the playlist found beside it, as
-// the window finds it), showing page PAGE (0 Status, 2 Audio, 4 XPL), written
+// the window finds it; a disc folder or image in its place: its main
+// feature), showing page PAGE (0 Status, 2 Audio, 4 XPL), written
 // as a PNG. Runs without a display (QT_QPA_PLATFORM offscreen; with
 // QT_SCALE_FACTOR=2 the PNG has twice the pixels) and with settings of its
 // own, so a user's settings neither change the picture nor are changed by it.
