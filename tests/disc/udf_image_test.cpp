@@ -311,26 +311,8 @@ TEST(UdfImage, FileOverFourGibSpansExtentsAndAContinuedChain) {
 
 // --- Damaged images -------------------------------------------------------
 
-std::uint16_t crc16(const std::uint8_t* p, std::size_t n) {
-  std::uint16_t crc = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    crc ^= static_cast<std::uint16_t>(p[i] << 8);
-    for (int b = 0; b < 8; ++b) crc = (crc & 0x8000) ? static_cast<std::uint16_t>((crc << 1) ^ 0x1021) : crc << 1;
-  }
-  return crc;
-}
-
-
 // Makes the tag at p right again after its descriptor was changed.
-void retag(std::uint8_t* p) {
-  const std::uint16_t crc = crc16(p + 16, static_cast<std::size_t>(p[10] | p[11] << 8));
-  p[8] = static_cast<std::uint8_t>(crc);
-  p[9] = static_cast<std::uint8_t>(crc >> 8);
-  std::uint8_t sum = 0;
-  for (int i = 0; i < 16; ++i)
-    if (i != 4) sum = static_cast<std::uint8_t>(sum + p[i]);
-  p[4] = sum;
-}
+void retag(std::uint8_t* p) { mkdisc::retagDescriptor(p); }
 
 // The file identifier of `name` (8-bit characters) in the image, and the
 // extended file entry (one per block) that holds it inside.

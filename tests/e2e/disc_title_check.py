@@ -11,18 +11,12 @@ import subprocess
 import sys
 import tempfile
 
+from checks import Checks, run
+
 
 def main():
     mkdisc, cli = sys.argv[1], sys.argv[2]
-    failures = []
-
-    def check(ok, what):
-        print(("ok   " if ok else "FAIL ") + what)
-        if not ok:
-            failures.append(what)
-
-    def run(args):
-        return subprocess.run(args, capture_output=True, text=True)
+    check = Checks()
 
     def tracks(mkv):
         info = json.loads(run(["mkvmerge", "-J", mkv]).stdout)
@@ -148,8 +142,7 @@ def main():
               "a title whose file is missing: %r" % r.stderr)
         check(sorted(os.listdir(tmp)) == before, "the failures wrote nothing: %r" % sorted(os.listdir(tmp)))
 
-    print("%d failed" % len(failures))
-    return 1 if failures else 0
+    return check.status()
 
 
 if __name__ == "__main__":

@@ -10,6 +10,8 @@ import subprocess
 import sys
 import tempfile
 
+from checks import Checks, run
+
 EXPECTED = [
     # number, name, durationMs, main, clips, audio, subtitles, chapters
     (1, "The Sample Feature", 4000, True, ["FEATURE_1.EVO", "FEATURE_2.EVO"],
@@ -22,15 +24,7 @@ EXPECTED = [
 
 def main():
     mkdisc, cli = sys.argv[1], sys.argv[2]
-    failures = []
-    passes = []
-
-    def check(ok, what):
-        print(("ok   " if ok else "FAIL ") + what)
-        (passes if ok else failures).append(what)
-
-    def run(args):
-        return subprocess.run(args, capture_output=True, text=True)
+    check = Checks()
 
     def tracks(items):
         return [(t["streamNumber"], t["language"], t["description"]) for t in items]
@@ -89,8 +83,7 @@ def main():
             check(r.returncode == 1 and r.stdout == "" and r.stderr.startswith(message),
                   "%s: exit %d, %r" % (os.path.basename(path), r.returncode, r.stderr.strip()))
 
-    print("%d passed, %d failed" % (len(passes), len(failures)))
-    return 1 if failures else 0
+    return check.status()
 
 
 if __name__ == "__main__":

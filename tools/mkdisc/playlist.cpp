@@ -74,38 +74,32 @@ std::string samplePlaylist(double secondsPerFile, const std::array<std::uint8_t,
   x += "        <SubtitleTrack track=\"2\" langcode=\"jp:00\" selectable=\"true\"/>\n";
   x += "      </TrackNavigationList>\n";
   x += "    </Title>\n";
-  // The extra and the trailer play an EVO each, shorter than the feature.
-  const std::string extra = timeCode(extraSeconds), trailer = timeCode(trailerSeconds);
-  x += "    <Title id=\"Extra\" titleNumber=\"2\" type=\"Original\" displayName=\"Making Of\" titleDuration=\"" + extra +
-       "\" onEnd=\"Trailer\">\n";
-  x += "      <PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/EXTRA.MAP\" titleTimeBegin=\"00:00:00:00\"\n";
-  x += "                             titleTimeEnd=\"" + extra + "\" dataSource=\"Disc\">\n";
-  x += "        <Video track=\"1\" mediaAttr=\"1\"/>\n";
-  x += "        <Audio track=\"1\" streamNumber=\"" + ddp + "\" mediaAttr=\"1\" description=\"English\"/>\n";
-  x += "        <Subtitle track=\"1\" streamNumber=\"1\" mediaAttr=\"1\" description=\"Deutsch\"/>\n";
-  x += "      </PrimaryAudioVideoClip>\n";
-  x += "      <ChapterList>\n        <Chapter titleTimeBegin=\"00:00:00:00\" displayName=\"Making Of\"/>\n";
-  x += "      </ChapterList>\n";
-  x += "      <TrackNavigationList>\n";
-  x += "        <VideoTrack track=\"1\" angleNumber=\"1\" selectable=\"true\"/>\n";
-  x += "        <AudioTrack track=\"1\" langcode=\"en:00\" selectable=\"true\"/>\n";
-  x += "        <SubtitleTrack track=\"1\" langcode=\"de:00\" selectable=\"true\"/>\n";
-  x += "      </TrackNavigationList>\n";
-  x += "    </Title>\n";
-  x += "    <Title id=\"Trailer\" titleNumber=\"3\" type=\"Original\" displayName=\"Trailer\" titleDuration=\"" + trailer +
-       "\">\n";
-  x += "      <PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/TRAILER.MAP\" titleTimeBegin=\"00:00:00:00\"\n";
-  x += "                             titleTimeEnd=\"" + trailer + "\" dataSource=\"Disc\">\n";
-  x += "        <Video track=\"1\" mediaAttr=\"1\"/>\n";
-  x += "        <Audio track=\"1\" streamNumber=\"" + ddp + "\" mediaAttr=\"1\" description=\"English\"/>\n";
-  x += "      </PrimaryAudioVideoClip>\n";
-  x += "      <ChapterList>\n        <Chapter titleTimeBegin=\"00:00:00:00\" displayName=\"Trailer\"/>\n";
-  x += "      </ChapterList>\n";
-  x += "      <TrackNavigationList>\n";
-  x += "        <VideoTrack track=\"1\" angleNumber=\"1\" selectable=\"true\"/>\n";
-  x += "        <AudioTrack track=\"1\" langcode=\"en:00\" selectable=\"true\"/>\n";
-  x += "      </TrackNavigationList>\n";
-  x += "    </Title>\n";
+  // The extra and the trailer play an EVO each, shorter than the feature;
+  // the extra also has German subtitles.
+  const auto shortTitle = [&](const char* id, int number, const char* name, const std::string& duration,
+                              const char* evo, const char* onEnd, bool subtitles) {
+    x += "    <Title id=\"" + std::string(id) + "\" titleNumber=\"" + std::to_string(number) +
+         "\" type=\"Original\" displayName=\"" + name + "\" titleDuration=\"" + duration + "\"" +
+         (onEnd != nullptr ? std::string(" onEnd=\"") + onEnd + "\"" : std::string()) + ">\n";
+    x += "      <PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/" + std::string(evo) +
+         ".MAP\" titleTimeBegin=\"00:00:00:00\"\n";
+    x += "                             titleTimeEnd=\"" + duration + "\" dataSource=\"Disc\">\n";
+    x += "        <Video track=\"1\" mediaAttr=\"1\"/>\n";
+    x += "        <Audio track=\"1\" streamNumber=\"" + ddp + "\" mediaAttr=\"1\" description=\"English\"/>\n";
+    if (subtitles) x += "        <Subtitle track=\"1\" streamNumber=\"1\" mediaAttr=\"1\" description=\"Deutsch\"/>\n";
+    x += "      </PrimaryAudioVideoClip>\n";
+    x += "      <ChapterList>\n        <Chapter titleTimeBegin=\"00:00:00:00\" displayName=\"" + std::string(name) +
+         "\"/>\n";
+    x += "      </ChapterList>\n";
+    x += "      <TrackNavigationList>\n";
+    x += "        <VideoTrack track=\"1\" angleNumber=\"1\" selectable=\"true\"/>\n";
+    x += "        <AudioTrack track=\"1\" langcode=\"en:00\" selectable=\"true\"/>\n";
+    if (subtitles) x += "        <SubtitleTrack track=\"1\" langcode=\"de:00\" selectable=\"true\"/>\n";
+    x += "      </TrackNavigationList>\n";
+    x += "    </Title>\n";
+  };
+  shortTitle("Extra", 2, "Making Of", timeCode(extraSeconds), "EXTRA", "Trailer", true);
+  shortTitle("Trailer", 3, "Trailer", timeCode(trailerSeconds), "TRAILER", nullptr, false);
   x += "  </TitleSet>\n";
   x += "</Playlist>\n";
   return x;

@@ -82,13 +82,9 @@ void tag(std::uint8_t* p, std::uint16_t id, std::uint32_t location, std::size_t 
   put16(p, id);
   put16(p + 2, 3);
   put16(p + 6, 1);  // serial number
-  put16(p + 8, crc16(p + 16, length - 16));
   put16(p + 10, static_cast<std::uint16_t>(length - 16));
   put32(p + 12, location);
-  std::uint8_t sum = 0;
-  for (int i = 0; i < 16; ++i)
-    if (i != 4) sum = static_cast<std::uint8_t>(sum + p[i]);
-  p[4] = sum;
+  retagDescriptor(p);
 }
 
 // An entity identifier; `suffix` as the kind of identifier wants it.
@@ -672,6 +668,16 @@ class Writer {
 
 UdfImageTotals writeUdfImage(const std::string& folder, const std::string& image, const UdfImageOptions& options) {
   return Writer(folder, image, options).write();
+}
+
+void retagDescriptor(std::uint8_t* p) {
+  const std::uint16_t crc = crc16(p + 16, static_cast<std::size_t>(p[10] | p[11] << 8));
+  p[8] = static_cast<std::uint8_t>(crc);
+  p[9] = static_cast<std::uint8_t>(crc >> 8);
+  std::uint8_t sum = 0;
+  for (int i = 0; i < 16; ++i)
+    if (i != 4) sum = static_cast<std::uint8_t>(sum + p[i]);
+  p[4] = sum;
 }
 
 }  // namespace tarnwick::mkdisc

@@ -41,4 +41,8 @@ struct UdfImageTotals {
 // std::runtime_error on an I/O failure or a tree UDF cannot hold.
 UdfImageTotals writeUdfImage(const std::string& folder, const std::string& image, const UdfImageOptions& options = {});
 
+// Sets the CRC (over the length the tag gives) and the checksum of the
+// descriptor tag at p, as after a change to its descriptor.
+void retagDescriptor(std::uint8_t* p);
+
 }  // namespace tarnwick::mkdisc
