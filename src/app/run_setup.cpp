@@ -24,6 +24,16 @@ RunSetUp setUpRun(const RunChoices& choices, FileSelection& files) {
   return setUp;
 }
 
+void takeTitle(RunChoices& choices, const TitleRun& title) {
+  choices.evoPath = title.evoPath;
+  choices.goOn = false;  // no second file guessed by name: the title names its own
+  choices.secondPath = title.secondPath;
+  choices.laterPaths = title.laterPaths;
+  choices.imagePath = title.imagePath;
+  choices.openInside = title.openInside;
+  if (choices.workdir.empty()) choices.workdir = title.besideDisc;
+}
+
 XplRequest playlistRequest(const FileSelection& files, const std::string& path) {
   XplRequest request;
   request.path = path;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/disc_input.h"
 #include "app/file_selection.h"
 #include "app/stream_table.h"
 #include "engine/run_request.h"
@@ -32,6 +33,10 @@ struct RunChoices {
   std::string audioExt = "mpa";
   std::string subExt = "sup";
 };
+
+// A disc's title as the run's input: exactly its own files, read where they
+// lie, its outputs beside the disc unless a folder is given.
+void takeTitle(RunChoices& choices, const TitleRun& title);
 
 struct RunSetUp {
   RunInput input;

@@ -219,11 +219,7 @@ RunChoices TfMain::runChoices() const {
   // A title plays its own files, read where they lie; its outputs go beside
   // the disc. A playlist dropped after the disc replaces the disc's own.
   if (titleRun_) {
-    choices.goOn = false;
-    choices.secondPath = titleRun_->secondPath;
-    choices.imagePath = titleRun_->imagePath;
-    choices.openInside = titleRun_->openInside;
-    if (choices.workdir.empty()) choices.workdir = titleRun_->besideDisc;
+    takeTitle(choices, *titleRun_);
     if (discPlaylistShown()) choices.xplPath = titleRun_->playlistPath;
   }
   return choices;

@@ -25,13 +25,7 @@ RunChoices Session::runChoices() const {
   choices.xplPath = xplPath_;
   choices.goOn = !options_.noContinue;
   choices.workdir = options_.output;
-  if (titleRun_) {
-    choices.secondPath = titleRun_->secondPath;
-    choices.laterPaths = titleRun_->laterPaths;
-    choices.imagePath = titleRun_->imagePath;
-    choices.openInside = titleRun_->openInside;
-    if (choices.workdir.empty()) choices.workdir = titleRun_->besideDisc;
-  }
+  if (titleRun_) takeTitle(choices, *titleRun_);
   choices.options.countFrames = !options_.noCountFrames;
   choices.options.details = !options_.noDetails;
   choices.options.fastCheck = !options_.noFastCheck;
