@@ -135,6 +135,24 @@ class FileChoiceTest : public QObject {
     QCOMPARE(w.edit("eEVOfile")->text(), feature1());
   }
 
+  // The browse dialog opens a disc folder as a drop does, by its own button.
+  void discFolderChosenInTheDialog() {
+    ShownWindow w;
+    whenModal([&](QWidget* modal) {
+      auto* dialog = qobject_cast<QFileDialog*>(modal);
+      QVERIFY(dialog != nullptr);
+      auto* open = dialog->findChild<QPushButton*>("bOpenDiscFolder");
+      QVERIFY(open != nullptr);
+      dialog->setDirectory(disc_);
+      QTest::mouseClick(open, Qt::LeftButton);
+    });
+    QTest::mouseClick(w.button("bbEVO"), Qt::LeftButton);
+    auto* titles = w.find<QComboBox>("cbTitle");
+    QVERIFY(titles->isVisible());
+    QCOMPARE(titles->count(), 3);
+    QCOMPARE(w.edit("eEVOfile")->text(), feature1());
+  }
+
   // tarnwick FILE: taken as a drop once the settings are loaded, so the
   // stored folders do not undo it.
   void fileOnTheCommandLine() {

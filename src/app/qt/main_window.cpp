@@ -8,6 +8,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -574,15 +575,44 @@ void MainWindow::onEvoBrowse() {
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
   // File systems here tell ".evo" from ".EVO"; the dialog should not. An
-  // image is a file like the EVO, so the same dialog offers it; a disc
-  // folder is dropped (a file dialog picks files, not folders).
+  // image is a file like the EVO, so the same dialog offers it.
   dialog.setNameFilters({"EVOB files (HD DVD) (*.evo *.EVO *.Evo)", "VOB files (DVD) (*.vob *.VOB *.Vob)",
                          "Disc images (*.iso *.ISO *.img *.IMG *.udf *.UDF)", "All files (*)"});
   dialog.setOption(QFileDialog::HideNameFilterDetails);
   dialog.setOption(QFileDialog::DontResolveSymlinks);
   dialog.setDefaultSuffix("EVO");
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  const std::string path = nativePath(dialog.selectedFiles().front());
+  // A file dialog picks files, and a disc copied to a folder is a folder:
+  // the dialog's own button opens the folder it shows, when that holds a
+  // disc's HVDVD_TS or VIDEO_TS folder. (Our dialog, not the desktop's, to
+  // have room for it.)
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  auto* discButton = new QPushButton("Open this folder as a disc", &dialog);
+  discButton->setObjectName("bOpenDiscFolder");
+  const auto holdsDisc = [](const QString& folder) {
+    const QStringList names = QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    return std::any_of(names.begin(), names.end(), [](const QString& name) {
+      return name.compare("HVDVD_TS", Qt::CaseInsensitive) == 0 || name.compare("VIDEO_TS", Qt::CaseInsensitive) == 0;
+    });
+  };
+  bool discChosen = false;
+  connect(discButton, &QPushButton::clicked, &dialog, [&] {
+    const QString folder = dialog.directory().absolutePath();
+    if (!holdsDisc(folder)) {
+      QMessageBox::information(&dialog, dialog.windowTitle(),
+                               QDir::toNativeSeparators(folder) +
+                                   " holds no disc: a disc's folder holds HVDVD_TS (or a DVD's VIDEO_TS).");
+      return;
+    }
+    discChosen = true;
+    // QDialog's own: the file dialog's accept would want a file selected.
+    dialog.QDialog::done(QDialog::Accepted);
+  });
+  if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
+    grid->addWidget(discButton, grid->rowCount(), 0, 1, grid->columnCount(), Qt::AlignLeft);
+  if (dialog.exec() != QDialog::Accepted) return;
+  if (!discChosen && dialog.selectedFiles().isEmpty()) return;
+  const std::string path =
+      nativePath(discChosen ? dialog.directory().absolutePath() : dialog.selectedFiles().front());
   guarded([&] { main_.bbEVOClick(path); });
   focusReadEvo();
 }
