@@ -85,6 +85,12 @@ def main():
         same = streams == sorted(f for f in os.listdir(b) if f != "mkvmerge-options.json") and all(
             open(os.path.join(a, f), "rb").read() == open(os.path.join(b, f), "rb").read() for f in streams)
         check(same and len(streams) == 7, "the image's streams are the folder's, byte for byte: %r" % sorted(os.listdir(a)))
+        r = run([cli, "mkv", "-o", from_image, "--title", "2", "--sub-langs", "de", "--chapters",
+                 os.path.join(from_image, "extra.txt"), image])
+        title, names = tracks(os.path.join(from_image, "Making Of.mkv"))
+        check(r.returncode == 0 and names[-1] == ("subtitles", "ger", "Deutsch") and
+              os.path.getsize(os.path.join(from_image, "extra.txt")) > 0,
+              "the image's own playlist gives --sub-langs and --chapters: %s" % r.stderr)
         r = run([cli, "rebuild", "-o", from_image, "--title", "3", image])
         with open(os.path.join(from_image, "TRAILER.rebuilt.EVO"), "rb") as f, open(rebuilt, "rb") as g:
             check(r.returncode == 0 and f.read() == g.read(), "rebuild out of the image equals the folder's")

@@ -161,7 +161,7 @@ int writeChapters(const Session& session, const Options& o, const std::vector<st
 
 std::optional<int> chooseStreams(Session& session, const Options& o, const char* verb) {
   session.chooseInput();
-  if (session.playlistPath().empty()) {
+  if (!session.hasPlaylist()) {
     // Checked before the read, so that nothing runs for a command it cannot finish.
     if (!o.chapters.empty()) throw UsageError("--chapters: the chapters come from a playlist: give --xpl or a disc");
     if (!o.langs.empty() || !o.audioLangs.empty() || !o.subLangs.empty())
@@ -181,7 +181,7 @@ std::optional<int> chooseStreams(Session& session, const Options& o, const char*
   if (session.streams().anyChosen()) return std::nullopt;
   session.report().endProgress();
   std::fprintf(stderr, "Nothing to %s: %s\n", verb,
-               session.playlistPath().empty() ? "the read found no stream." : "the playlist lists no track of this EVO.");
+               session.hasPlaylist() ? "the playlist lists no track of this EVO." : "the read found no stream.");
   return kExitFailed;
 }
 

@@ -79,8 +79,12 @@ class Session {
   void chooseInput();
   bool discInput() const { return titleRun_.has_value(); }
   const std::optional<TitleRun>& titleRun() const { return titleRun_; }
-  // The playlist the run reads: --xpl, else the disc's.
+  // The playlist the run reads: --xpl, else the disc's (a folder's file;
+  // an image's is read through the disc).
   const std::string& playlistPath() const { return xplPath_; }
+  bool hasPlaylist() const {
+    return !xplPath_.empty() || (titleRun_ && titleRun_->title.playlist.found);
+  }
   // A disc's title labels the streams: the playlist's tracks of that title.
   void labelByTitle();
 
