@@ -64,13 +64,12 @@ TitleRun titleRun(const std::string& path, int number) {
   run.evoPath = local(chosen->clips.front().path);
   if (chosen->clips.size() >= 2) run.secondPath = local(chosen->clips[1].path);
   for (std::size_t n = 2; n < chosen->clips.size(); ++n) run.laterPaths.push_back(local(chosen->clips[n].path));
+  if (chosen->playlist.found) run.playlistPath = local(kDiscPlaylist);
   if (disc->isImage()) {
     run.imagePath = disc->location();
     run.openInside = [disc, inside](const std::string& shown) {
       return disc->open(shown.starts_with(inside) ? shown.substr(inside.size()) : shown);
     };
-  } else if (chosen->playlist.found) {
-    run.playlistPath = disc->localPath(kDiscPlaylist).value_or("");
   }
   fs::path location(path);
   while (!location.empty() && location.filename().empty()) location = location.parent_path();

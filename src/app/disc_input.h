@@ -15,7 +15,7 @@ struct TitleRun {
   std::string evoPath;       // the title's first file, where the file layer opens it
   std::string secondPath;    // its second file (a feature in two parts), or empty
   std::vector<std::string> laterPaths;  // its third file on
-  std::string playlistPath;  // the disc's playlist, or empty
+  std::string playlistPath;  // the disc's playlist (inside an image: as the files are named), or empty
   // An image's files: the image, and how its files open by the paths above.
   std::string imagePath;
   std::function<InputFile(const std::string&)> openInside;

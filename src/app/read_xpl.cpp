@@ -7,11 +7,11 @@ void TfMain::bReadXPLClick() {
   if (busy_) return;
   BusyScope busy(*this, {});
   // A disc's own playlist labels the boxes by the chosen title, not by
-  // whichever title names its first file. Inside an image there is no file
-  // of the playlist to list: the title is what there is to show.
+  // whichever title names its first file; inside an image it is read
+  // through the disc.
   const bool byTitle = discPlaylistShown();
-  const XplRequest request =
-      playlistRequest(files_, byTitle ? titleRun_->playlistPath : window_.text(ControlId::eXPLfile));
+  const XplRequest request = playlistRequest(
+      files_, byTitle ? titleRun_->playlistPath : window_.text(ControlId::eXPLfile), byTitle ? &*titleRun_ : nullptr);
   Resetcbs();
   window_.setEnabled(ControlId::bReadXPL, false);
   window_.showPage(4);

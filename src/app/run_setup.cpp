@@ -34,8 +34,9 @@ void takeTitle(RunChoices& choices, const TitleRun& title) {
   if (choices.workdir.empty()) choices.workdir = title.besideDisc;
 }
 
-XplRequest playlistRequest(const FileSelection& files, const std::string& path) {
+XplRequest playlistRequest(const FileSelection& files, const std::string& path, const TitleRun* title) {
   XplRequest request;
+  if (title != nullptr && title->openInside && path == title->playlistPath) request.open = title->openInside;
   request.path = path;
   request.xplFileName = files.XplFileName;
   request.baseName = files.OutputBaseName;

@@ -49,8 +49,9 @@ struct RunSetUp {
 // output folder and names.
 RunSetUp setUpRun(const RunChoices& choices, FileSelection& files);
 
-// Read XPL of the playlist at `path`, for the EVO the selection holds.
-XplRequest playlistRequest(const FileSelection& files, const std::string& path);
+// Read XPL of the playlist at `path`, for the EVO the selection holds;
+// inside a disc image when `title` is the image's and `path` its playlist.
+XplRequest playlistRequest(const FileSelection& files, const std::string& path, const TitleRun* title = nullptr);
 
 // The MKV of the chosen streams, in the output folder; their files in its
 // temporary folder go under Demux's names.

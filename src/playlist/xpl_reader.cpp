@@ -419,7 +419,7 @@ void readPlaylist(const XplRequest& request, ScanState& scan, XplAttributeTables
     ScanState& scan;
     ~CloseInput() { scan.InputStream.reset(); }
   } closeInput{scan};
-  scan.InputStream.emplace(request.path);
+  scan.InputStream.emplace(request.open ? request.open(request.path) : InputFile(request.path));
   InputFile& input = *scan.InputStream;
   report.log("Open " + request.xplFileName);
   report.log("Filesize: " + std::to_string(input.size()) + " bytes");

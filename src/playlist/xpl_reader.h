@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -99,6 +100,9 @@ struct XplRequest {
   // The first file's own base name, looked for when no line holds the
   // extended name of a split feature (FEATURE_1 for FEATURE_1_FEATURE_2).
   std::string firstBaseName;
+  // How to open `path` when it lies inside a disc image; empty: a file of
+  // this computer.
+  std::function<InputFile(const std::string&)> open;
 };
 
 struct XplResult {

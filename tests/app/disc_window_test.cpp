@@ -148,6 +148,9 @@ TEST_F(DiscWindowTest, ImageFeatureReadAndDemuxed) {
   main.bReadXPLClick();
   EXPECT_THAT(window.caption(audioBox(1)), HasSubstr("English Director's Commentary"));
   EXPECT_THAT(window.caption(subBox(1)), HasSubstr("日本語"));
+  // The playlist inside the image is listed as a loose one is.
+  EXPECT_THAT(window.playlistMemo(), ::testing::Contains(HasSubstr("<Title ")));
+  EXPECT_FALSE(window.playlistTree().empty());
 
   readAndDemux(main);
   const auto fromImage = written(discs());

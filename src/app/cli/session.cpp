@@ -70,7 +70,7 @@ void Session::labelByTitle() {
 }
 
 bool Session::readPlaylist(XplResult* resultOut) {
-  const XplRequest request = playlistRequest(files_, xplPath_);
+  const XplRequest request = playlistRequest(files_, xplPath_, titleRun_ ? &*titleRun_ : nullptr);
   streams_.reset();
   title_ = XplTitle();
   XplResult result = readXpl(request, scan_, tables_, report_);
