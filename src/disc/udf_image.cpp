@@ -241,8 +241,15 @@ class UdfImageDisc : public Disc {
   std::invoke_result_t<Call> guarded(Call call, const std::string& what) const {
     input_.start();
     auto result = call();
-    if (input_.exhausted)
+    if (input_.exhausted) {
+      // What the call opened before it ran out is closed, not left behind.
+      if constexpr (std::is_same_v<decltype(result), UDFFILE*>) {
+        if (result != nullptr) udfread_file_close(result);
+      } else if constexpr (std::is_same_v<decltype(result), UDFDIR*>) {
+        if (result != nullptr) udfread_closedir(result);
+      }
       fail("The allocation descriptors of \"" + what + "\" run in a circle.");
+    }
     return result;
   }
 
