@@ -29,6 +29,7 @@ struct StreamRecord {
   std::uint32_t firstPts = 0;
   std::vector<std::string> details;  // the detail lines, tags stripped
   AudioChannels channels;            // what an audio header announced
+  std::string frameRate;             // H.264: from the sequence's timing, as "24000/1001"
 };
 
 // What a PGS converter made of its stream: the captions written, the units

@@ -664,7 +664,10 @@ void Scanner::firstDetails(std::int64_t pos, std::int32_t n) {
         if (r_.VideoPts < s_.EarliestPts) s_.EarliestPts = r_.VideoPts;
         switch (r_.videoCodec) {
           case VideoCodec::Vc1: ReportVc1Header(buf_, position, n, r_.VideoPts, sink); break;
-          case VideoCodec::H264: ReportH264Header(buf_, position, n, sink); break;
+          case VideoCodec::H264:
+            ReportH264Header(buf_, position, n, sink);
+            s_.VideoSlots[r_.VideoSlot].record.frameRate = H264FrameRate(buf_, position, n);
+            break;
           case VideoCodec::Mpeg2: ReportMpeg2Header(buf_, position, n, r_.VideoPts, sink); break;
         }
       }

@@ -75,6 +75,7 @@ std::uint32_t referencePts(const ScanState& state, const StreamSelection& select
 
 // "24000/1001" from the detail "Frame Rate = 23.976023976024 (24000/1001)".
 std::string frameRate(const StreamRecord& record) {
+  if (!record.frameRate.empty()) return record.frameRate;
   for (const std::string& line : record.details) {
     if (line.find("Frame Rate = ") == line.npos) continue;
     const std::size_t open = line.rfind('('), close = line.rfind(')');
@@ -382,7 +383,9 @@ std::vector<std::string> mkvmergeArguments(const ScanState& state, const MkvRequ
     const StreamRecord& record = state.slot(slot).record;
     if (slot.streamClass == StreamClass::Video) {
       const std::string rate = frameRate(record);
-      if (!rate.empty() && !isMpegVideoId(static_cast<std::uint32_t>(state.slot(slot).id)))
+      // mkvmerge takes MPEG-2's rate from its sequence header; the others get the one read here.
+      if (!rate.empty() && (!isMpegVideoId(static_cast<std::uint32_t>(state.slot(slot).id)) ||
+                            isH264Id(static_cast<std::uint32_t>(state.slot(slot).id))))
         args.insert(args.end(), {"--default-duration", "0:" + rate + "p"});
     } else if (slot.streamClass == StreamClass::Audio) {
       if (record.hasFirstPts) args.insert(args.end(), {"--sync", "0:" + std::to_string(delayMs(record.firstPts, reference))});

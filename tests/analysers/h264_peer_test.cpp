@@ -2,7 +2,8 @@
 // stream on stream id 0xE2 and read by the scanner with details: profile,
 // level and the access units before the first I unit must agree with what
 // ffprobe reports for the same stream. Then the built CLI: `read --json`
-// must carry exactly the detail lines that `read` logs for the stream.
+// must carry exactly the detail lines that `read` logs for the stream. The
+// frame rate read from the sequence's timing (for the MKV) must be ffprobe's.
 
 
 #include <gmock/gmock.h>
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "analysers/h264_header.h"
 #include "support/builders.h"
 #include "support/run_process.h"
 #include "support/scan_fixture.h"
@@ -56,6 +58,7 @@ struct Clip {
   // The packed stream starts at this access unit of the encoded one, in
   // decode order: x264 always starts with an I unit.
   std::size_t startAt;
+  const char* rate = "25";  // the source's frame rate
 };
 
 void PrintTo(const Clip& clip, std::ostream* os) { *os << clip.name; }
@@ -105,7 +108,7 @@ struct Prepared {
 void prepare(const Clip& clip, const TempDir& dir, Prepared& prepared) {
   const std::string encoded = dir / "encoded.h264", packedEs = dir / "packed.h264";
   ProcessResult r = runProcess({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                         std::string("testsrc=size=") + clip.size + ":rate=25", "-t", "1", "-c:v", "libx264",
+                         std::string("testsrc=size=") + clip.size + ":rate=" + clip.rate, "-t", "1", "-c:v", "libx264",
                          "-profile:v", clip.profile, "-level", clip.level, "-x264-params",
                          std::string("aud=1") + (*clip.x264 != '\0' ? ":" : "") + clip.x264, "-pix_fmt",
                          clip.pixFmt, "-f", "h264", encoded});
@@ -137,7 +140,7 @@ void prepare(const Clip& clip, const TempDir& dir, Prepared& prepared) {
   ASSERT_EQ(Bytes(es.begin(), es.begin() + 5), (Bytes{0x00, 0x00, 0x00, 0x01, 0x09})) << "cut off a delimiter";
   writeFile(packedEs, es);
 
-  r = runProcess({"ffprobe", "-v", "error", "-show_entries", "stream=profile,level", "-of", "flat", packedEs});
+  r = runProcess({"ffprobe", "-v", "error", "-show_entries", "stream=profile,level,r_frame_rate", "-of", "flat", packedEs});
   ASSERT_EQ(r.status, 0) << r.err;
   const auto stream = flat(r.out);
   ASSERT_EQ(stream.count("streams.stream.0.profile"), 1u) << r.out;
@@ -150,8 +153,10 @@ void prepare(const Clip& clip, const TempDir& dir, Prepared& prepared) {
     level = "1b";
   }
 
-  PsBuilder ps;
   const std::size_t firstLength = firstEnd - cut;
+  EXPECT_EQ(H264FrameRate(es.data(), 0, static_cast<std::int32_t>(firstLength)), stream.at("streams.stream.0.r_frame_rate"));
+
+  PsBuilder ps;
   ps.packHeader().pes(0xE2, Bytes(es.begin(), es.begin() + static_cast<std::ptrdiff_t>(firstLength)),
                       {.pts = kPts, .dts = kDts});
   for (std::size_t at = firstLength; at < es.size(); at += kPiece) {
@@ -183,9 +188,12 @@ const Clip kClips[] = {
     {"baseline_3_0", "baseline", "3.0", "yuv420p", "176x144", "", 0},
     {"baseline_1b", "baseline", "1b", "yuv420p", "128x96", "", 0},
     // Cut into a group of pictures: P and B units come before the next I unit.
-    {"main_4_0_from_a_p_unit", "main", "4.0", "yuv420p", "320x240", "keyint=12:min-keyint=12:scenecut=0:bframes=2", 1},
-    {"high_4_1_from_a_b_unit", "high", "4.1", "yuv420p", "352x288", "keyint=10:min-keyint=10:scenecut=0:bframes=3", 3},
-    {"high10_3_1", "high10", "3.1", "yuv420p10le", "320x240", "", 0},
+    {"main_4_0_from_a_p_unit", "main", "4.0", "yuv420p", "320x240", "keyint=12:min-keyint=12:scenecut=0:bframes=2", 1,
+     "30000/1001"},
+    // Scaling lists in the sequence parameter set, before its timing.
+    {"high_4_1_from_a_b_unit", "high", "4.1", "yuv420p", "352x288",
+     "keyint=10:min-keyint=10:scenecut=0:bframes=3:cqm=jvt", 3, "24000/1001"},
+    {"high10_3_1", "high10", "3.1", "yuv420p10le", "320x240", "", 0, "50"},
     {"high422_3_2", "high422", "3.2", "yuv422p", "320x240", "", 0},
     {"high444_3_1", "high444", "3.1", "yuv444p", "320x240", "", 0},
 };

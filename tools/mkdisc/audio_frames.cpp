@@ -1,33 +1,11 @@
 #include "audio_frames.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
+#include "ffmpeg_run.h"
+
 namespace tarnwick::mkdisc {
-namespace {
-
-std::string shellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'')
-      out += "'\\''";
-    else
-      out += c;
-  }
-  return out + "'";
-}
-
-Bytes readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-}  // namespace
-
 AudioFrames splitEac3(const Bytes& raw) {
   AudioFrames out;
   std::size_t at = 0;
@@ -74,25 +52,20 @@ AudioFrames splitDts(const Bytes& raw) {
   return out;
 }
 
-bool ffmpegAvailable() { return std::system("ffmpeg -hide_banner -version >/dev/null 2>&1") == 0; }
-
-Bytes encodeTone(const std::string& codecArgs, const std::string& format, double frequency, double seconds,
-                 const std::string& workDir) {
-  const std::string outPath = workDir + "/tone." + format;
-  const std::string logPath = workDir + "/ffmpeg.log";
-  std::ostringstream cmd;
-  cmd << "ffmpeg -nostdin -hide_banner -v error -y -f lavfi -i 'sine=frequency=" << frequency
-      << ":sample_rate=48000:duration=" << seconds << "' -ac 2 " << codecArgs << " -f " << format << ' '
-      << shellQuote(outPath) << " 2>" << shellQuote(logPath);
-  if (std::system(cmd.str().c_str()) != 0) {
-    const Bytes log = readAll(logPath);
-    throw std::runtime_error("ffmpeg could not encode " + format + " (" + cmd.str() + "): " +
-                             std::string(log.begin(), log.end()));
+Bytes encodeBeeps(const std::string& codecArgs, const std::string& format, const std::string& layout,
+                  const std::vector<double>& pitches, double seconds, int encoderDelay) {
+  // t runs ahead by the encoder's delay, so that the decoded beeps start on the second.
+  const std::string t = "(t+" + std::to_string(encoderDelay) + "/48000)";
+  std::string channels;
+  for (double pitch : pitches) {
+    if (!channels.empty()) channels += '|';
+    channels += "if(lt(mod(" + t + "\\,1)\\," + std::to_string(kBeepSeconds) + ")\\,0.5*sin(2*PI*" +
+                std::to_string(pitch) + "*" + t + ")\\,0)";
   }
-  Bytes data = readAll(outPath);
-  std::remove(outPath.c_str());
-  std::remove(logPath.c_str());
-  return data;
+  std::ostringstream args;
+  args << "-f lavfi -i 'aevalsrc=" << channels << ":c=" << layout << ":s=48000:d=" << seconds << "' " << codecArgs
+       << " -f " << format << " audio." << format;
+  return std::move(runFfmpeg(args.str(), {"audio." + format}).front());
 }
 
 }  // namespace tarnwick::mkdisc

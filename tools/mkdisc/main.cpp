@@ -1,8 +1,10 @@
 // tarnwick-mkdisc: writes a small HD DVD feature, split into FEATURE_1.EVO
-// and FEATURE_2.EVO, with VC-1 video, Dolby Digital Plus, DTS and LPCM
-// audio and two subpicture streams; a short extra and a trailer of their
-// own; and the disc's playlist that names their titles and streams, for
-// demos, tests and benchmarks.
+// and FEATURE_2.EVO, with H.264 video that a player shows, Dolby Digital
+// Plus 5.1, DTS and LPCM audio that beep at each whole second, and two
+// subpicture streams; a short extra and a trailer of their own (VC-1); and
+// the disc's playlist that names their titles and streams, for demos, tests
+// and benchmarks. A feature made to a size (the benchmarks') has
+// synthesised VC-1 video instead, which costs no encoding.
 
 #include <array>
 #include <cmath>
@@ -17,6 +19,8 @@
 #include <unistd.h>
 
 #include "audio_frames.h"
+#include "ffmpeg_run.h"
+#include "h264_feature.h"
 #include "muxer.h"
 #include "playlist.h"
 #include "sources.h"
@@ -28,7 +32,10 @@ using namespace tarnwick::mkdisc;
 namespace {
 
 constexpr std::uint64_t kT0 = 36000;  // first display time: 0.4 s
-constexpr double kToneSeconds = 8;    // encoded once, looped as long as needed
+// Audio is encoded in whole multiples of this, which both DD+ (1536
+// samples a frame) and DTS (512) fill with whole frames, so that a loop
+// keeps the beeps on the seconds.
+constexpr double kAudioBlockSeconds = 4;
 // Video payload rate chosen so that video is about 85 % of the file bytes
 // next to 192 kB/s LPCM, 96 kB/s DTS and 24 kB/s DD+.
 constexpr std::uint64_t kVideoBytesPerSecond = 2240000;
@@ -53,7 +60,9 @@ void usage(std::ostream& out) {
          "  --image-only  write DISC_DIR as it is to IMAGE, making no feature files\n"
          "  --image-small-extents  files in scattered 16 KiB extents, their descriptors in chains of\n"
          "                allocation extents (3 a list): images that exercise a reader\n"
-         "Needs ffmpeg on PATH to encode the Dolby Digital Plus and DTS audio.\n";
+         "Needs ffmpeg on PATH (with libx264) to encode the video and the Dolby Digital Plus and DTS\n"
+         "audio, and the DejaVu and VL Gothic fonts. The encodes are kept in $TARNWICK_MKDISC_CACHE\n"
+         "(default ~/.cache/tarnwick-mkdisc; \"off\" keeps none).\n";
 }
 
 std::string hex(unsigned v) {
@@ -100,20 +109,6 @@ std::array<std::uint8_t, 3> parseAudioIds(const std::string& text) {
   return ids;
 }
 
-struct TempDir {
-  std::string path;
-  TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tarnwick-mkdisc-XXXXXX";
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot create a temporary folder: " + tmpl);
-    path = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-};
-
 std::string mib(std::uint64_t bytes) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
@@ -131,7 +126,7 @@ std::string seconds(std::uint64_t ticks) {
 FileTotals muxShortTitle(const fs::path& outDir, const std::string& file, std::uint64_t groups, const AudioFrames& ddp,
                          std::uint8_t ddpId, bool subtitles) {
   std::vector<StreamSetup> streams;
-  streams.push_back({"VC-1 video (0xFD/0x55)", "", StreamKind::Video, 0,
+  streams.push_back({"VC-1 video (0xFD/0x55)", "", StreamKind::Video, kVc1StreamId,
                      makeVideoSource(Vc1Format{}, kT0, kVideoBytesPerSecond)});
   streams.push_back({"Dolby Digital Plus (0x" + hex(ddpId) + ")", "", StreamKind::Audio, ddpId,
                      makeLoopedAudioSource(ddp, kT0)});
@@ -220,17 +215,26 @@ int main(int argc, char** argv) {
     fs::create_directories(outDir);
     if (!esDir.empty()) fs::create_directories(esDir);
 
-    AudioFrames ddp, dts;
-    {
-      TempDir tmp;
-      ddp = splitEac3(encodeTone("-c:a eac3 -b:a 192k", "eac3", 440, kToneSeconds, tmp.path));
-      dts = splitDts(encodeTone("-c:a dca -b:a 768k -strict -2", "dts", 330, kToneSeconds, tmp.path));
-    }
-
     const auto groups = static_cast<std::uint64_t>(std::ceil(perFile * 90000.0 / kGopTicks));
+    // A feature of a given length is encoded; one made to a size is too
+    // long for that and gets synthesised VC-1.
+    const bool encoded = size == 0 && secondSize == 0;
+    const double featureSeconds = groupSeconds(2 * groups);
+    const double audioSeconds =
+        encoded ? kAudioBlockSeconds * std::ceil(featureSeconds / kAudioBlockSeconds) : 2 * kAudioBlockSeconds;
+    // The encoders' delays (256 and 512 samples) are made up for in the source.
+    const AudioFrames ddp = splitEac3(encodeBeeps("-c:a eac3 -b:a 640k", "eac3", "5.1(side)",
+                                                  {440, 554, 659, 82, 740, 880}, audioSeconds, 256));
+    const AudioFrames dts =
+        splitDts(encodeBeeps("-c:a dca -b:a 768k -strict -2", "dts", "stereo", {330, 392}, audioSeconds, 512));
+
     std::vector<StreamSetup> streams;
-    streams.push_back({"VC-1 video (0xFD/0x55)", "video_fd55.vc1", StreamKind::Video, 0,
-                       makeVideoSource(Vc1Format{}, kT0, kVideoBytesPerSecond)});
+    if (encoded)
+      streams.push_back({"H.264 video (0xE2)", "video_e2.h264", StreamKind::Video, kH264StreamId,
+                         makeEncodedVideoSource(encodeH264Feature(2 * groups * kGopFrames, kVideoBytesPerSecond), kT0)});
+    else
+      streams.push_back({"VC-1 video (0xFD/0x55)", "video_fd55.vc1", StreamKind::Video, kVc1StreamId,
+                         makeVideoSource(Vc1Format{}, kT0, kVideoBytesPerSecond)});
     const auto [ddpId, dtsId, lpcmId] = audioIds;
     streams.push_back({"Dolby Digital Plus (0x" + hex(ddpId) + ")", "audio_" + lowerHex(ddpId) + ".eac3",
                        StreamKind::Audio, ddpId, makeLoopedAudioSource(ddp, kT0)});
@@ -258,7 +262,8 @@ int main(int argc, char** argv) {
 
     const fs::path playlistDir = fs::path(disc) / "ADV_OBJ";
     fs::create_directories(playlistDir);
-    const std::string playlist = samplePlaylist(perFile, audioIds, groupSeconds(kExtraGroups), groupSeconds(kTrailerGroups));
+    const std::string playlist = samplePlaylist(perFile, audioIds, groupSeconds(kExtraGroups), groupSeconds(kTrailerGroups),
+                                                 encoded ? "H.264" : "VC-1");
     {
       std::ofstream xpl(playlistDir / "VPLST000.XPL", std::ios::binary);
       xpl << playlist;

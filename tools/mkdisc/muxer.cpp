@@ -208,8 +208,10 @@ class Muxer {
       const Unit& u = s.queue.front();
       const bool frameStart = s.offset == 0;
       const bool withDts = frameStart && u.dts.has_value();
-      // PES header: 9 fixed, time stamps, PES extension with stream_id_extension (3).
-      const std::size_t header = 9 + (frameStart ? (withDts ? 10 : 5) : 0) + 3;
+      // PES header: 9 fixed, time stamps, and for VC-1 the PES extension
+      // with stream_id_extension (3).
+      const bool vc1 = s.setup.substreamId == kVc1StreamId;
+      const std::size_t header = 9 + (frameStart ? (withDts ? 10 : 5) : 0) + (vc1 ? 3 : 0);
       const std::size_t n = std::min(room - header, u.data.size() - s.offset);
       const std::size_t stuffing = stuffingFor(room - header - n);
       PesOptions opts;
@@ -217,12 +219,12 @@ class Muxer {
         opts.pts = u.pts;
         if (withDts) opts.dts = *u.dts;
       }
-      opts.streamIdExtension = 0x55;
+      if (vc1) opts.streamIdExtension = 0x55;
       opts.stuffing = stuffing;
       Bytes payload;
       payload.reserve(n);
       take(s, n, payload);
-      b.pes(0xFD, payload, opts);
+      b.pes(s.setup.substreamId, payload, opts);
       count(s, n);
       room -= header + n + stuffing;
       // A new frame starts in a packet of its own; share the pack only when

@@ -15,11 +15,15 @@ namespace tarnwick::mkdisc {
 
 enum class StreamKind { Video, Audio, Lpcm, Subpicture };
 
+// Video stream ids: VC-1 (with stream_id_extension 0x55) and H.264.
+constexpr std::uint8_t kVc1StreamId = 0xFD;
+constexpr std::uint8_t kH264StreamId = 0xE2;
+
 struct StreamSetup {
   std::string name;          // for the summary and the elementary-stream file
   std::string esFileName;    // file name under the --es folder
   StreamKind kind;
-  std::uint8_t substreamId;  // private stream 1 substream; unused for video
+  std::uint8_t substreamId;  // private stream 1 substream; for video the PES stream id
   std::unique_ptr<UnitSource> source;
 };
 

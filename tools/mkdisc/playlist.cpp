@@ -18,7 +18,7 @@ std::string timeCode(double seconds) {
 }  // namespace
 
 std::string samplePlaylist(double secondsPerFile, const std::array<std::uint8_t, 3>& audioIds, double extraSeconds,
-                           double trailerSeconds) {
+                           double trailerSeconds, const std::string& featureCodec) {
   const auto stream = [](std::uint8_t id, unsigned mask) { return std::to_string((id & mask) + 1); };
   const std::string ddp = stream(audioIds[0], 0x0F), dts = stream(audioIds[1], 0x07),
                     lpcm = stream(audioIds[2], 0x0F);
@@ -31,8 +31,10 @@ std::string samplePlaylist(double secondsPerFile, const std::array<std::uint8_t,
   x += "  <Configuration>\n    <StreamingBuffer size=\"0\"/>\n    <Aperture value=\"1920x1080\"/>\n";
   x += "    <MainVideoDefaultColor color=\"108080\"/>\n  </Configuration>\n";
   x += "  <MediaAttributeList>\n";
-  x += "    <VideoAttributeItem index=\"1\" codec=\"VC-1\" sampleAspectRatio=\"16:9\" frameRate=\"24000/1001\"/>\n";
-  x += "    <AudioAttributeItem index=\"1\" codec=\"DD+\" sampleFrequency=\"48\" channels=\"2\"/>\n";
+  x += "    <VideoAttributeItem index=\"1\" codec=\"" + featureCodec +
+       "\" sampleAspectRatio=\"16:9\" frameRate=\"24000/1001\"/>\n";
+  x += "    <VideoAttributeItem index=\"2\" codec=\"VC-1\" sampleAspectRatio=\"16:9\" frameRate=\"24000/1001\"/>\n";
+  x += "    <AudioAttributeItem index=\"1\" codec=\"DD+\" sampleFrequency=\"48\" channels=\"6\"/>\n";
   x += "    <AudioAttributeItem index=\"2\" codec=\"DTS-HD\" sampleFrequency=\"48\" channels=\"2\"/>\n";
   x += "    <AudioAttributeItem index=\"3\" codec=\"LPCM\" sampleFrequency=\"48\" sampleDepth=\"16\" channels=\"2\"/>\n";
   x += "    <SubpictureAttributeItem index=\"1\" codec=\"2bitRLC\"/>\n";
@@ -84,7 +86,7 @@ std::string samplePlaylist(double secondsPerFile, const std::array<std::uint8_t,
     x += "      <PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/" + std::string(evo) +
          ".MAP\" titleTimeBegin=\"00:00:00:00\"\n";
     x += "                             titleTimeEnd=\"" + duration + "\" dataSource=\"Disc\">\n";
-    x += "        <Video track=\"1\" mediaAttr=\"1\"/>\n";
+    x += "        <Video track=\"1\" mediaAttr=\"2\"/>\n";
     x += "        <Audio track=\"1\" streamNumber=\"" + ddp + "\" mediaAttr=\"1\" description=\"English\"/>\n";
     if (subtitles) x += "        <Subtitle track=\"1\" streamNumber=\"1\" mediaAttr=\"1\" description=\"Deutsch\"/>\n";
     x += "      </PrimaryAudioVideoClip>\n";

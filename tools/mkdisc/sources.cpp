@@ -92,9 +92,12 @@ class LpcmSource : public UnitSource {
     u.pts = pts;
     u.data.reserve(320);
     for (int i = 0; i < 80; ++i) {
-      const double t = static_cast<double>(n_ * 80 + static_cast<std::uint64_t>(i)) / 48000.0;
-      const auto left = static_cast<std::int16_t>(std::lround(8000.0 * std::sin(2 * M_PI * 550.0 * t)));
-      const auto right = static_cast<std::int16_t>(std::lround(8000.0 * std::sin(2 * M_PI * 660.0 * t)));
+      const std::uint64_t sample = n_ * 80 + static_cast<std::uint64_t>(i);
+      const double t = static_cast<double>(sample) / 48000.0;
+      // The beep at the start of every second, a pitch per channel.
+      const double level = sample % 48000 < static_cast<std::uint64_t>(kBeepSeconds * 48000) ? 16000.0 : 0.0;
+      const auto left = static_cast<std::int16_t>(std::lround(level * std::sin(2 * M_PI * 550.0 * t)));
+      const auto right = static_cast<std::int16_t>(std::lround(level * std::sin(2 * M_PI * 660.0 * t)));
       put16(u.data, static_cast<std::uint16_t>(left));
       put16(u.data, static_cast<std::uint16_t>(right));
     }

@@ -1,0 +1,28 @@
+#pragma once
+// ffmpeg runs for the sample disc's essence, kept in a cache: encoding a
+// few seconds of 1080p video takes seconds, and the tests make many discs.
+
+#include <string>
+#include <vector>
+
+#include "bits.h"
+
+namespace tarnwick::mkdisc {
+
+// True when `ffmpeg` can be run from PATH.
+bool ffmpegAvailable();
+
+// Runs `ffmpeg -nostdin -hide_banner -v error -y ARGUMENTS` in a fresh
+// folder and returns the files named in `outputs`, which ARGUMENTS writes
+// by those plain names. The files are kept under the cache folder
+// ($TARNWICK_MKDISC_CACHE, else $XDG_CACHE_HOME/tarnwick-mkdisc, else
+// ~/.cache/tarnwick-mkdisc; "off" keeps nothing) by the arguments and
+// ffmpeg's version, and later runs take them from there. Throws with
+// ffmpeg's message when it fails.
+std::vector<Bytes> runFfmpeg(const std::string& arguments, const std::vector<std::string>& outputs);
+
+// The path of a font file that ships with Debian, or a message naming the
+// package to install.
+std::string fontFile(const std::string& path, const std::string& package);
+
+}  // namespace tarnwick::mkdisc
