@@ -33,7 +33,7 @@ def main():
         check(r.returncode == 0 and os.path.exists(mkv), "mkv DISC writes The Sample Feature.mkv beside the disc: " + r.stderr)
         title, names = tracks(mkv)
         check(title == "The Sample Feature", "the MKV's title is the title's name: %r" % title)
-        check(names == [("video", "und", "VC-1"), ("audio", "eng", "English"),
+        check(names == [("video", "und", "H.264"), ("audio", "eng", "English"),
                         ("audio", "eng", "English Director's Commentary"), ("audio", "fre", "Français"),
                         ("subtitles", "eng", "English"), ("subtitles", "jpn", "日本語")],
               "the feature's tracks, named and with languages: %r" % names)
@@ -61,7 +61,7 @@ def main():
         rebuilt = os.path.join(tmp, "TRAILER.rebuilt.EVO")
         check(r.returncode == 0 and os.path.getsize(rebuilt) > 0, "rebuild --title 3 writes TRAILER.rebuilt.EVO: " + r.stderr)
         r = run([cli, "demux", "-o", out, "--title", "3", "--streams", "audio00", disc])
-        check(r.returncode == 0 and os.listdir(out).count("TRAILER.DD+.2ch.stream.00.English.mpa") == 1,
+        check(r.returncode == 0 and os.listdir(out).count("TRAILER.DD+.6ch.stream.00.English.mpa") == 1,
               "demux --title 3 --streams audio00: %r %s" % (sorted(os.listdir(out)), r.stderr))
 
         # The same disc as a UDF image: the same titles, the same bytes out,

@@ -104,7 +104,7 @@ def main():
         info = tracks_of(mkv)
         tracks = info.get("tracks", [])
         props = [t["properties"] for t in tracks]
-        check([t["codec"] for t in tracks] == ["VC-1", "E-AC-3", "DTS", "PCM", "HDMV PGS", "HDMV PGS"],
+        check([t["codec"] for t in tracks] == ["AVC/H.264/MPEG-4p10", "E-AC-3", "DTS", "PCM", "HDMV PGS", "HDMV PGS"],
               "one track per stream, in the order of the lists: %s" % [t["codec"] for t in tracks])
         check([p.get("default_track") for p in props] == [True, True, False, False, False, False],
               "video and the first audio track are default, nothing else: %s"
@@ -251,10 +251,17 @@ def main():
         folder = os.path.join(kept, "FEATURE_1_FEATURE_2.mkv-streams")
         check(r.returncode == 0 and os.path.isdir(folder), "--keep-streams keeps the folder")
         check(sorted(f for f in os.listdir(folder) if f.endswith((".mpv", ".mpa", ".sup"))) ==
-              ["FEATURE_1_FEATURE_2.DD+.stream.00.mpa", "FEATURE_1_FEATURE_2.Subpicture.01.sup",
-               "FEATURE_1_FEATURE_2.VC-1.stream.0.mpv"] and not any(f.endswith(".mkv") for f in os.listdir(folder)),
+              ["FEATURE_1_FEATURE_2.DD+.stream.00.mpa", "FEATURE_1_FEATURE_2.H.264.stream.0.mpv",
+               "FEATURE_1_FEATURE_2.Subpicture.01.sup"] and not any(f.endswith(".mkv") for f in os.listdir(folder)),
               "the kept streams: %s" % sorted(os.listdir(folder)))
         check(len(tracks_of(os.path.join(kept, "FEATURE_1_FEATURE_2.mkv")).get("tracks", [])) == 3, "three tracks")
+        # H.264 gets the frame rate read from its sequence's timing, as VC-1 gets its header's.
+        options_file = os.path.join(folder, "mkvmerge-options.json")
+        options = json.load(open(options_file, encoding="utf-8")) if os.path.exists(options_file) else []
+        video_file = options.index(os.path.join(folder, "FEATURE_1_FEATURE_2.H.264.stream.0.mpv")) \
+            if os.path.join(folder, "FEATURE_1_FEATURE_2.H.264.stream.0.mpv") in options else 0
+        check(options[video_file - 2:video_file] == ["--default-duration", "0:24000/1001p"],
+              "the H.264 track's rate is given to mkvmerge: %s" % options[max(0, video_file - 2):video_file])
 
         # LPCM as WAV: 24-bit 5.1 and 16-bit mono from ffmpeg's own DVD
         # encoder; the MKV's samples equal ffmpeg's decoding of the source.

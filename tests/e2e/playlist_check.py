@@ -14,8 +14,8 @@ import tempfile
 
 # Box names and the captions each command gives them on the sample disc.
 PLAIN = {
-    "VC-1.stream.0.mpv": "VC-1.stream.0.mpv",
-    "DD+.stream.00.mpa": "DD+.2ch.stream.00.English.mpa",
+    "H.264.stream.0.mpv": "H.264.stream.0.mpv",
+    "DD+.stream.00.mpa": "DD+.6ch.stream.00.English.mpa",
     "DTSHD.stream.01.mpa": "DTS-HD.2ch.stream.01.English Director's Commentary.mpa",
     "LPCM.stream.02.mpa": "LPCM.2ch.stream.02.Français.mpa",
     "Subpicture.00.sup": "2bitRLC.stream.00.English.sup",
@@ -97,7 +97,7 @@ def main():
         check(made.returncode == 0, "rebuild --xpl --streams exits 0: " + made.stderr.strip())
         rebuilt = os.path.join(rebuilt_dir, "FEATURE_1_FEATURE_2.rebuilt.EVO")
         kept = json.loads(run([cli, "read", "--json", "--no-continue", rebuilt]).stdout)["streams"]
-        check([(k["box"], k["streamId"]) for k in kept] == [("video0", 0x55), ("audio00", 0x88), ("sub00", 0x20)],
+        check([(k["box"], k["streamId"]) for k in kept] == [("video0", 0xE2), ("audio00", 0x88), ("sub00", 0x20)],
               "the rebuilt file keeps the video, the DTS track and the second subtitle, renumbered: %s"
               % [(k["box"], hex(k["streamId"])) for k in kept])
 

@@ -50,14 +50,14 @@ def main():
                 return f.read()
 
         base = "FEATURE_1_FEATURE_2."
-        for output, reference in (("VC-1.stream.0.mpv", "video_fd55.vc1"),
+        for output, reference in (("H.264.stream.0.mpv", "video_e2.h264"),
                                   ("DD+.stream.00.mpa", "audio_c0.eac3"),
                                   ("DTSHD.stream.01.mpa", "audio_89.dts"),
                                   ("LPCM.stream.02.mpa", "audio_a2.s16be")):
             got, want = read(out, base + output), read(es, reference)
             check(got == want, "%s equals %s (%d and %d bytes)" % (output, reference, len(got), len(want)))
 
-        frames = read(es, "video_fd55.vc1").count(b"\0\0\1\x0d")
+        frames = read(es, "video_e2.h264").count(b"\0\0\0\1\x09")
         check(log[-1].startswith("%d frames (" % frames), "frame count %d in %r" % (frames, log[-1]))
 
         for output, reference in (("Subpicture.00.sup", "sub_20.spu"), ("Subpicture.01.sup", "sub_21.spu")):

@@ -84,13 +84,13 @@ class CancelTest : public QObject {
     const QStringList all = w.find<QPlainTextEdit>("reMessage")->toPlainText().split('\n');
     // The Demux's own lines, after those of Read EVO.
     const QStringList log = all.mid(all.lastIndexOf("Opening file FEATURE_1.EVO"));
-    QVERIFY(log.contains("Creating " + out + "/FEATURE_1_FEATURE_2.VC-1.stream.0.mpv"));
+    QVERIFY(log.contains("Creating " + out + "/FEATURE_1_FEATURE_2.H.264.stream.0.mpv"));
     QVERIFY2(!log.contains("Continue on FEATURE_2.EVO"), qPrintable(log.join("\n")));
     const ScanState& scan = w.form->tfMain().scan();
     for (const SlotState& slot : scan.VideoSlots) QVERIFY(!slot.output.has_value());
     for (const SlotState& slot : scan.AudioSlots) QVERIFY(!slot.output.has_value());
     QVERIFY(!scan.InputStream.has_value());
-    const QFileInfo video(out + "/FEATURE_1_FEATURE_2.VC-1.stream.0.mpv");
+    const QFileInfo video(out + "/FEATURE_1_FEATURE_2.H.264.stream.0.mpv");
     QVERIFY(video.exists());
     QVERIFY(video.size() > 0);
     QVERIFY(video.size() < QFileInfo(feature1()).size());

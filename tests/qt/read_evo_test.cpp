@@ -87,7 +87,7 @@ class ReadEvoTest : public QObject {
 
     // Every stream of the disc, offered and ticked.
     const std::pair<const char*, const char*> found[] = {
-        {"cbVideo0", "VC-1.stream.0"},     {"cbAudio00", "DD+.stream.00"},  {"cbAudio01", "DTSHD.stream.01"},
+        {"cbVideo0", "H.264.stream.0"},    {"cbAudio00", "DD+.stream.00"},  {"cbAudio01", "DTSHD.stream.01"},
         {"cbAudio02", "LPCM.stream.02"},   {"cbSub00", "Subpicture.00"},    {"cbSub01", "Subpicture.01"}};
     for (const auto& [name, caption] : found) {
       QVERIFY2(w.box(name)->isEnabled() && w.box(name)->isChecked(), name);
@@ -100,7 +100,7 @@ class ReadEvoTest : public QObject {
 
     const QStringList log = logWithBold(w.find<QPlainTextEdit>("reMessage"));
     QVERIFY2(log.contains("Opening file [FEATURE_1.EVO]"), qPrintable(log.join('\n')));
-    QVERIFY(log.contains("[VC-1] video stream 0 found!"));
+    QVERIFY(log.contains("H.264 video stream 0 found!"));
     QVERIFY(log.contains("Continue on FEATURE_2.EVO"));
     QVERIFY(log.contains("Done."));
     QVERIFY(log.filter(QRegularExpression(R"(^\d+ frames \(\[\d+:\d\d:\d\d s\]\) count in video stream 0\.$)")).size() == 1);

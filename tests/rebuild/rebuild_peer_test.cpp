@@ -126,31 +126,31 @@ TEST(RebuildPeerTest, SampleDisc) {
   const std::string rebuilt = dir / "out/FEATURE_1_FEATURE_2.rebuilt.EVO";
   ASSERT_TRUE(fs::exists(rebuilt));
   // DTS 89 and LPCM A2 are the first and second kept audio streams; 21 the first subpicture.
-  EXPECT_EQ(readEvo(rebuilt), (Lines{"video0 VC-1.stream 55", "audio00 DTSHD.stream 88", "audio01 LPCM.stream A1",
+  EXPECT_EQ(readEvo(rebuilt), (Lines{"video0 H.264.stream E2", "audio00 DTSHD.stream 88", "audio01 LPCM.stream A1",
                                      "sub00 Subpicture 20"}));
 
   std::vector<std::string> sourceArgs = kept;
   sourceArgs.push_back(evo);
   demux(sourceArgs, dir / "source");
   EXPECT_EQ(demux({"--no-continue", rebuilt}, dir / "rebuilt"),
-            (std::set<std::string>{"FEATURE_1_FEATURE_2.rebuilt.VC-1.stream.0.mpv",
+            (std::set<std::string>{"FEATURE_1_FEATURE_2.rebuilt.H.264.stream.0.mpv",
                                    "FEATURE_1_FEATURE_2.rebuilt.DTSHD.stream.00.mpa",
                                    "FEATURE_1_FEATURE_2.rebuilt.LPCM.stream.01.mpa",
                                    "FEATURE_1_FEATURE_2.rebuilt.Subpicture.00.sup"}));
   expectSameStreams(dir / "source", dir / "rebuilt",
-                    {{"FEATURE_1_FEATURE_2.VC-1.stream.0.mpv", "FEATURE_1_FEATURE_2.rebuilt.VC-1.stream.0.mpv"},
+                    {{"FEATURE_1_FEATURE_2.H.264.stream.0.mpv", "FEATURE_1_FEATURE_2.rebuilt.H.264.stream.0.mpv"},
                      {"FEATURE_1_FEATURE_2.DTSHD.stream.01.mpa", "FEATURE_1_FEATURE_2.rebuilt.DTSHD.stream.00.mpa"},
                      {"FEATURE_1_FEATURE_2.LPCM.stream.02.mpa", "FEATURE_1_FEATURE_2.rebuilt.LPCM.stream.01.mpa"},
                      {"FEATURE_1_FEATURE_2.Subpicture.01.sup", "FEATURE_1_FEATURE_2.rebuilt.Subpicture.00.sup"}});
 
-  EXPECT_EQ(ffprobe(evo), (Lines{"dvd_nav_packet 0x1bf", "vc1 0xfd55", "eac3 0xc0", "dts 0x89", "pcm_dvd 0xa2",
+  EXPECT_EQ(ffprobe(evo), (Lines{"dvd_nav_packet 0x1bf", "h264 0x1e2", "eac3 0xc0", "dts 0x89", "pcm_dvd 0xa2",
                                  "dvd_subtitle 0x20", "dvd_subtitle 0x21"}));
   EXPECT_EQ(ffprobe(rebuilt),
-            (Lines{"dvd_nav_packet 0x1bf", "vc1 0xfd55", "dts 0x88", "pcm_dvd 0xa1", "dvd_subtitle 0x20"}));
+            (Lines{"dvd_nav_packet 0x1bf", "h264 0x1e2", "dts 0x88", "pcm_dvd 0xa1", "dvd_subtitle 0x20"}));
   // mkvmerge lists no subpicture streams of a program stream, the source's
   // included; it sees the audio and video tracks.
-  EXPECT_EQ(mkvmerge(evo), (Lines{"video VC-1 FD 55", "audio E-AC-3 BD C0", "audio DTS BD 89", "audio PCM BD A2"}));
-  EXPECT_EQ(mkvmerge(rebuilt), (Lines{"video VC-1 FD 55", "audio DTS BD 88", "audio PCM BD A1"}));
+  EXPECT_EQ(mkvmerge(evo), (Lines{"video AVC/H.264/MPEG-4p10 E2 00", "audio E-AC-3 BD C0", "audio DTS BD 89", "audio PCM BD A2"}));
+  EXPECT_EQ(mkvmerge(rebuilt), (Lines{"video AVC/H.264/MPEG-4p10 E2 00", "audio DTS BD 88", "audio PCM BD A1"}));
 }
 
 // Encodes one second of a tone (or of a test picture) with ffmpeg; the raw stream.

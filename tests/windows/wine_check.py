@@ -184,9 +184,9 @@ def main():
         same_files(linux_path("big.linux"), linux_path("big"), "demux past 4 GiB", 6)
         # The video of the copy past 4 GiB is that of the one at the start,
         # which is FEATURE_1's part of the feature's video.
-        video = contents(linux_path("big", "Gros é.VC-1.stream.0.mpv"))
+        video = contents(linux_path("big", "Gros é.H.264.stream.0.mpv"))
         first = video[:len(video) // 2]
-        feature_video = contents(linux_path("out", "FEATURE_1_FEATURE_2.VC-1.stream.0.mpv"))
+        feature_video = contents(linux_path("out", "FEATURE_1_FEATURE_2.H.264.stream.0.mpv"))
         check(first and video == first + first and feature_video.startswith(first),
               "past 4 GiB: the video after the mark is the video at the start (%d bytes each)" % len(first))
 
