@@ -132,7 +132,7 @@ FileTotals muxShortTitle(const fs::path& outDir, const std::string& file, std::u
                      makeLoopedAudioSource(ddp, kT0)});
   if (subtitles)
     streams.push_back({"Subpicture 2-bit (0x20)", "", StreamKind::Subpicture, 0x20,
-                       makeSubpictureSource(false, kT0 + 45000, 45000, 33750)});
+                       makeSubpictureSource(false, CaptionLanguage::German, kT0)});
   MuxPlan plan;
   plan.outDir = outDir.string();
   plan.t0 = kT0;
@@ -243,9 +243,9 @@ int main(int argc, char** argv) {
     streams.push_back({"LPCM 48 kHz 16-bit stereo (0x" + hex(lpcmId) + ")", "audio_" + lowerHex(lpcmId) + ".s16be",
                        StreamKind::Lpcm, lpcmId, makeLpcmSource(kT0)});
     streams.push_back({"Subpicture 2-bit (0x20)", "sub_20.spu", StreamKind::Subpicture, 0x20,
-                       makeSubpictureSource(false, kT0 + 45000, 45000, 33750)});
+                       makeSubpictureSource(false, CaptionLanguage::English, kT0)});
     streams.push_back({"Subpicture 8-bit (0x21)", "sub_21.spu", StreamKind::Subpicture, 0x21,
-                       makeSubpictureSource(true, kT0 + 54000, 45000, 33750)});
+                       makeSubpictureSource(true, CaptionLanguage::Japanese, kT0)});
 
     MuxPlan plan;
     plan.outDir = outDir.string();

@@ -112,33 +112,28 @@ class LpcmSource : public UnitSource {
 
 class SubpictureSource : public UnitSource {
  public:
-  SubpictureSource(bool eightBit, std::uint64_t first, std::uint64_t interval, std::uint32_t display)
-      : eightBit_(eightBit), first_(first), interval_(interval), display_(display) {}
+  SubpictureSource(bool eightBit, CaptionLanguage language, std::uint64_t t0)
+      : eightBit_(eightBit), language_(language), t0_(t0) {}
 
   std::optional<Unit> next(std::uint64_t end) override {
-    const std::uint64_t pts = first_ + n_ * interval_;
+    const std::uint64_t pts = t0_ + n_ * 90000;
     if (pts >= end) return std::nullopt;
     Unit u;
     u.index = n_;
     u.pts = pts;
-    // Every fourth caption is the framed box; the others in between are the
+    // Every fourth caption is the plain one; the others in between are the
     // special kinds (forced, long runs, large, no stop command).
-    const int kind = static_cast<int>(n_ % 4);
-    const int variant = static_cast<int>(n_ / 4 % 4);
-    if (kind == 0) {
-      u.data = eightBit_ ? eightBitSubpictureUnit({720, 900, 480, 64}, display_, variant)
-                         : twoBitSubpictureUnit({860, 960, 200, 40}, display_, variant);
-    } else {
-      u.data = specialSubpictureUnit(eightBit_, kind, display_, variant);
-    }
+    // 75 units of 1024 ticks: 0.85 s, so that each caption is gone before
+    // the next second's starts.
+    u.data = captionSubpictureUnit(eightBit_, static_cast<int>(n_ % 4), language_, n_ + 1, 75 * 1024);
     ++n_;
     return u;
   }
 
  private:
   bool eightBit_;
-  std::uint64_t first_, interval_;
-  std::uint32_t display_;
+  CaptionLanguage language_;
+  std::uint64_t t0_;
   std::uint64_t n_ = 0;
 };
 
@@ -154,9 +149,11 @@ std::unique_ptr<UnitSource> makeLoopedAudioSource(AudioFrames frames, std::uint6
 
 std::unique_ptr<UnitSource> makeLpcmSource(std::uint64_t t0) { return std::make_unique<LpcmSource>(t0); }
 
-std::unique_ptr<UnitSource> makeSubpictureSource(bool eightBit, std::uint64_t firstPts, std::uint64_t intervalTicks,
-                                                 std::uint32_t displayTicks) {
-  return std::make_unique<SubpictureSource>(eightBit, firstPts, intervalTicks, displayTicks);
+std::unique_ptr<UnitSource> makeSubpictureSource(bool eightBit, CaptionLanguage language, std::uint64_t t0) {
+  checkCaptionFonts();
+  // The 8-bit stream's large captions are drawn along with the others.
+  if (eightBit) wantLargeCaptions(language);
+  return std::make_unique<SubpictureSource>(eightBit, language, t0);
 }
 
 }  // namespace tarnwick::mkdisc

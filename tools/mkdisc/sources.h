@@ -44,7 +44,9 @@ std::unique_ptr<UnitSource> makeVideoSource(const Vc1Format& format, std::uint64
 std::unique_ptr<UnitSource> makeLoopedAudioSource(AudioFrames frames, std::uint64_t t0);
 // 48 kHz stereo 16-bit big-endian samples in 1/600 s units (80 samples).
 std::unique_ptr<UnitSource> makeLpcmSource(std::uint64_t t0);
-std::unique_ptr<UnitSource> makeSubpictureSource(bool eightBit, std::uint64_t firstPts, std::uint64_t intervalTicks,
-                                                 std::uint32_t displayTicks);
+// A caption in `language` at each whole second from t0: "English 1" at t0,
+// "English 2" a second later, and so on, each shown for most of its second.
+// Throws when a font it needs is missing.
+std::unique_ptr<UnitSource> makeSubpictureSource(bool eightBit, CaptionLanguage language, std::uint64_t t0);
 
 }  // namespace tarnwick::mkdisc

@@ -1,6 +1,7 @@
 #include "subpictures.h"
 
 #include <algorithm>
+#include <array>
 #include <stdexcept>
 #include <string>
 
@@ -9,18 +10,87 @@
 namespace tarnwick::mkdisc {
 namespace {
 
-// A framed box with a few stripes, so that lines have several runs.
-// Colour indices: 0 background, 1 frame, 2 stripes, 3 fill.
-int pixelAt(const SubpictureArea& a, int x, int y, int variant) {
-  if (x == 0 || y == 0 || x == a.width - 1 || y == a.height - 1) return 1;
-  if (x < 2 || y < 2 || x >= a.width - 2 || y >= a.height - 2) return 0;
-  const int band = (x + variant * 5) / 9;
-  if (band % 3 == 0) return 2;
-  return 3;
+using testkit::SpuBitmap;
+
+// Where the captions stand in the 1920x1080 frame: the 2-bit stream's at the
+// bottom, the 8-bit stream's just above, so that both can show at once; the
+// large caption above both.
+constexpr int kTwoBitTop = 960;
+constexpr int kEightBitTop = 880;
+constexpr int kLargeTop = 420;
+constexpr int kWideWidth = 1720;
+
+// 2-bit pixel values: 0 background, 1 letters, 2 outline, 3 antialiasing.
+// SET_COLOR picks them from the colour table: white letters (15), a dark
+// outline (1) and grey between (9); SET_CONTR leaves only 0 transparent.
+constexpr std::uint8_t kTwoBitColour[2] = {0x91, 0xF0};  // e2 e1, p b
+constexpr std::uint8_t kTwoBitContrast[2] = {0xFF, 0xF0};
+
+std::uint8_t twoBitLevel(std::uint8_t v) {
+  if (v < 40) return 0;
+  if (v < 140) return 2;
+  if (v < 210) return 3;
+  return 1;
+}
+
+// 8-bit palette entries in use: 0 background, a few dark ones coded in two
+// bits (outline and dark antialiasing), light ones in eight bits (light
+// antialiasing and the letters), and 254 for the letters' stripes in the
+// large caption.
+constexpr int kStripe = 254;
+
+std::uint8_t eightBitLevel(std::uint8_t v) {
+  if (v < 40) return 0;
+  if (v < 110) return 1;
+  if (v < 150) return 2;
+  if (v < 180) return 3;
+  if (v < 210) return 100;
+  if (v < 240) return 180;
+  return 255;
+}
+
+std::array<std::uint8_t, 3> eightBitPalette(int i) {
+  switch (i) {
+    case 1: return {40, 128, 128};
+    case 2: return {90, 128, 128};
+    case 3: return {130, 128, 128};
+    case 100: return {170, 128, 128};
+    case 180: return {205, 128, 128};
+    case kStripe: return {190, 150, 70};  // pale yellow
+    case 255: return {235, 128, 128};
+    default:  // unused: a grey ramp with a tint, so that a wrong index shows
+      return {static_cast<std::uint8_t>(16 + i * 219 / 255), static_cast<std::uint8_t>(128 + (i % 32) - 16),
+              static_cast<std::uint8_t>(128 - (i % 32) + 16)};
+  }
+}
+
+// The caption's picture as pixel values at its place in the frame, with
+// `extra` transparent lines below it.
+SpuBitmap captionBitmap(bool eightBit, int kind, CaptionLanguage language, std::uint64_t number, int extra) {
+  const bool large = eightBit && kind == 1;
+  const CaptionPicture p = captionPicture(language, number, large);
+  const bool wide = kind == 2;
+  SpuBitmap b;
+  b.width = wide ? kWideWidth : p.width;
+  b.height = p.height + extra;
+  b.x = (1920 - b.width) / 2;
+  b.y = large ? kLargeTop : eightBit ? kEightBitTop : kTwoBitTop;
+  b.pixels.assign(static_cast<std::size_t>(b.width) * static_cast<std::size_t>(b.height), 0);
+  const int left = (b.width - p.width) / 2;
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x) {
+      const std::uint8_t v = p.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width) + x];
+      std::uint8_t c = eightBit ? eightBitLevel(v) : twoBitLevel(v);
+      // Stripes a pixel wide in the large letters: every pixel a run of its
+      // own, which is what takes its run-length data past 64 KiB.
+      if (large && c == 255 && x % 2 == 1) c = kStripe;
+      b.at(left + x, y) = c;
+    }
+  return b;
 }
 
 // Display delay units are 1024 ticks of the 90 kHz clock.
-std::uint32_t delayUnits(std::uint32_t ticks) { return (ticks + 512) / 1024; }
+std::uint16_t delayUnits(std::uint32_t ticks) { return static_cast<std::uint16_t>((ticks + 512) / 1024); }
 
 // 2-bit run-length coding: a run of n pixels of colour c is (n << 2 | c)
 // written in 1, 2, 3 or 4 nibbles for n up to 3, 15, 63 and 255.
@@ -48,15 +118,15 @@ class NibbleWriter {
   bool half_ = false;
 };
 
-Bytes twoBitField(const SubpictureArea& a, int firstLine, int variant) {
+Bytes twoBitField(const SpuBitmap& b, int firstLine) {
   NibbleWriter w;
-  for (int y = firstLine; y < a.height; y += 2) {
+  for (int y = firstLine; y < b.height; y += 2) {
+    const std::uint8_t* line = &b.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(b.width)];
     int x = 0;
-    while (x < a.width) {
-      const int c = pixelAt(a, x, y, variant);
+    while (x < b.width) {
       int n = 1;
-      while (x + n < a.width && n < 255 && pixelAt(a, x + n, y, variant) == c) ++n;
-      w.run(n, c);
+      while (x + n < b.width && n < 255 && line[x + n] == line[x]) ++n;
+      w.run(n, line[x]);
       x += n;
     }
     w.endLine();
@@ -85,28 +155,19 @@ void eightBitRun(BitWriter& w, int n, int colour, bool toLineEnd) {
   }
 }
 
-// Colour classes spread over the 256-entry palette: a shade per stripe band.
-int eightBitColour(const SubpictureArea& a, int x, int y, int variant) {
-  const int c = pixelAt(a, x, y, variant);
-  if (c == 0) return 0;
-  if (c == 1) return 255;
-  if (c == 2) return 64 + ((x + variant * 5) / 9) % 64;
-  return 160 + (y % 64);
-}
-
-Bytes eightBitField(const SubpictureArea& a, int firstLine, int variant) {
+Bytes eightBitField(const SpuBitmap& b, int firstLine) {
   BitWriter w;
-  for (int y = firstLine; y < a.height; y += 2) {
+  for (int y = firstLine; y < b.height; y += 2) {
+    const std::uint8_t* line = &b.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(b.width)];
     int x = 0;
-    while (x < a.width) {
-      const int c = eightBitColour(a, x, y, variant);
+    while (x < b.width) {
       int n = 1;
-      while (x + n < a.width && eightBitColour(a, x + n, y, variant) == c) ++n;
-      if (x + n == a.width) {
-        eightBitRun(w, n, c, true);
+      while (x + n < b.width && line[x + n] == line[x]) ++n;
+      if (x + n == b.width) {
+        eightBitRun(w, n, line[x], true);
       } else {
         n = std::min(n, 136);
-        eightBitRun(w, n, c, false);
+        eightBitRun(w, n, line[x], false);
       }
       x += n;
     }
@@ -115,20 +176,20 @@ Bytes eightBitField(const SubpictureArea& a, int firstLine, int variant) {
   return w.bytes();
 }
 
-void checkNoPrefix(const Bytes& unit, const char* what) {
-  // The unit travels inside PES packets, where a reader scanning for start
-  // codes would otherwise trip on it.
-  for (std::size_t i = 2; i < unit.size(); ++i)
-    if (unit[i] == 1 && unit[i - 1] == 0 && unit[i - 2] == 0)
-      throw std::logic_error(std::string(what) + " contains 00 00 01 at byte " + std::to_string(i - 2) + " of " +
-                             std::to_string(unit.size()));
+void putArea(Bytes& u, std::uint8_t command, const SpuBitmap& b) {
+  const unsigned x2 = static_cast<unsigned>(b.x + b.width - 1), y2 = static_cast<unsigned>(b.y + b.height - 1);
+  u.push_back(command);  // display area, 12-bit coordinates
+  u.push_back(static_cast<std::uint8_t>(b.x >> 4));
+  u.push_back(static_cast<std::uint8_t>((b.x & 0xF) << 4 | x2 >> 8));
+  u.push_back(static_cast<std::uint8_t>(x2));
+  u.push_back(static_cast<std::uint8_t>(b.y >> 4));
+  u.push_back(static_cast<std::uint8_t>((b.y & 0xF) << 4 | y2 >> 8));
+  u.push_back(static_cast<std::uint8_t>(y2));
 }
 
-}  // namespace
-
-Bytes twoBitSubpictureUnit(const SubpictureArea& a, std::uint32_t displayTicks, int variant) {
-  const Bytes top = twoBitField(a, 0, variant);
-  const Bytes bottom = twoBitField(a, 1, variant);
+Bytes twoBitUnit(const SpuBitmap& b, std::uint32_t displayTicks) {
+  const Bytes top = twoBitField(b, 0);
+  const Bytes bottom = twoBitField(b, 1);
   Bytes u(4, 0);
   const std::size_t topAt = u.size();
   u.insert(u.end(), top.begin(), top.end());
@@ -141,16 +202,9 @@ Bytes twoBitSubpictureUnit(const SubpictureArea& a, std::uint32_t displayTicks, 
   put16(u, 0);                                   // delay
   put16(u, static_cast<std::uint32_t>(second));  // next sequence
   u.push_back(0x01);                             // start display
-  u.insert(u.end(), {0x03, 0x21, 0xF0});         // colours: e2=2 e1=1 pattern=15 background=0
-  u.insert(u.end(), {0x04, 0xFF, 0xF0});         // contrast: background transparent
-  const unsigned x2 = static_cast<unsigned>(a.x + a.width - 1), y2 = static_cast<unsigned>(a.y + a.height - 1);
-  u.push_back(0x05);                             // display area, 12-bit coordinates
-  u.push_back(static_cast<std::uint8_t>(a.x >> 4));
-  u.push_back(static_cast<std::uint8_t>((a.x & 0xF) << 4 | x2 >> 8));
-  u.push_back(static_cast<std::uint8_t>(x2));
-  u.push_back(static_cast<std::uint8_t>(a.y >> 4));
-  u.push_back(static_cast<std::uint8_t>((a.y & 0xF) << 4 | y2 >> 8));
-  u.push_back(static_cast<std::uint8_t>(y2));
+  u.insert(u.end(), {0x03, kTwoBitColour[0], kTwoBitColour[1]});
+  u.insert(u.end(), {0x04, kTwoBitContrast[0], kTwoBitContrast[1]});
+  putArea(u, 0x05, b);
   u.push_back(0x06);                             // pixel data offsets per field
   put16(u, static_cast<std::uint32_t>(topAt));
   put16(u, static_cast<std::uint32_t>(bottomAt));
@@ -163,13 +217,12 @@ Bytes twoBitSubpictureUnit(const SubpictureArea& a, std::uint32_t displayTicks, 
   if (u.size() > 0xFFFF) throw std::logic_error("2-bit unit too large");
   set16(u, 0, static_cast<std::uint32_t>(u.size()));
   set16(u, 2, static_cast<std::uint32_t>(first));
-  checkNoPrefix(u, "2-bit subpicture unit");
   return u;
 }
 
-Bytes eightBitSubpictureUnit(const SubpictureArea& a, std::uint32_t displayTicks, int variant) {
-  const Bytes top = eightBitField(a, 0, variant);
-  const Bytes bottom = eightBitField(a, 1, variant);
+Bytes eightBitUnit(const SpuBitmap& b, std::uint32_t displayTicks) {
+  const Bytes top = eightBitField(b, 0);
+  const Bytes bottom = eightBitField(b, 1);
   Bytes u = {0x00, 0x00};  // marks the 8-bit unit
   u.resize(10, 0);         // size and control-sequence offset, filled below
   const std::size_t topAt = u.size();
@@ -185,22 +238,14 @@ Bytes eightBitSubpictureUnit(const SubpictureArea& a, std::uint32_t displayTicks
   u.push_back(0x01);  // start display
   u.push_back(0x83);  // palette: 256 entries of Y, Cr, Cb
   for (int i = 0; i < 256; ++i) {
-    u.push_back(static_cast<std::uint8_t>(16 + i * 219 / 255));
-    u.push_back(static_cast<std::uint8_t>(128 + (i % 32) - 16));
-    u.push_back(static_cast<std::uint8_t>(128 - (i % 32) + 16));
+    const auto e = eightBitPalette(i);
+    u.insert(u.end(), e.begin(), e.end());
   }
   u.push_back(0x84);  // contrast per entry: entry 0 transparent, the rest opaque
   u.push_back(0xFF);
   u.insert(u.end(), 255, 0x00);
-  const unsigned x2 = static_cast<unsigned>(a.x + a.width - 1), y2 = static_cast<unsigned>(a.y + a.height - 1);
-  u.push_back(0x85);  // display area, 12-bit coordinates; marks 8-bit pixels
-  u.push_back(static_cast<std::uint8_t>(a.x >> 4));
-  u.push_back(static_cast<std::uint8_t>((a.x & 0xF) << 4 | x2 >> 8));
-  u.push_back(static_cast<std::uint8_t>(x2));
-  u.push_back(static_cast<std::uint8_t>(a.y >> 4));
-  u.push_back(static_cast<std::uint8_t>((a.y & 0xF) << 4 | y2 >> 8));
-  u.push_back(static_cast<std::uint8_t>(y2));
-  u.push_back(0x86);  // pixel data offsets per field, 32-bit
+  putArea(u, 0x85, b);  // marks 8-bit pixels
+  u.push_back(0x86);    // pixel data offsets per field, 32-bit
   put32(u, static_cast<std::uint32_t>(topAt));
   put32(u, static_cast<std::uint32_t>(bottomAt));
   u.push_back(0xFF);
@@ -211,77 +256,42 @@ Bytes eightBitSubpictureUnit(const SubpictureArea& a, std::uint32_t displayTicks
   u.push_back(0xFF);
   set32(u, 2, static_cast<std::uint32_t>(u.size()));
   set32(u, 6, static_cast<std::uint32_t>(first));
-  checkNoPrefix(u, "8-bit subpicture unit");
   return u;
 }
 
-namespace {
-
-// Pixel values for the special captions: `wide` lines hold runs far longer
-// than one code, and the two fields draw different patterns.
-int specialPixel(int kind, int w, int h, int x, int y, int variant, bool eightBit) {
-  if (x == 0 || y == 0 || x == w - 1 || y == h - 1) return 1;
-  if (kind == 2) {
-    if (y == h / 2) return eightBit ? 200 : 3;  // one run across the whole line
-    const int segment = y % 2 == 0 ? 300 + 40 * variant : 170;
-    const int band = x / segment;
-    if (eightBit) return band % 2 == 0 ? 0 : 4 + (band * 37 + y) % 250;
-    return band % 2 == 0 ? 0 : 2 + band % 2;
-  }
-  if (y % 2 == 0) return ((x + variant * 3) / 7) % 3 == 0 ? 0 : 2;
-  return ((x / 5 + y) % 4 == 0) ? 0 : 3;
-}
-
-testkit::SpuBitmap specialBitmap(bool eightBit, int kind, int variant, int extra) {
-  testkit::SpuBitmap b;
-  if (kind == 1 && eightBit) {
-    // Noise in wide colours: every pixel its own 10-bit code, about 168 KB
-    // of run-length data, whose size keeps the header clear of 00 00 01.
-    b = {680, 700, 560, 240 + extra, {}};
-    b.pixels.resize(static_cast<std::size_t>(b.width) * b.height);
-    std::uint32_t seed = 2024u + static_cast<std::uint32_t>(variant);
-    for (auto& p : b.pixels) {
-      seed = seed * 1103515245u + 12345u;
-      p = static_cast<std::uint8_t>(4 + (seed >> 16) % 252);
-    }
-  } else {
-    if (kind == 1) b = {560, 980, 800, 36, {}};
-    if (kind == 2) b = {100, 1000, 1720, 30, {}};
-    if (kind == 3) b = eightBit ? testkit::SpuBitmap{720, 900, 480, 64, {}} : testkit::SpuBitmap{860, 900, 200, 40, {}};
-    b.height += extra;
-    b.pixels.resize(static_cast<std::size_t>(b.width) * b.height);
-    for (int y = 0; y < b.height; ++y)
-      for (int x = 0; x < b.width; ++x)
-        b.at(x, y) = static_cast<std::uint8_t>(specialPixel(kind, b.width, b.height, x, y, variant, eightBit));
-  }
-  return b;
-}
-
-}  // namespace
-
-Bytes specialSubpictureUnit(bool eightBit, int kind, std::uint32_t displayTicks, int variant) {
+// The special kinds, through the test kit's builder.
+Bytes specialUnit(const SpuBitmap& b, bool eightBit, int kind, std::uint32_t displayTicks) {
   testkit::SpuOptions o;
   o.eightBit = eightBit;
-  o.stopDelay = static_cast<std::uint16_t>(delayUnits(displayTicks));
+  o.stopDelay = delayUnits(displayTicks);
   if (eightBit) {
     for (int i = 0; i < 256; ++i) {
-      o.palette[i] = {static_cast<std::uint8_t>(16 + i * 219 / 255), static_cast<std::uint8_t>(128 + (i % 32) - 16),
-                      static_cast<std::uint8_t>(128 - (i % 32) + 16)};
+      o.palette[i] = eightBitPalette(i);
       o.contrast8[i] = i == 0 ? 0xFF : 0x00;
     }
   } else {
-    o.colour = {0, 15, 1, 2};    // b p e1 e2, as the box captions
+    o.colour = {0, 15, 1, 9};  // b p e1 e2, as in the plain captions
     o.contrast = {0, 15, 15, 15};
   }
   o.forced = kind == 1 ? !eightBit : kind == 2 && eightBit;
   if (kind == 3) o.stopDelay.reset();
-  // A field address or size may read 00 00 01 in the unit: then the caption
-  // grows by two lines until none does.
+  return testkit::buildSpu(b, o);
+}
+
+}  // namespace
+
+Bytes captionSubpictureUnit(bool eightBit, int kind, CaptionLanguage language, std::uint64_t number,
+                            std::uint32_t displayTicks) {
+  // The unit travels inside PES packets, where a reader scanning for start
+  // codes would trip on 00 00 01. Run-length data or a field address may
+  // read so: then the caption grows by two transparent lines until none does.
   for (int extra = 0; extra < 40; extra += 2) {
-    Bytes u = testkit::buildSpu(specialBitmap(eightBit, kind, variant, extra), o);
+    const SpuBitmap b = captionBitmap(eightBit, kind, language, number, extra);
+    const Bytes u = kind == 0 ? (eightBit ? eightBitUnit(b, displayTicks) : twoBitUnit(b, displayTicks))
+                              : specialUnit(b, eightBit, kind, displayTicks);
     if (!hasStartCodePrefix(u)) return u;
   }
-  throw std::logic_error("special subpicture unit contains 00 00 01");
+  throw std::logic_error("the subpicture unit of caption " + captionText(language, number) + " contains 00 00 01");
 }
 
 }  // namespace tarnwick::mkdisc
