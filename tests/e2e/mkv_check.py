@@ -192,7 +192,7 @@ def main():
         early_evo = os.path.join(early, "FEATURE_1.EVO")
         early_report = json.loads(run([cli, "read", "--json", early_evo]).stdout)["streams"]
         early_delays = {s["box"]: s["delayMs"] for s in early_report}
-        check([early_delays[b] for b in ("audio00", "audio01", "audio02", "sub00", "sub01")] == [-300, -300, -300, 500, 600],
+        check([early_delays[b] for b in ("audio00", "audio01", "audio02", "sub00", "sub01")] == [-300, -300, -300, 0, 0],
               "audio 300 ms early, subpictures as they were: %s" % early_delays)
         r = run([cli, "mkv", "--streams", "video0,audio00,sub00,sub01", "-o", early, early_evo])
         early_times = packet_times(os.path.join(early, "FEATURE_1_FEATURE_2.mkv")) if r.returncode == 0 else {}
@@ -213,7 +213,7 @@ def main():
         check(shift_pts(late_sub_evo, {0x21}, 24300 * 90000) > 0, "subpicture 0x21 moved")
         sub_report = json.loads(run([cli, "read", "--json", late_sub_evo]).stdout)["streams"]
         sub_delay = {s["box"]: s["delayMs"] for s in sub_report}["sub01"]
-        check(sub_delay == 24300600, "sub01 starts 6.75 hours after the video: delayMs %d" % sub_delay)
+        check(sub_delay == 24300000, "sub01 starts 6.75 hours after the video: delayMs %d" % sub_delay)
         for alone in (False, True):
             what = "FEATURE_1 alone" if alone else "both files"
             out_dir = os.path.join(tmp, "late-sub-" + str(alone))
@@ -229,7 +229,7 @@ def main():
             if r.returncode != 0:
                 continue
             times = packet_times(out_mkv)
-            check(abs(times[5][0] - 24300600) <= 1, "%s: sub01's first caption at %.0f ms" % (what, times[5][0]))
+            check(abs(times[5][0] - 24300000) <= 1, "%s: sub01's first caption at %.0f ms" % (what, times[5][0]))
             # FEATURE_1 alone ends inside a DTS frame of the sample disc: the
             # log names what the MKV leaves out, and nothing else is lost.
             cut_total = 0

@@ -69,8 +69,44 @@ def main():
             check(b"".join(u for _, u in recs) == read(es, reference),
                   "%s holds the units of %s, one record each (%d records)" % (output, reference, len(recs)))
             times = [t for t, _ in recs]
-            check(times == sorted(times) and all(0 < t < 90000 * 60 for t in times),
-                  "%s record times rise and are rebased near the start: %s" % (output, times))
+            check(len(times) >= 5 and times == [90000 * k for k in range(len(times))],
+                  "%s: a caption at each whole second from the video's first frame: %s" % (output, times))
+
+        # The captions as PGS, each written as a PNG and decoded by ffmpeg:
+        # text, so many pixels transparent, a few colours, and letters that
+        # break a line through them into many runs. (A framed box or noise
+        # fails one of these.) The names give each caption's start: whole
+        # seconds again.
+        pgs = os.path.join(tmp, "pgs")
+        os.mkdir(pgs)
+        r = subprocess.run([cli, "demux", "--pgs", "--streams", "sub00,sub01", "-o", pgs, evo],
+                           capture_output=True, text=True)
+        check(r.returncode == 0, "demux --pgs exits 0 (%s)" % r.stderr.strip())
+        for stream in ("00", "01"):
+            png = os.path.join(tmp, "png" + stream)
+            r = subprocess.run([cli, "subs", "--png", png, os.path.join(pgs, base + "Subpicture.%s.sup" % stream)],
+                               capture_output=True, text=True)
+            names = sorted(os.listdir(png)) if r.returncode == 0 else []
+            check(len(names) >= 5 and names == ["0-00-%02d.000.png" % k for k in range(len(names))],
+                  "sub%s: a PNG per caption, at whole seconds: %s %s" % (stream, names, r.stderr.strip()))
+            for name in names:
+                path = os.path.join(png, name)
+                size = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=width,height", "-of", "csv=p=0",
+                                       path], capture_output=True, text=True).stdout.strip()
+                w, h = (int(v) for v in size.split(","))
+                rgba = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt",
+                                       "rgba", "-"], capture_output=True).stdout
+                pixels = [rgba[i:i + 4] for i in range(0, len(rgba), 4)]
+                clear = sum(p[3] == 0 for p in pixels)
+                opaque = sum(p[3] == 255 for p in pixels)
+                colours = len(set(pixels))
+                rows = [[p[3] != 0 for p in pixels[y * w:(y + 1) * w]] for y in range(h)]
+                crossings = max(sum(a != b for a, b in zip(row, row[1:])) for row in rows) if rows else 0
+                check(len(pixels) == w * h and clear >= len(pixels) // 3 and opaque > 0 and colours <= 16 and
+                      crossings >= 8,
+                      "sub%s %s is text: %dx%d, %.0f %% transparent, %d opaque pixels, %d colours, "
+                      "up to %d edges in a line" % (stream, name, w, h, 100.0 * clear / max(1, len(pixels)), opaque,
+                                                    colours, crossings))
 
         # DTS 8F and LPCM A7 share audio slot 7, met in one order in
         # FEATURE_1 and the other in FEATURE_2: the slot's output keeps the

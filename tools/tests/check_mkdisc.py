@@ -38,19 +38,28 @@ def ffprobe_json(*args):
     return json.loads(r.stdout)
 
 
-# ---- the designed subpicture geometry, restated from the generator's intent ----
-def box_class(w, h, x, y, variant):
-    """0 transparent, 1 frame, 2 stripe, 3 fill: a framed box with a 1-pixel gap."""
-    if x == 0 or y == 0 or x == w - 1 or y == h - 1:
-        return 1
-    if x < 2 or y < 2 or x >= w - 2 or y >= h - 2:
-        return 0
-    return 2 if ((x + variant * 5) // 9) % 3 == 0 else 3
+# ---- the designed captions, restated from the generator's intent ----
+LATIN_FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
+JAPANESE_FONT = "/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf"
 
 
-def eight_bit_colour(w, h, x, y, variant):
-    c = box_class(w, h, x, y, variant)
-    return {0: 0, 1: 255, 2: 64 + ((x + variant * 5) // 9) % 64, 3: 160 + (y % 64)}[c]
+def designed_caption(text, font, levels):
+    """The caption as the generator means it: `text` drawn by ffmpeg in a
+    720x64 picture, light letters with a grey outline on black, each grey
+    level put in its class by the thresholds `levels` (class 0 below the
+    first: transparent)."""
+    w, h = 720, 64
+    with tempfile.TemporaryDirectory() as tmp:
+        with open(os.path.join(tmp, "t.txt"), "w", encoding="utf-8") as f:
+            f.write(text)
+        r = subprocess.run(
+            ["ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "color=c=black:s=%dx%d:r=1" % (w, h), "-vf",
+             "drawtext=fontfile=%s:textfile=t.txt:fontsize=46:fontcolor=white:borderw=3:bordercolor=0x606060:"
+             "x=(w-text_w)/2:y=(h-text_h)/2,format=gray" % font, "-frames:v", "1", "-f", "rawvideo", "-"],
+            capture_output=True, cwd=tmp)
+    if r.returncode != 0 or len(r.stdout) != w * h:
+        raise RuntimeError("ffmpeg could not draw %r: %s" % (text, r.stderr.decode()))
+    return lambda x, y: sum(r.stdout[y * w + x] >= t for t in levels)
 
 
 def rendered_box(evo, stream, area, margin=6):
@@ -70,6 +79,10 @@ def rendered_box(evo, stream, area, margin=6):
         if any(d[3::4]):
             return [[tuple(d[(row * cw + col) * 4:(row * cw + col) * 4 + 4]) for col in range(cw)] for row in range(ch)], margin
     return None, margin
+
+
+def visible(rgba):
+    return rgba if rgba[3] else None
 
 
 def check_box(evo, stream, area, colour_of, label):
@@ -94,10 +107,11 @@ def check_box(evo, stream, area, colour_of, label):
             if not 0 <= by < h:
                 continue
             designed = colour_of(bx, by) != colour_of(bx - 1, by)
-            seen = img[row][bx + m] != img[row][bx - 1 + m]
+            # Transparent is transparent whatever colour ffmpeg leaves in it.
+            seen = visible(img[row][bx + m]) != visible(img[row][bx - 1 + m])
             if designed != seen:
                 edges_ok = False
-    check(mask_ok, "%s: opaque pixels are exactly the %dx%d box at %d,%d" % (label, w, h, x0, y0))
+    check(mask_ok, "%s: opaque pixels are exactly the caption's letters in the %dx%d area at %d,%d" % (label, w, h, x0, y0))
     check(edges_ok, "%s: colour runs in every row match the designed runs" % label)
 
 
@@ -253,9 +267,13 @@ def main():
         check(r.returncode == 0 and not complaints and r.stderr.count("\n") <= 1,
               "E-AC-3 in FEATURE_1 alone decodes with no error but its last frame cut off at the split")
 
-        # ---- both subpicture streams decode and show the designed box ----
-        check_box(whole, 0, (860, 960, 200, 40), lambda x, y: box_class(200, 40, x, y, 0), "2-bit subpicture 0x20")
-        check_box(whole, 1, (720, 900, 480, 64), lambda x, y: eight_bit_colour(480, 64, x, y, 0),
+        # ---- both subpicture streams decode and show the designed caption ----
+        # The 2-bit unit has letters, outline and antialiasing; the 8-bit
+        # unit six shades between background and letters.
+        check_box(whole, 0, (600, 960, 720, 64), designed_caption("English 1", LATIN_FONT, (40, 140, 210)),
+                  "2-bit subpicture 0x20")
+        check_box(whole, 1, (600, 880, 720, 64),
+                  designed_caption("\u65e5\u672c\u8a9e 1", JAPANESE_FONT, (40, 110, 150, 180, 210, 240)),
                   "8-bit subpicture 0x21")
 
         # ---- the extra and the trailer: short titles of their own ----
