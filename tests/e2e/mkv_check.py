@@ -197,6 +197,13 @@ def main():
         r = run([cli, "mkv", "--streams", "video0,audio00,sub00,sub01", "-o", early, early_evo])
         early_times = packet_times(os.path.join(early, "FEATURE_1_FEATURE_2.mkv")) if r.returncode == 0 else {}
         sample_times = packet_times(mkv)
+        # In step with the video: each caption starts at a whole second from
+        # its first frame and is gone 0.853 s later (the stop delay, 75 units
+        # of 1024 ticks) or when the next starts.
+        for track in (4, 5):
+            got = sample_times.get(track, [])
+            check(all(k * 1000 in got for k in range(5)) and all(t % 1000 in (0, 853) for t in got),
+                  "track %d's captions start at whole seconds of the video: %s" % (track, got))
         for track, sample_track, box in ((2, 4, "sub00"), (3, 5, "sub01")):
             got = early_times.get(track, [])
             check(got and got[0] == early_delays[box] and got == sample_times[sample_track],
