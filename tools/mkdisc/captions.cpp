@@ -1,7 +1,8 @@
 #include "captions.h"
 
+#include <algorithm>
 #include <array>
-#include <cstdio>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,12 +19,7 @@ namespace fs = std::filesystem;
 constexpr const char* kLatinFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
 constexpr const char* kJapaneseFont = "/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf";
 constexpr int kLanguages = 3;
-
-// The first caption number from `first` on that has a large picture.
-std::uint64_t firstLarge(std::uint64_t first) {
-  while (!hasLargeCaption(first)) ++first;
-  return first;
-}
+constexpr std::size_t kPictureBytes = static_cast<std::size_t>(kCaptionWidth) * kCaptionHeight;
 
 const char* fontFile(CaptionLanguage l) { return l == CaptionLanguage::Japanese ? kJapaneseFont : kLatinFont; }
 
@@ -43,51 +39,53 @@ std::string shellQuote(const std::string& s) {
 }
 
 std::string readText(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::ifstream in(p, std::ios::binary | std::ios::ate);
+  std::string text(in ? static_cast<std::size_t>(in.tellg()) : 0, '\0');
+  in.seekg(0);
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  return text;
 }
 
-// The captions numbered first .. first+count-1, every language, and the
-// large ones of the languages that want them.
+// The captions numbered first .. first+count-1 of some languages.
 struct Batch {
   std::uint64_t first = 0;
   std::uint64_t count = 0;
-  std::array<bool, kLanguages> hasLarge{};
-  std::array<std::array<std::string, 2>, kLanguages> frames;  // [language][large]
-  bool holds(std::uint64_t number, int language, bool large) const {
-    return count != 0 && number >= first && number < first + count && (!large || hasLarge[language]);
+  std::array<std::string, kLanguages> frames;  // empty: not drawn
+  bool holds(std::uint64_t number, int language) const {
+    return number >= first && number < first + count && !frames[language].empty();
   }
 };
 
 class Renderer {
  public:
-  CaptionPicture picture(CaptionLanguage language, std::uint64_t number, bool large) {
+  CaptionPicture picture(CaptionLanguage language, std::uint64_t number) {
     const int l = static_cast<int>(language);
-    if (large) wantLarge_[l] = true;
-    // The first few stay, as each title starts its numbers again at 1; later
-    // ones come in runs that replace each other as the feature goes on.
-    Batch& b = number <= kFirstCount ? first_ : later_;
-    if (!b.holds(number, l, large)) {
-      const std::uint64_t first = number <= kFirstCount ? 1 : kFirstCount + 1 + (number - kFirstCount - 1) / kLaterCount * kLaterCount;
-      b = render(first, number <= kFirstCount ? kFirstCount : kLaterCount);
+    wanted_[l] = true;
+    // The first few, of every language, stay: each title starts its numbers
+    // again at 1. Later ones come in long runs, of the languages asked for
+    // so far, that replace each other as the feature goes on.
+    const bool early = number <= kFirstCount;
+    Batch& b = early ? first_ : later_;
+    if (!b.holds(number, l)) {
+      if (early) {
+        b = render(1, kFirstCount, {true, true, true});
+      } else {
+        b = render(kFirstCount + 1 + (number - kFirstCount - 1) / kLaterCount * kLaterCount, kLaterCount, wanted_);
+      }
     }
     CaptionPicture p;
-    p.width = large ? kLargeCaptionWidth : kCaptionWidth;
-    p.height = large ? kLargeCaptionHeight : kCaptionHeight;
-    const std::size_t size = static_cast<std::size_t>(p.width) * static_cast<std::size_t>(p.height);
-    const std::string& frames = b.frames[l][large ? 1 : 0];
-    const std::size_t at = static_cast<std::size_t>(large ? (number - firstLarge(b.first)) / 4 : number - b.first) * size;
-    p.pixels.assign(frames.begin() + static_cast<std::ptrdiff_t>(at), frames.begin() + static_cast<std::ptrdiff_t>(at + size));
+    p.width = kCaptionWidth;
+    p.height = kCaptionHeight;
+    const auto at = static_cast<std::ptrdiff_t>(static_cast<std::size_t>(number - b.first) * kPictureBytes);
+    p.pixels.assign(b.frames[l].begin() + at, b.frames[l].begin() + at + static_cast<std::ptrdiff_t>(kPictureBytes));
     return p;
   }
 
-  void wantLarge(CaptionLanguage language) { wantLarge_[static_cast<int>(language)] = true; }
-
  private:
   static constexpr std::uint64_t kFirstCount = 8;
-  static constexpr std::uint64_t kLaterCount = 32;
+  static constexpr std::uint64_t kLaterCount = 1024;
 
-  Batch render(std::uint64_t first, std::uint64_t count) {
+  static Batch render(std::uint64_t first, std::uint64_t count, const std::array<bool, kLanguages>& languages) {
     const char* base = std::getenv("TMPDIR");
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tarnwick-captions-XXXXXX";
     if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot create a temporary folder: " + tmpl);
@@ -103,52 +101,40 @@ class Renderer {
     Batch b;
     b.first = first;
     b.count = count;
-    b.hasLarge = wantLarge_;
-    // One lavfi input and one raw grey output per picture size and language;
-    // ffmpeg runs in the folder, so the graph names its files without quoting.
+    // One lavfi input and one raw grey output per language, frame n being
+    // caption first+n; ffmpeg runs in the folder, so that the graph names
+    // its files without quoting.
     std::ostringstream inputs, graph, outputs;
     int n = 0;
     for (int l = 0; l < kLanguages; ++l) {
+      if (!languages[l]) continue;
       const auto language = static_cast<CaptionLanguage>(l);
-      // Frame n of the normal run is caption first+n; of the large run, the
-      // n-th caption from first on that has a large picture.
-      std::ofstream(dir / ("text" + std::to_string(l) + "0.txt"), std::ios::binary)
+      std::ofstream(dir / ("text" + std::to_string(l) + ".txt"), std::ios::binary)
           << words(language) << " %{eif:n+" << first << ":d}";
-      std::ofstream(dir / ("text" + std::to_string(l) + "1.txt"), std::ios::binary)
-          << words(language) << " %{eif:4*n+" << firstLarge(first) << ":d}";
-      for (int large = 0; large < 2; ++large) {
-        if (large && !b.hasLarge[l]) continue;
-        const int w = large ? kLargeCaptionWidth : kCaptionWidth, h = large ? kLargeCaptionHeight : kCaptionHeight;
-        inputs << " -f lavfi -i color=c=black:s=" << w << 'x' << h << ":r=1";
-        graph << (n ? ";" : "") << '[' << n << "]drawtext=fontfile=" << fontFile(language) << ":textfile=text" << l << large
-              << ".txt:fontsize=" << (large ? 340 : 46) << ":fontcolor=white:borderw=" << (large ? 9 : 3)
-              << ":bordercolor=0x" << std::hex << static_cast<int>(kCaptionOutline) << static_cast<int>(kCaptionOutline)
-              << static_cast<int>(kCaptionOutline) << std::dec << ":x=(w-text_w)/2:y=(h-text_h)/2,format=gray[o" << n
-              << ']';
-        outputs << " -map '[o" << n << "]' -frames:v " << (large ? count / 4 : count) << " -f rawvideo out" << l << large << ".gray";
-        ++n;
-      }
+      inputs << " -f lavfi -i color=c=black:s=" << kCaptionWidth << 'x' << kCaptionHeight << ":r=1";
+      graph << (n ? ";" : "") << '[' << n << "]drawtext=fontfile=" << fontFile(language) << ":textfile=text" << l
+            << ".txt:fontsize=46:fontcolor=white:borderw=3:bordercolor=0x" << std::hex
+            << static_cast<int>(kCaptionOutline) << static_cast<int>(kCaptionOutline)
+            << static_cast<int>(kCaptionOutline) << std::dec << ":x=(w-text_w)/2:y=(h-text_h)/2,format=gray[o" << n
+            << ']';
+      outputs << " -map '[o" << n << "]' -frames:v " << count << " -f rawvideo out" << l << ".gray";
+      ++n;
     }
     const std::string cmd = "cd " + shellQuote(dir.string()) + " && ffmpeg -nostdin -hide_banner -v error -y" +
                             inputs.str() + " -filter_complex '" + graph.str() + "'" + outputs.str() + " 2>ffmpeg.log";
     if (std::system(cmd.c_str()) != 0)
       throw std::runtime_error("ffmpeg could not draw the captions (" + cmd + "): " + readText(dir / "ffmpeg.log"));
-    for (int l = 0; l < kLanguages; ++l)
-      for (int large = 0; large < 2; ++large) {
-        if (large && !b.hasLarge[l]) continue;
-        std::string& frames = b.frames[l][large];
-        frames = readText(dir / ("out" + std::to_string(l) + std::to_string(large) + ".gray"));
-        const std::size_t size = large ? static_cast<std::size_t>(kLargeCaptionWidth) * kLargeCaptionHeight
-                                       : static_cast<std::size_t>(kCaptionWidth) * kCaptionHeight;
-        const std::size_t want = size * (large ? count / 4 : count);
-        if (frames.size() != want)
-          throw std::runtime_error("ffmpeg drew " + std::to_string(frames.size()) + " bytes of captions, not " +
-                                   std::to_string(want));
-      }
+    for (int l = 0; l < kLanguages; ++l) {
+      if (!languages[l]) continue;
+      b.frames[l] = readText(dir / ("out" + std::to_string(l) + ".gray"));
+      if (b.frames[l].size() != kPictureBytes * count)
+        throw std::runtime_error("ffmpeg drew " + std::to_string(b.frames[l].size()) + " bytes of captions, not " +
+                                 std::to_string(kPictureBytes * count));
+    }
     return b;
   }
 
-  std::array<bool, kLanguages> wantLarge_{};
+  std::array<bool, kLanguages> wanted_{};
   Batch first_, later_;
 };
 
@@ -170,12 +156,58 @@ void checkCaptionFonts() {
                                package + ") and run again.");
 }
 
-void wantLargeCaptions(CaptionLanguage language) { renderer().wantLarge(language); }
-
-CaptionPicture captionPicture(CaptionLanguage language, std::uint64_t number, bool large) {
+CaptionPicture captionPicture(CaptionLanguage language, std::uint64_t number) {
   if (number == 0) throw std::invalid_argument("captions are numbered from 1");
-  if (large && !hasLargeCaption(number)) throw std::invalid_argument("caption " + std::to_string(number) + " has no large picture");
-  return renderer().picture(language, number, large);
+  return renderer().picture(language, number);
+}
+
+void largeCaptionPicture(CaptionLanguage language, std::uint64_t number, CaptionPicture& p) {
+  const CaptionPicture small = captionPicture(language, number);
+  // The letters' extent in the small picture.
+  int x0 = small.width, y0 = small.height, x1 = -1, y1 = -1;
+  for (int y = 0; y < small.height; ++y)
+    for (int x = 0; x < small.width; ++x)
+      if (small.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(small.width) + x] != 0) {
+        x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+      }
+  p.width = kLargeCaptionWidth;
+  p.height = kLargeCaptionHeight;
+  p.pixels.assign(static_cast<std::size_t>(p.width) * static_cast<std::size_t>(p.height), 0);
+  if (x1 < 0) return;
+  const int w = x1 - x0 + 1, h = y1 - y0 + 1;
+  // As large as fits with a margin.
+  const double scale = std::min((p.width - 40.0) / w, (p.height - 20.0) / h);
+  const int sw = static_cast<int>(w * scale), sh = static_cast<int>(h * scale);
+  const int ox = (p.width - sw) / 2, oy = (p.height - sh) / 2;
+  // Bilinear, in fixed point: each output column's and line's source
+  // pixel and weight (of 256) worked out once.
+  struct Tap {
+    int at;
+    int weight;  // of the next pixel
+  };
+  auto taps = [&](int n, int from, int last) {
+    std::vector<Tap> t(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+      const double v = std::max(0.0, from + (i + 0.5) / scale - 0.5);
+      const int at = std::min(static_cast<int>(v), last);
+      t[static_cast<std::size_t>(i)] = {at, at == last ? 0 : static_cast<int>((v - at) * 256)};
+    }
+    return t;
+  };
+  const std::vector<Tap> xs = taps(sw, x0, small.width - 1), ys = taps(sh, y0, small.height - 1);
+  for (int y = 0; y < sh; ++y) {
+    const Tap ty = ys[static_cast<std::size_t>(y)];
+    const std::uint8_t* r0 = &small.pixels[static_cast<std::size_t>(ty.at) * static_cast<std::size_t>(small.width)];
+    const std::uint8_t* r1 = ty.weight ? r0 + small.width : r0;
+    std::uint8_t* out = &p.pixels[static_cast<std::size_t>(oy + y) * static_cast<std::size_t>(p.width) + static_cast<std::size_t>(ox)];
+    for (int x = 0; x < sw; ++x) {
+      const Tap tx = xs[static_cast<std::size_t>(x)];
+      const int n = tx.weight ? 1 : 0;
+      const int top = r0[tx.at] * (256 - tx.weight) + r0[tx.at + n] * tx.weight;
+      const int bottom = r1[tx.at] * (256 - tx.weight) + r1[tx.at + n] * tx.weight;
+      out[x] = static_cast<std::uint8_t>((top * (256 - ty.weight) + bottom * ty.weight + (1 << 15)) >> 16);
+    }
+  }
 }
 
 }  // namespace tarnwick::mkdisc

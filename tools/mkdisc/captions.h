@@ -23,26 +23,24 @@ struct CaptionPicture {
 
 constexpr std::uint8_t kCaptionOutline = 96;
 // A caption's picture: a line of text centred in it.
-constexpr int kCaptionWidth = 720;
+constexpr int kCaptionWidth = 480;
 constexpr int kCaptionHeight = 64;
-// The large caption: the same text far bigger, over much of the frame. Only
-// every fourth caption, numbers 2, 6, 10, ..., has one: drawing them costs
-// more than all the others.
+// The large caption: the same text scaled up over much of the frame.
 constexpr int kLargeCaptionWidth = 1760;
 constexpr int kLargeCaptionHeight = 440;
-constexpr bool hasLargeCaption(std::uint64_t number) { return number % 4 == 2; }
 
 std::string captionText(CaptionLanguage language, std::uint64_t number);
 
 // Throws, saying what to install, when a font the captions need is missing.
 void checkCaptionFonts();
 
-// Large pictures of `language` are drawn along with the normal ones from now
-// on; asking for one first would cost an extra ffmpeg run.
-void wantLargeCaptions(CaptionLanguage language);
-
 // Caption `number` (1, 2, ...) of `language`. Throws with ffmpeg's message
 // when it cannot draw.
-CaptionPicture captionPicture(CaptionLanguage language, std::uint64_t number, bool large);
+CaptionPicture captionPicture(CaptionLanguage language, std::uint64_t number);
+
+// The same caption's letters scaled up smoothly to fill most of a large
+// picture: drawing them that size would cost ffmpeg far more.
+// `out` keeps its buffer from one call to the next.
+void largeCaptionPicture(CaptionLanguage language, std::uint64_t number, CaptionPicture& out);
 
 }  // namespace tarnwick::mkdisc

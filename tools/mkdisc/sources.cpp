@@ -122,10 +122,13 @@ class SubpictureSource : public UnitSource {
     u.index = n_;
     u.pts = pts;
     // Every fourth caption is the plain one; the others in between are the
-    // special kinds (forced, long runs, large, no stop command).
+    // special kinds: long runs, no stop command, then forced or large. The
+    // large one comes last, past the sample's 2 s FEATURE_1, whose bytes per
+    // group of pictures then size FEATURE_2 at no more than it holds.
     // 75 units of 1024 ticks: 0.85 s, so that each caption is gone before
     // the next second's starts.
-    u.data = captionSubpictureUnit(eightBit_, static_cast<int>(n_ % 4), language_, n_ + 1, 75 * 1024);
+    static constexpr int kKinds[4] = {0, 2, 3, 1};
+    u.data = captionSubpictureUnit(eightBit_, kKinds[n_ % 4], language_, n_ + 1, 75 * 1024);
     ++n_;
     return u;
   }
@@ -151,8 +154,6 @@ std::unique_ptr<UnitSource> makeLpcmSource(std::uint64_t t0) { return std::make_
 
 std::unique_ptr<UnitSource> makeSubpictureSource(bool eightBit, CaptionLanguage language, std::uint64_t t0) {
   checkCaptionFonts();
-  // The 8-bit stream's large captions are drawn along with the others.
-  if (eightBit) wantLargeCaptions(language);
   return std::make_unique<SubpictureSource>(eightBit, language, t0);
 }
 

@@ -65,12 +65,19 @@ std::array<std::uint8_t, 3> eightBitPalette(int i) {
 }
 
 // The caption's picture as pixel values at its place in the frame, with
-// `extra` transparent lines below it.
-SpuBitmap captionBitmap(bool eightBit, int kind, CaptionLanguage language, std::uint64_t number, int extra) {
+// `extra` transparent lines below it. The buffers are kept from one caption
+// to the next: the large ones would otherwise cost fresh pages every time.
+const SpuBitmap& captionBitmap(bool eightBit, int kind, CaptionLanguage language, std::uint64_t number, int extra) {
+  static CaptionPicture picture;
+  static SpuBitmap b;
   const bool large = eightBit && kind == 1;
-  const CaptionPicture p = captionPicture(language, number, large);
+  if (large) {
+    largeCaptionPicture(language, number, picture);
+  } else {
+    picture = captionPicture(language, number);
+  }
+  const CaptionPicture& p = picture;
   const bool wide = kind == 2;
-  SpuBitmap b;
   b.width = wide ? kWideWidth : p.width;
   b.height = p.height + extra;
   b.x = (1920 - b.width) / 2;
@@ -81,9 +88,10 @@ SpuBitmap captionBitmap(bool eightBit, int kind, CaptionLanguage language, std::
     for (int x = 0; x < p.width; ++x) {
       const std::uint8_t v = p.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width) + x];
       std::uint8_t c = eightBit ? eightBitLevel(v) : twoBitLevel(v);
-      // Stripes a pixel wide in the large letters: every pixel a run of its
-      // own, which is what takes its run-length data past 64 KiB.
-      if (large && c == 255 && x % 2 == 1) c = kStripe;
+      // Stripes a pixel wide in the large letters and their outline: every
+      // pixel a run of its own, which takes the run-length data past 128 KiB
+      // (past 64 KiB, and with a size field clear of 00 00 01).
+      if (large && x % 2 == 1) c = c == 255 ? kStripe : c == 1 ? 2 : c;
       b.at(left + x, y) = c;
     }
   return b;
@@ -275,6 +283,10 @@ Bytes specialUnit(const SpuBitmap& b, bool eightBit, int kind, std::uint32_t dis
   }
   o.forced = kind == 1 ? !eightBit : kind == 2 && eightBit;
   if (kind == 3) o.stopDelay.reset();
+  // Only kind 2 ends its lines with the "to the end of the line" code: in the
+  // 2-bit code an empty line so coded is 00 00, and a next line that starts
+  // with 64 to 127 transparent pixels would follow it with 01.
+  o.toLineEnd = kind == 2;
   return testkit::buildSpu(b, o);
 }
 
@@ -286,7 +298,7 @@ Bytes captionSubpictureUnit(bool eightBit, int kind, CaptionLanguage language, s
   // codes would trip on 00 00 01. Run-length data or a field address may
   // read so: then the caption grows by two transparent lines until none does.
   for (int extra = 0; extra < 40; extra += 2) {
-    const SpuBitmap b = captionBitmap(eightBit, kind, language, number, extra);
+    const SpuBitmap& b = captionBitmap(eightBit, kind, language, number, extra);
     const Bytes u = kind == 0 ? (eightBit ? eightBitUnit(b, displayTicks) : twoBitUnit(b, displayTicks))
                               : specialUnit(b, eightBit, kind, displayTicks);
     if (!hasStartCodePrefix(u)) return u;

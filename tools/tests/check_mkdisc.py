@@ -45,10 +45,10 @@ JAPANESE_FONT = "/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf"
 
 def designed_caption(text, font, levels):
     """The caption as the generator means it: `text` drawn by ffmpeg in a
-    720x64 picture, light letters with a grey outline on black, each grey
+    480x64 picture, light letters with a grey outline on black, each grey
     level put in its class by the thresholds `levels` (class 0 below the
     first: transparent)."""
-    w, h = 720, 64
+    w, h = 480, 64
     with tempfile.TemporaryDirectory() as tmp:
         with open(os.path.join(tmp, "t.txt"), "w", encoding="utf-8") as f:
             f.write(text)
@@ -270,9 +270,9 @@ def main():
         # ---- both subpicture streams decode and show the designed caption ----
         # The 2-bit unit has letters, outline and antialiasing; the 8-bit
         # unit six shades between background and letters.
-        check_box(whole, 0, (600, 960, 720, 64), designed_caption("English 1", LATIN_FONT, (40, 140, 210)),
+        check_box(whole, 0, (720, 960, 480, 64), designed_caption("English 1", LATIN_FONT, (40, 140, 210)),
                   "2-bit subpicture 0x20")
-        check_box(whole, 1, (600, 880, 720, 64),
+        check_box(whole, 1, (720, 880, 480, 64),
                   designed_caption("\u65e5\u672c\u8a9e 1", JAPANESE_FONT, (40, 110, 150, 180, 210, 240)),
                   "8-bit subpicture 0x21")
 
