@@ -123,8 +123,9 @@ class SubpictureSource : public UnitSource {
     u.pts = pts;
     // Every fourth caption is the plain one; the others in between are the
     // special kinds: long runs, no stop command, then forced or large. The
-    // large one comes last, past the sample's 2 s FEATURE_1, whose bytes per
-    // group of pictures then size FEATURE_2 at no more than it holds.
+    // large one comes last: within the sample's 2 s FEATURE_1 it would raise
+    // the bytes per group of pictures that size FEATURE_2 for --second-size,
+    // leaving FEATURE_2 short.
     // 75 units of 1024 ticks: 0.85 s, so that each caption is gone before
     // the next second's starts.
     static constexpr int kKinds[4] = {0, 2, 3, 1};
