@@ -2,24 +2,27 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <unistd.h>
+
+#include "ffmpeg_run.h"
 
 namespace tarnwick::mkdisc {
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr const char* kLatinFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
-constexpr const char* kJapaneseFont = "/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf";
+struct Font {
+  const char* path;
+  const char* package;
+};
+constexpr Font kLatinFont = {"/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf", "fonts-dejavu-core"};
+constexpr Font kJapaneseFont = {"/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf", "fonts-vlgothic"};
 constexpr int kLanguages = 3;
 constexpr std::size_t kPictureBytes = static_cast<std::size_t>(kCaptionWidth) * kCaptionHeight;
 
-const char* fontFile(CaptionLanguage l) { return l == CaptionLanguage::Japanese ? kJapaneseFont : kLatinFont; }
+std::string fontFor(CaptionLanguage l) {
+  const Font& f = l == CaptionLanguage::Japanese ? kJapaneseFont : kLatinFont;
+  return fontFile(f.path, f.package);
+}
 
 const char* words(CaptionLanguage l) {
   switch (l) {
@@ -30,25 +33,11 @@ const char* words(CaptionLanguage l) {
   return "";
 }
 
-std::string shellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-std::string readText(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary | std::ios::ate);
-  std::string text(in ? static_cast<std::size_t>(in.tellg()) : 0, '\0');
-  in.seekg(0);
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  return text;
-}
-
 // The captions numbered first .. first+count-1 of some languages.
 struct Batch {
   std::uint64_t first = 0;
   std::uint64_t count = 0;
-  std::array<std::string, kLanguages> frames;  // empty: not drawn
+  std::array<Bytes, kLanguages> frames;  // empty: not drawn
   bool holds(std::uint64_t number, int language) const {
     return number >= first && number < first + count && !frames[language].empty();
   }
@@ -84,47 +73,35 @@ class Renderer {
   static constexpr std::uint64_t kLaterCount = 1024;
 
   static Batch render(std::uint64_t first, std::uint64_t count, const std::array<bool, kLanguages>& languages) {
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tarnwick-captions-XXXXXX";
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot create a temporary folder: " + tmpl);
-    const fs::path dir = tmpl;
-    struct Cleanup {
-      fs::path dir;
-      ~Cleanup() {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-      }
-    } cleanup{dir};
-
     Batch b;
     b.first = first;
     b.count = count;
     // One lavfi input and one raw grey output per language, frame n being
-    // caption first+n; ffmpeg runs in the folder, so that the graph names
-    // its files without quoting.
+    // caption first+n.
     std::ostringstream inputs, graph, outputs;
+    std::vector<std::string> files;
     int n = 0;
     for (int l = 0; l < kLanguages; ++l) {
       if (!languages[l]) continue;
       const auto language = static_cast<CaptionLanguage>(l);
-      std::ofstream(dir / ("text" + std::to_string(l) + ".txt"), std::ios::binary)
-          << words(language) << " %{eif:n+" << first << ":d}";
-      inputs << " -f lavfi -i color=c=black:s=" << kCaptionWidth << 'x' << kCaptionHeight << ":r=1";
-      graph << (n ? ";" : "") << '[' << n << "]drawtext=fontfile=" << fontFile(language) << ":textfile=text" << l
-            << ".txt:fontsize=46:fontcolor=white:borderw=3:bordercolor=0x" << std::hex
-            << static_cast<int>(kCaptionOutline) << static_cast<int>(kCaptionOutline)
+      inputs << "-f lavfi -i color=c=black:s=" << kCaptionWidth << 'x' << kCaptionHeight << ":r=1 ";
+      graph << (n ? ";" : "") << '[' << n << "]drawtext=fontfile=" << fontFor(language) << ":text='"
+            << words(language) << " %{eif\\:n+" << first << "\\:d}':fontsize=46:fontcolor=white:borderw=3"
+            << ":bordercolor=0x" << std::hex << static_cast<int>(kCaptionOutline) << static_cast<int>(kCaptionOutline)
             << static_cast<int>(kCaptionOutline) << std::dec << ":x=(w-text_w)/2:y=(h-text_h)/2,format=gray[o" << n
             << ']';
-      outputs << " -map '[o" << n << "]' -frames:v " << count << " -f rawvideo out" << l << ".gray";
+      files.push_back("captions" + std::to_string(l) + ".gray");
+      outputs << " -map '[o" << n << "]' -frames:v " << count << " -f rawvideo " << files.back();
       ++n;
     }
-    const std::string cmd = "cd " + shellQuote(dir.string()) + " && ffmpeg -nostdin -hide_banner -v error -y" +
-                            inputs.str() + " -filter_complex '" + graph.str() + "'" + outputs.str() + " 2>ffmpeg.log";
-    if (std::system(cmd.c_str()) != 0)
-      throw std::runtime_error("ffmpeg could not draw the captions (" + cmd + "): " + readText(dir / "ffmpeg.log"));
+    // The first few, wanted by every disc, are kept in ffmpeg's cache; the
+    // long runs of a large disc are not worth the room.
+    std::vector<Bytes> drawn =
+        runFfmpeg(inputs.str() + "-filter_complex \"" + graph.str() + "\"" + outputs.str(), files, first == 1);
+    n = 0;
     for (int l = 0; l < kLanguages; ++l) {
       if (!languages[l]) continue;
-      b.frames[l] = readText(dir / ("out" + std::to_string(l) + ".gray"));
+      b.frames[l] = std::move(drawn[static_cast<std::size_t>(n++)]);
       if (b.frames[l].size() != kPictureBytes * count)
         throw std::runtime_error("ffmpeg drew " + std::to_string(b.frames[l].size()) + " bytes of captions, not " +
                                  std::to_string(kPictureBytes * count));
@@ -148,10 +125,8 @@ std::string captionText(CaptionLanguage language, std::uint64_t number) {
 }
 
 void checkCaptionFonts() {
-  for (const auto& [file, package] : {std::pair{kLatinFont, "fonts-dejavu-core"}, std::pair{kJapaneseFont, "fonts-vlgothic"}})
-    if (!fs::exists(file))
-      throw std::runtime_error(std::string("the subtitle font ") + file + " was not found. Install it (Debian: apt-get install " +
-                               package + ") and run again.");
+  fontFor(CaptionLanguage::English);
+  fontFor(CaptionLanguage::Japanese);
 }
 
 CaptionPicture captionPicture(CaptionLanguage language, std::uint64_t number) {

@@ -78,9 +78,9 @@ struct WorkFolder {
 
 bool ffmpegAvailable() { return std::system("ffmpeg -hide_banner -version >/dev/null 2>&1") == 0; }
 
-std::vector<Bytes> runFfmpeg(const std::string& arguments, const std::vector<std::string>& outputs) {
+std::vector<Bytes> runFfmpeg(const std::string& arguments, const std::vector<std::string>& outputs, bool cached) {
   static const std::string version = commandOutput("ffmpeg -hide_banner -version 2>&1");
-  const fs::path cache = cacheFolder();
+  const fs::path cache = cached ? cacheFolder() : fs::path();
   const std::string name = key(version + '\n' + arguments);
   std::vector<Bytes> files;
   std::error_code ec;

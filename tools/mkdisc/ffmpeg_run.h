@@ -17,9 +17,11 @@ bool ffmpegAvailable();
 // by those plain names. The files are kept under the cache folder
 // ($TARNWICK_MKDISC_CACHE, else $XDG_CACHE_HOME/tarnwick-mkdisc, else
 // ~/.cache/tarnwick-mkdisc; "off" keeps nothing) by the arguments and
-// ffmpeg's version, and later runs take them from there. Throws with
-// ffmpeg's message when it fails.
-std::vector<Bytes> runFfmpeg(const std::string& arguments, const std::vector<std::string>& outputs);
+// ffmpeg's version, and later runs take them from there; with `cached`
+// false, outputs too large to be worth keeping are neither looked up nor
+// kept. Throws with ffmpeg's message when it fails.
+std::vector<Bytes> runFfmpeg(const std::string& arguments, const std::vector<std::string>& outputs,
+                             bool cached = true);
 
 // The path of a font file that ships with Debian, or a message naming the
 // package to install.
