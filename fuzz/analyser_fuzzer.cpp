@@ -49,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ReportMpeg2Header(run.get(), 0, length, 0x12345678, sink);
 #elif defined(TARNWICK_FUZZ_H264)
   ReportH264Header(run.get(), 0, length, sink);
+  (void)H264FrameRate(run.get(), 0, length);
 #elif defined(TARNWICK_FUZZ_SUBPICTURE)
   ReportSubpictureFormat(run.get(), size, 0, sink);
   for (const VideoCodec codec : {VideoCodec::Vc1, VideoCodec::Mpeg2, VideoCodec::H264}) {
