@@ -5,6 +5,7 @@ reader of program streams, and against a walk of the packs by their lengths.
 usage: check_mkdisc.py PATH_TO_tarnwick-mkdisc
 """
 
+import array
 import json
 import os
 import subprocess
@@ -266,6 +267,19 @@ def main():
         complaints = [line for line in r.stderr.splitlines() if "incomplete frame" not in line]
         check(r.returncode == 0 and not complaints and r.stderr.count("\n") <= 1,
               "E-AC-3 in FEATURE_1 alone decodes with no error but its last frame cut off at the split")
+
+        # The beep of the second second, a pitch per channel: a listener hears the layout.
+        r = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", whole, "-map", "0:a:0", "-f", "s16le", "-"],
+                           capture_output=True)
+        pcm = array.array("h", r.stdout)
+        pitches = []
+        for c in range(6):
+            beep = pcm[c::6][48000 + 240:48000 + 4560]  # 90 ms of the beep at 1 s
+            crossings = sum(1 for a, b in zip(beep, beep[1:]) if (a < 0) != (b < 0))
+            pitches.append(round(crossings / 2 / (len(beep) / 48000)))
+        check(len(pcm) > 6 * 96000 and all(abs(p - want) <= 0.03 * want
+                                           for p, want in zip(pitches, (440, 554, 659, 82, 740, 880))),
+              "DD+ 5.1 beeps at 440, 554, 659, 82 (LFE), 740 and 880 Hz, channel by channel: %s" % pitches)
 
         # ---- both subpicture streams decode and show the designed caption ----
         # The 2-bit unit has letters, outline and antialiasing; the 8-bit
