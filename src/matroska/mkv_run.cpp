@@ -384,8 +384,8 @@ std::vector<std::string> mkvmergeArguments(const ScanState& state, const MkvRequ
     if (slot.streamClass == StreamClass::Video) {
       const std::string rate = frameRate(record);
       // mkvmerge takes MPEG-2's rate from its sequence header; the others get the one read here.
-      if (!rate.empty() && (!isMpegVideoId(static_cast<std::uint32_t>(state.slot(slot).id)) ||
-                            isH264Id(static_cast<std::uint32_t>(state.slot(slot).id))))
+      const auto id = static_cast<std::uint32_t>(state.slot(slot).id);
+      if (!rate.empty() && (!isMpegVideoId(id) || isH264Id(id)))
         args.insert(args.end(), {"--default-duration", "0:" + rate + "p"});
     } else if (slot.streamClass == StreamClass::Audio) {
       if (record.hasFirstPts) args.insert(args.end(), {"--sync", "0:" + std::to_string(delayMs(record.firstPts, reference))});

@@ -154,7 +154,8 @@ void prepare(const Clip& clip, const TempDir& dir, Prepared& prepared) {
   }
 
   const std::size_t firstLength = firstEnd - cut;
-  EXPECT_EQ(H264FrameRate(es.data(), 0, static_cast<std::int32_t>(firstLength)), stream.at("streams.stream.0.r_frame_rate"));
+  EXPECT_EQ(H264FrameRate(es.data(), 0, static_cast<std::int32_t>(firstLength)),
+            stream.at("streams.stream.0.r_frame_rate"));
 
   PsBuilder ps;
   ps.packHeader().pes(0xE2, Bytes(es.begin(), es.begin() + static_cast<std::ptrdiff_t>(firstLength)),
