@@ -107,6 +107,17 @@ void fillTestPalette(SpuOptions& o) {
   }
 }
 
+void putDisplayArea(Bytes& u, std::uint8_t command, const SpuBitmap& b) {
+  const unsigned x2 = static_cast<unsigned>(b.x + b.width - 1), y2 = static_cast<unsigned>(b.y + b.height - 1);
+  u.push_back(command);
+  u.push_back(static_cast<std::uint8_t>(b.x >> 4));
+  u.push_back(static_cast<std::uint8_t>((b.x & 0xF) << 4 | x2 >> 8));
+  u.push_back(static_cast<std::uint8_t>(x2));
+  u.push_back(static_cast<std::uint8_t>(b.y >> 4));
+  u.push_back(static_cast<std::uint8_t>((b.y & 0xF) << 4 | y2 >> 8));
+  u.push_back(static_cast<std::uint8_t>(y2));
+}
+
 Bytes buildSpu(const SpuBitmap& b, const SpuOptions& o) {
   if (b.pixels.size() != static_cast<std::size_t>(b.width) * static_cast<std::size_t>(b.height))
     throw std::invalid_argument("bitmap size");
@@ -140,14 +151,7 @@ Bytes buildSpu(const SpuBitmap& b, const SpuOptions& o) {
     u.push_back(static_cast<std::uint8_t>(o.contrast[3] << 4 | o.contrast[2]));
     u.push_back(static_cast<std::uint8_t>(o.contrast[1] << 4 | o.contrast[0]));
   }
-  const unsigned x2 = static_cast<unsigned>(b.x + b.width - 1), y2 = static_cast<unsigned>(b.y + b.height - 1);
-  u.push_back(o.eightBit ? 0x85 : 0x05);
-  u.push_back(static_cast<std::uint8_t>(b.x >> 4));
-  u.push_back(static_cast<std::uint8_t>((b.x & 0xF) << 4 | x2 >> 8));
-  u.push_back(static_cast<std::uint8_t>(x2));
-  u.push_back(static_cast<std::uint8_t>(b.y >> 4));
-  u.push_back(static_cast<std::uint8_t>((b.y & 0xF) << 4 | y2 >> 8));
-  u.push_back(static_cast<std::uint8_t>(y2));
+  putDisplayArea(u, o.eightBit ? 0x85 : 0x05, b);
   if (hd && o.eightBit) {
     u.push_back(0x86);
     put32(u, static_cast<std::uint32_t>(topAt));

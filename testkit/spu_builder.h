@@ -44,6 +44,10 @@ struct SpuOptions {
 
 Bytes buildSpu(const SpuBitmap& bitmap, const SpuOptions& options);
 
+// The display area command (0x05, or 0x85 for 8-bit pixels) with its
+// 12-bit corner coordinates, appended to `unit`.
+void putDisplayArea(Bytes& unit, std::uint8_t command, const SpuBitmap& bitmap);
+
 // A palette with distinct colours, and contrast that leaves entry 0
 // transparent and the rest opaque.
 void fillTestPalette(SpuOptions& options);

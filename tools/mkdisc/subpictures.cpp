@@ -184,17 +184,6 @@ Bytes eightBitField(const SpuBitmap& b, int firstLine) {
   return w.bytes();
 }
 
-void putArea(Bytes& u, std::uint8_t command, const SpuBitmap& b) {
-  const unsigned x2 = static_cast<unsigned>(b.x + b.width - 1), y2 = static_cast<unsigned>(b.y + b.height - 1);
-  u.push_back(command);  // display area, 12-bit coordinates
-  u.push_back(static_cast<std::uint8_t>(b.x >> 4));
-  u.push_back(static_cast<std::uint8_t>((b.x & 0xF) << 4 | x2 >> 8));
-  u.push_back(static_cast<std::uint8_t>(x2));
-  u.push_back(static_cast<std::uint8_t>(b.y >> 4));
-  u.push_back(static_cast<std::uint8_t>((b.y & 0xF) << 4 | y2 >> 8));
-  u.push_back(static_cast<std::uint8_t>(y2));
-}
-
 Bytes twoBitUnit(const SpuBitmap& b, std::uint32_t displayTicks) {
   const Bytes top = twoBitField(b, 0);
   const Bytes bottom = twoBitField(b, 1);
@@ -212,7 +201,7 @@ Bytes twoBitUnit(const SpuBitmap& b, std::uint32_t displayTicks) {
   u.push_back(0x01);                             // start display
   u.insert(u.end(), {0x03, kTwoBitColour[0], kTwoBitColour[1]});
   u.insert(u.end(), {0x04, kTwoBitContrast[0], kTwoBitContrast[1]});
-  putArea(u, 0x05, b);
+  testkit::putDisplayArea(u, 0x05, b);
   u.push_back(0x06);                             // pixel data offsets per field
   put16(u, static_cast<std::uint32_t>(topAt));
   put16(u, static_cast<std::uint32_t>(bottomAt));
@@ -252,7 +241,7 @@ Bytes eightBitUnit(const SpuBitmap& b, std::uint32_t displayTicks) {
   u.push_back(0x84);  // contrast per entry: entry 0 transparent, the rest opaque
   u.push_back(0xFF);
   u.insert(u.end(), 255, 0x00);
-  putArea(u, 0x85, b);  // marks 8-bit pixels
+  testkit::putDisplayArea(u, 0x85, b);  // marks 8-bit pixels
   u.push_back(0x86);    // pixel data offsets per field, 32-bit
   put32(u, static_cast<std::uint32_t>(topAt));
   put32(u, static_cast<std::uint32_t>(bottomAt));
