@@ -10,18 +10,11 @@
 namespace tarnwick::mkdisc {
 namespace {
 
-struct Font {
-  const char* path;
-  const char* package;
-};
-constexpr Font kLatinFont = {"/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf", "fonts-dejavu-core"};
-constexpr Font kJapaneseFont = {"/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf", "fonts-vlgothic"};
 constexpr int kLanguages = 3;
 constexpr std::size_t kPictureBytes = static_cast<std::size_t>(kCaptionWidth) * kCaptionHeight;
 
 std::string fontFor(CaptionLanguage l) {
-  const Font& f = l == CaptionLanguage::Japanese ? kJapaneseFont : kLatinFont;
-  return fontFile(f.path, f.package);
+  return fontFile(l == CaptionLanguage::Japanese ? kJapaneseFont : kLatinFont);
 }
 
 const char* words(CaptionLanguage l) {

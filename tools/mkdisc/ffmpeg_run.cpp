@@ -117,11 +117,12 @@ std::vector<Bytes> runFfmpeg(const std::string& arguments, const std::vector<std
   return files;
 }
 
-std::string fontFile(const std::string& path, const std::string& package) {
+std::string fontFile(const Font& font) {
   std::error_code ec;
-  if (!fs::exists(path, ec))
-    throw std::runtime_error("the font " + path + " is missing; install it (Debian: apt-get install " + package + ")");
-  return path;
+  if (!fs::exists(font.path, ec))
+    throw std::runtime_error(std::string("the font ") + font.path + " is missing; install it (Debian: apt-get install " +
+                             font.package + ")");
+  return font.path;
 }
 
 }  // namespace tarnwick::mkdisc

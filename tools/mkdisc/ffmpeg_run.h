@@ -23,8 +23,15 @@ bool ffmpegAvailable();
 std::vector<Bytes> runFfmpeg(const std::string& arguments, const std::vector<std::string>& outputs,
                              bool cached = true);
 
-// The path of a font file that ships with Debian, or a message naming the
-// package to install.
-std::string fontFile(const std::string& path, const std::string& package);
+// The fonts the sample's pictures are drawn with, and their Debian packages.
+struct Font {
+  const char* path;
+  const char* package;
+};
+constexpr Font kLatinFont = {"/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf", "fonts-dejavu-core"};
+constexpr Font kJapaneseFont = {"/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf", "fonts-vlgothic"};
+
+// The path of the font's file, or a message naming the package to install.
+std::string fontFile(const Font& font);
 
 }  // namespace tarnwick::mkdisc

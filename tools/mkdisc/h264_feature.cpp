@@ -3,6 +3,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "ffmpeg_run.h"
 #include "sources.h"
@@ -26,7 +27,7 @@ class EncodedVideoSource : public UnitSource {
 
   std::optional<Unit> next(std::uint64_t end) override {
     if (n_ >= frames_.size()) return std::nullopt;
-    const EncodedFrame& f = frames_[n_];
+    EncodedFrame& f = frames_[n_];
     // The clocks count frames from one before t0, as the VC-1 source's, so
     // that the first decoding time (frame -1) is not negative.
     const std::uint64_t origin = t0_ - frameTicks(1);
@@ -34,7 +35,7 @@ class EncodedVideoSource : public UnitSource {
     const std::uint64_t dts = origin + frameTicks(static_cast<std::uint64_t>(f.dts + 1));
     if (f.key && pts >= end) return std::nullopt;
     Unit u;
-    u.data = f.data;
+    u.data = std::move(f.data);  // each frame is muxed once
     u.index = n_;
     u.gopStart = f.key;
     u.pts = pts;
@@ -52,7 +53,7 @@ class EncodedVideoSource : public UnitSource {
 }  // namespace
 
 std::vector<EncodedFrame> encodeH264Feature(std::uint64_t frames, std::uint64_t bytesPerSecond) {
-  const std::string font = fontFile("/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf", "fonts-dejavu-core");
+  const std::string font = fontFile(kLatinFont);
   const std::uint64_t kbit = bytesPerSecond * 8 / 1000;
   std::ostringstream a;
   // The flash is the first frame at or after each whole second: frame n
